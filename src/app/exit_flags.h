@@ -1,0 +1,46 @@
+// The exit-code flag word. The link, the operations, the connection check and the control
+// channel set its bits from several threads; the process exit code is taken from it at exit.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace kba604 {
+
+class ExitFlags {
+ public:
+  static constexpr std::uint32_t kWriteFileMissing = 0x01;  // code 200
+  static constexpr std::uint32_t kPortOpenFailed = 0x02;    // code 201
+  static constexpr std::uint32_t kTimeout = 0x04;           // code 202
+  static constexpr std::uint32_t kPortSettings = 0x08;      // code 203
+  static constexpr std::uint32_t kCancelled = 0x20;         // code 205
+  static constexpr std::uint32_t kOtherModel = 0x40;        // code 206
+  static constexpr std::uint32_t kChannelFailed = 0x80;     // code 208
+
+  std::uint32_t value() const { return flags_.load(); }
+  // "Set ExitFlags to X": the whole word becomes X.
+  void set_to(std::uint32_t x) { flags_.store(x); }
+  // "Set the value X in": bitwise or.
+  void set_bits(std::uint32_t x) { flags_.fetch_or(x); }
+  // "Clear the values X": bitwise and-not.
+  void clear_bits(std::uint32_t x) { flags_.fetch_and(~x); }
+  // A time-out sets the word to 4 unless it is 8 already.
+  void note_timeout() {
+    std::uint32_t v = flags_.load();
+    while (v != kPortSettings && !flags_.compare_exchange_weak(v, kTimeout)) {
+    }
+  }
+  // A reply after a loss changes a word of 4 to 8.
+  void note_reply_after_loss() {
+    std::uint32_t expected = kTimeout;
+    flags_.compare_exchange_strong(expected, kPortSettings);
+  }
+
+  // Process exit code: the lowest set bit decides; with no bit set, 0.
+  int exit_code() const;
+
+ private:
+  std::atomic<std::uint32_t> flags_{0};
+};
+
+}  // namespace kba604

@@ -1,0 +1,53 @@
+#include "platform/clock.h"
+
+#include <cerrno>
+#include <ctime>
+
+namespace kba604::platform {
+
+Clock& Clock::real() {
+  static RealClock clock;
+  return clock;
+}
+
+std::int64_t RealClock::now_us() const {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+int RealClock::poll(pollfd* fds, nfds_t count, int timeout_ms) {
+  if (timeout_ms < 0) {
+    for (;;) {
+      int rc = ::poll(fds, count, -1);
+      if (rc >= 0 || errno != EINTR) return rc;
+    }
+  }
+  // Keep the deadline across EINTR so that a signal does not stretch the wait.
+  const std::int64_t deadline = now_us() + static_cast<std::int64_t>(timeout_ms) * 1000;
+  for (;;) {
+    std::int64_t left_us = deadline - now_us();
+    int left_ms = left_us <= 0 ? 0 : static_cast<int>((left_us + 999) / 1000);
+    int rc = ::poll(fds, count, left_ms);
+    if (rc >= 0 || errno != EINTR) return rc;
+  }
+}
+
+void RealClock::busy_wait_us(std::int64_t us) {
+  const std::int64_t end = now_us() + us;
+  while (now_us() < end) {
+  }
+}
+
+std::int64_t ManualClock::now_us() const { return now_.load(); }
+
+void ManualClock::advance_us(std::int64_t us) { now_.fetch_add(us); }
+
+int ManualClock::poll(pollfd* fds, nfds_t count, int timeout_ms) {
+  if (timeout_ms < 0) return Clock::real().poll(fds, count, -1);
+  int rc = ::poll(fds, count, 0);
+  if (rc == 0 && timeout_ms > 0) advance_ms(timeout_ms);
+  return rc;
+}
+
+}  // namespace kba604::platform

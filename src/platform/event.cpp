@@ -1,0 +1,86 @@
+#include "platform/event.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <system_error>
+#include <vector>
+
+namespace kba604::platform {
+
+Event::Event(Reset reset, bool initially_set) : reset_(reset) {
+  fd_ = ::eventfd(initially_set ? 1 : 0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+}
+
+Event::~Event() { ::close(fd_); }
+
+void Event::set() {
+  // A manual-reset event keeps a count of at least one; extra sets only raise the count, which
+  // one reset clears again.
+  std::uint64_t one = 1;
+  while (::write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
+  }
+}
+
+void Event::reset() {
+  std::uint64_t value;
+  while (::read(fd_, &value, sizeof value) < 0 && errno == EINTR) {
+  }
+}
+
+bool Event::is_set() const {
+  pollfd p{fd_, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+}
+
+bool Event::try_take() {
+  if (reset_ == Reset::Manual) return is_set();
+  std::uint64_t value;
+  for (;;) {
+    if (::read(fd_, &value, sizeof value) == sizeof value) return true;
+    if (errno != EINTR) return false;  // EAGAIN: another waiter took it first
+  }
+}
+
+bool Event::wait(int timeout_ms, Clock& clock) {
+  Event* self = this;
+  return wait_any(std::span<Event* const>(&self, 1), timeout_ms, clock) == 0;
+}
+
+int wait_any(std::span<Event* const> events, int timeout_ms, Clock& clock) {
+  std::vector<pollfd> fds;
+  std::vector<int> index;
+  fds.reserve(events.size());
+  for (int i = 0; i < static_cast<int>(events.size()); ++i) {
+    if (events[i] == nullptr) continue;
+    fds.push_back(pollfd{events[i]->fd(), POLLIN, 0});
+    index.push_back(i);
+  }
+  const std::int64_t deadline =
+      timeout_ms < 0 ? 0 : clock.now_us() + static_cast<std::int64_t>(timeout_ms) * 1000;
+  for (;;) {
+    // Lowest index first: a signalled auto-reset event that another waiter takes first is
+    // skipped, and the wait goes on.
+    for (std::size_t k = 0; k < fds.size(); ++k) {
+      if (events[index[k]]->try_take()) return index[k];
+    }
+    int wait_ms = -1;
+    if (timeout_ms >= 0) {
+      std::int64_t left_us = deadline - clock.now_us();
+      if (left_us <= 0) return kWaitTimeout;
+      wait_ms = static_cast<int>((left_us + 999) / 1000);
+    }
+    for (auto& p : fds) p.revents = 0;
+    int rc = clock.poll(fds.data(), fds.size(), wait_ms);
+    if (rc < 0 && errno != EINTR) return kWaitTimeout;
+  }
+}
+
+int wait_any(std::initializer_list<Event*> events, int timeout_ms, Clock& clock) {
+  return wait_any(std::span<Event* const>(events.begin(), events.size()), timeout_ms, clock);
+}
+
+}  // namespace kba604::platform
