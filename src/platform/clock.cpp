@@ -39,9 +39,13 @@ void RealClock::busy_wait_us(std::int64_t us) {
   }
 }
 
-std::int64_t ManualClock::now_us() const { return now_.load(); }
+std::int64_t ManualClock::now_us() const {
+  return now_.load();
+}
 
-void ManualClock::advance_us(std::int64_t us) { now_.fetch_add(us); }
+void ManualClock::advance_us(std::int64_t us) {
+  now_.fetch_add(us);
+}
 
 int ManualClock::poll(pollfd* fds, nfds_t count, int timeout_ms) {
   if (timeout_ms < 0) return Clock::real().poll(fds, count, -1);

@@ -15,7 +15,9 @@ Event::Event(Reset reset, bool initially_set) : reset_(reset) {
   if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
 }
 
-Event::~Event() { ::close(fd_); }
+Event::~Event() {
+  ::close(fd_);
+}
 
 void Event::set() {
   // A manual-reset event keeps a count of at least one; extra sets only raise the count, which

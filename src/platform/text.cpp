@@ -4,8 +4,8 @@
 
 #include <cerrno>
 #include <cstdarg>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 
 namespace kba604::platform {
@@ -170,8 +170,12 @@ std::size_t cp1251_length(std::string_view utf8) {
   return n;
 }
 
-std::string fold_case(std::string_view utf8) { return map_case(utf8, lower); }
-std::string upper_case(std::string_view utf8) { return map_case(utf8, upper); }
+std::string fold_case(std::string_view utf8) {
+  return map_case(utf8, lower);
+}
+std::string upper_case(std::string_view utf8) {
+  return map_case(utf8, upper);
+}
 
 bool iequals(std::string_view a, std::string_view b) {
   std::size_t i = 0, j = 0;

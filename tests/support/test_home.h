@@ -1,9 +1,13 @@
 // A private XDG home for one test process: config, data, runtime and temp folders under a
-// fresh temporary directory, with the environment pointing at them; removed afterwards.
+// fresh temporary directory, with the environment pointing at them; removed afterwards, and
+// the environment put back as it was.
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kba604::test {
 
@@ -24,6 +28,7 @@ class TestHome {
 
  private:
   std::filesystem::path root_;
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
 }  // namespace kba604::test
