@@ -1,0 +1,31 @@
+// The checks a description must pass before it ships with the program. The build runs them on
+// the data set (kba604-desc compile --check) and stops with their messages when one fails.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "description/description_source.h"
+
+namespace kba604::description {
+
+// The short names the program gives a meaning of its own; the shipped description has each.
+const std::vector<std::string_view>& special_parameter_names();
+
+// The network settings of the instrument: the names, the value lists and the instrument codes
+// the network settings element works on. Checked exactly.
+struct NetworkParameterRule {
+  std::string_view name;
+  std::string_view format;
+};
+const std::vector<NetworkParameterRule>& network_parameter_rules();
+
+// Every fault of the data set, one line each; empty when it passes.
+std::vector<std::string> check_data_set(const DescriptionRecords& records);
+
+// Kind of a format text, as the value conversion tells it.
+enum class FormatKind { StoredDot, Float, DecDot, ClkFrm, String, Asci, Name, ItemList };
+FormatKind format_kind(std::string_view format);
+
+}  // namespace kba604::description
