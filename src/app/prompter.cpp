@@ -17,7 +17,9 @@ PromptAnswer StderrPrompter::ask(std::string_view text, std::string_view caption
   if (!caption.empty()) line += " [" + std::string(caption) + "]";
   line += ": " + std::string(text);
   if (buttons != PromptButtons::Ok) {
-    line += safe_answer == PromptAnswer::Yes ? " -> yes" : safe_answer == PromptAnswer::Cancel ? " -> cancel" : " -> no";
+    line += safe_answer == PromptAnswer::Yes      ? " -> yes"
+            : safe_answer == PromptAnswer::Cancel ? " -> cancel"
+                                                  : " -> no";
   }
   line += "\n";
   std::fputs(line.c_str(), stderr);

@@ -1,6 +1,5 @@
 #include "platform/settings_store.h"
 
-#include <cctype>
 #include <string>
 
 #include "platform/text.h"
@@ -13,44 +12,6 @@ std::pair<std::string_view, std::string_view> split_settings_key(std::string_vie
   return {key.substr(0, slash), key.substr(slash + 1)};
 }
 
-std::optional<std::int32_t> read_int_like_scanf(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  int base = 10;
-  if (i < text.size() && text[i] == '0') {
-    base = 8;
-    if (i + 2 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
-        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-      base = 16;
-      i += 2;
-    }
-  }
-  auto digit = [base](char c) -> int {
-    int d = c >= '0' && c <= '9'   ? c - '0'
-            : c >= 'a' && c <= 'f' ? c - 'a' + 10
-            : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                   : 99;
-    return d < base ? d : -1;
-  };
-  std::uint64_t value = 0;
-  bool any = false;
-  while (i < text.size()) {
-    int d = digit(text[i]);
-    if (d < 0) break;
-    // Keep the low 32 bits only; that is all an int holds.
-    value =
-        (value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d)) & 0xFFFFFFFFull;
-    any = true;
-    ++i;
-  }
-  if (!any) return std::nullopt;
-  std::uint32_t bits = static_cast<std::uint32_t>(value);
-  if (negative) bits = 0u - bits;
-  return static_cast<std::int32_t>(bits);
-}
-
 std::string SettingsStore::string_or(std::string_view key, std::string_view fallback) const {
   std::optional<std::string> v = value(key);
   return v ? *v : std::string(fallback);
@@ -59,7 +20,7 @@ std::string SettingsStore::string_or(std::string_view key, std::string_view fall
 std::uint32_t SettingsStore::uint32_or(std::string_view key, std::uint32_t fallback) const {
   std::optional<std::string> v = value(key);
   if (!v) return fallback;
-  std::optional<std::int32_t> n = read_int_like_scanf(*v);
+  std::optional<std::int32_t> n = scan_int(*v);
   return n ? static_cast<std::uint32_t>(*n) : fallback;
 }
 

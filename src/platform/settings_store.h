@@ -64,9 +64,4 @@ class MemorySettingsStore final : public SettingsStore {
 // Splits "Section/name" into its section ("" at the top level) and its name.
 std::pair<std::string_view, std::string_view> split_settings_key(std::string_view key);
 
-// Reads a number the way the "%i" placeholder does: optional blanks and sign, then decimal,
-// "0x" hexadecimal or a leading "0" for octal, as many digits as fit the base; nothing when no
-// digit could be read. The result is truncated to 32 bits, as an int would keep it.
-std::optional<std::int32_t> read_int_like_scanf(std::string_view text);
-
 }  // namespace kba604::platform

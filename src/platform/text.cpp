@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -198,6 +199,44 @@ bool istarts_with(std::string_view text, std::string_view prefix) {
 
 bool icontains(std::string_view text, std::string_view part) {
   return fold_case(text).find(fold_case(part)) != std::string::npos;
+}
+
+std::optional<std::int32_t> scan_int(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  int base = 10;
+  if (i < text.size() && text[i] == '0') {
+    base = 8;
+    if (i + 2 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      base = 16;
+      i += 2;
+    }
+  }
+  auto digit = [base](char c) -> int {
+    int d = c >= '0' && c <= '9'   ? c - '0'
+            : c >= 'a' && c <= 'f' ? c - 'a' + 10
+            : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                   : 99;
+    return d < base ? d : -1;
+  };
+  std::uint64_t value = 0;
+  bool any = false;
+  while (i < text.size()) {
+    int d = digit(text[i]);
+    if (d < 0) break;
+    // Keep the low 32 bits only; that is all an int holds.
+    value =
+        (value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d)) & 0xFFFFFFFFull;
+    any = true;
+    ++i;
+  }
+  if (!any) return std::nullopt;
+  std::uint32_t bits = static_cast<std::uint32_t>(value);
+  if (negative) bits = 0u - bits;
+  return static_cast<std::int32_t>(bits);
 }
 
 std::string format(const char* fmt, ...) {

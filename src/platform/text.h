@@ -3,6 +3,8 @@
 // HTML pages). Comparisons "without regard to case" fold Cyrillic letters too.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,6 +24,11 @@ std::string upper_case(std::string_view utf8);
 bool iequals(std::string_view a, std::string_view b);
 bool istarts_with(std::string_view text, std::string_view prefix);
 bool icontains(std::string_view text, std::string_view part);
+
+// Reads a number the way the "%i" placeholder does: optional blanks and sign, then decimal,
+// "0x" hexadecimal or a leading "0" for octal, as many digits as fit the base; nothing when no
+// digit could be read. The result is truncated to 32 bits, as an int would keep it.
+std::optional<std::int32_t> scan_int(std::string_view text);
 
 // printf into a std::string.
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

@@ -6,6 +6,7 @@
 #include "platform/ini_settings_store.h"
 #include "platform/paths.h"
 #include "platform/port_names.h"
+#include "platform/text.h"
 #include "support/test_home.h"
 
 namespace kba604::platform {
@@ -33,7 +34,7 @@ TEST(ScanfNumbers, ReadLikePercentI) {
       {"", {}},   {"-", {}},    {"4294967297", 1}, {"0xFFFFFFFF", -1},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(read_int_like_scanf(c.text), c.value) << c.text;
+    EXPECT_EQ(scan_int(c.text), c.value) << c.text;
   }
 }
 

@@ -1,0 +1,35 @@
+// How workers tell the views that something changed. A worker calls these from its own thread;
+// a front end hands them over to its UI thread (the Qt front end posts them to the event
+// loop), the headless runner mostly ignores them, tests record them.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace kba604 {
+
+class NotificationSink {
+ public:
+  virtual ~NotificationSink() = default;
+
+  // A polled operational parameter has a fresh value. key: the parameter key (linear index in
+  // the upper half, 0xFFFF when not indexed; name hash in the lower half); value: its value
+  // text. Called synchronously from the scanner: a measurement record is written from here.
+  virtual void value_polled(std::uint32_t key, std::string_view value) = 0;
+  // Values, notes or display modes changed: every parameter view must be redrawn.
+  virtual void views_changed() = 0;
+  // A command (its menu command number) has finished; the automation of the command line
+  // waits for this.
+  virtual void command_finished(int command) = 0;
+};
+
+// Drops every notification; for the headless runner and for code that needs a sink but has no
+// views.
+class NullNotificationSink final : public NotificationSink {
+ public:
+  void value_polled(std::uint32_t, std::string_view) override {}
+  void views_changed() override {}
+  void command_finished(int) override {}
+};
+
+}  // namespace kba604
