@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/instance_lock.h"
+#include "platform/named_event.h"
+#include "platform/paths.h"
+#include "runner/runner.h"
+#include "support/recording_notification_sink.h"
+#include "support/recording_operation_view.h"
+#include "support/recording_prompter.h"
+#include "support/test_home.h"
+
+namespace kba604 {
+namespace {
+
+// A document whose construction and command are scripted by the test.
+class FakeDocument final : public DocumentHandler {
+ public:
+  DocumentStart start = DocumentStart::Ready;
+  std::function<void(RunContext&, int)> command_body;
+  std::vector<int> commands;
+  std::string file_name;
+  int stops = 0;
+  bool no_port = false;
+
+  DocumentStart construct(RunContext& context) override {
+    file_name = context.file_name;
+    no_port = context.app.options.no_port();
+    if (context.app.options.mode_flags.load() & StartOptions::kTest) {
+      return start == DocumentStart::Ready ? DocumentStart::Refused : start;
+    }
+    return start;
+  }
+  void run_command(RunContext& context, int command) override {
+    commands.push_back(command);
+    if (command_body) command_body(context, command);
+  }
+  void stop() override { ++stops; }
+};
+
+struct Runner : ::testing::Test {
+  test::TestHome home;
+  test::RecordingPrompter prompter;
+  test::RecordingOperationView view;
+  test::RecordingNotificationSink sink;
+  platform::MemorySettingsStore settings, registration;
+  FakeDocument document;
+  int run(std::vector<std::string> params) {
+    RunnerServices s{prompter, view, sink, settings, registration, document};
+    return run_program(params, s);
+  }
+};
+
+TEST_F(Runner, TestSwitchEndsWithZeroOnceTheDescriptionLoaded) {
+  EXPECT_EQ(run({"/test"}), 0);
+  EXPECT_TRUE(document.no_port);
+  EXPECT_TRUE(document.commands.empty());
+  EXPECT_TRUE(std::filesystem::is_directory(platform::program_directory() / "protocol"));
+  EXPECT_TRUE(std::filesystem::is_directory(platform::program_directory() / "temp"));
+}
+
+TEST_F(Runner, DocumentOutcomesGiveTheirOwnExitCodes) {
+  document.start = DocumentStart::DescriptionRefused;
+  EXPECT_EQ(run({"/test"}), exit_code::kDescriptionRefused);
+  document.start = DocumentStart::Unavailable;
+  EXPECT_EQ(run({"/test"}), exit_code::kNoDescriptionLoader);
+}
+
+TEST_F(Runner, ReadOrNewNetParamWithoutFileNameIsRefused) {
+  EXPECT_EQ(run({"/read", "/close"}), exit_code::kNoFileName);
+  EXPECT_EQ(run({"/newnetparam/bps:9600"}), exit_code::kNoFileName);
+  EXPECT_TRUE(document.commands.empty());
+  EXPECT_EQ(run({"/read", "/close", "Out.604"}), 0);
+  EXPECT_EQ(document.commands, std::vector<int>{139});
+  EXPECT_EQ(document.file_name, "Out.604");
+}
+
+TEST_F(Runner, CommandLineCommandRunsAndItsFlagsGiveTheExitCode) {
+  document.command_body = [](RunContext& c, int) {
+    c.app.exit_flags.set_bits(ExitFlags::kTimeout);
+  };
+  EXPECT_EQ(run({"/write/port:2/close", "a.604"}), 202);
+  EXPECT_EQ(document.commands, std::vector<int>{140});
+  EXPECT_FALSE(document.no_port);
+}
+
+TEST_F(Runner, SecondInstanceIsRefused) {
+  platform::InstanceLock first;
+  ASSERT_EQ(first.state(), platform::InstanceLock::State::Held);
+  EXPECT_EQ(run({"/test"}), exit_code::kAlreadyRunning);
+  ASSERT_EQ(prompter.count(), 1u);
+  EXPECT_EQ(prompter.records()[0].text, "Программа уже запущена!");
+  EXPECT_EQ(prompter.records()[0].icon, PromptIcon::Information);
+}
+
+TEST_F(Runner, ErrorLogIsEmptiedAtOnceAndNamedForTheRun) {
+  const std::filesystem::path log = home.root() / "Errors.log";
+  std::ofstream(log) << "lines of an earlier run\n";
+  std::string seen;
+  document.command_body = [&](RunContext& c, int) {
+    seen = c.app.error_log_path();
+    c.app.append_error_log("r.St: Таймаут");
+  };
+  EXPECT_EQ(run({"/read/close/elog:" + log.string(), "x.604"}), 0);
+  EXPECT_EQ(seen, log.string());
+  std::ifstream in(log);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "r.St: Таймаут\n");
+}
+
+TEST_F(Runner, ExternalExitEventEndsTheCommandWith205) {
+  const std::string name = home.unique_name("kba604-exit");
+  document.command_body = [&](RunContext& c, int) {
+    // A supervising program signals while the command runs; the command ends when it is told.
+    ASSERT_TRUE(platform::NamedEvent::signal(name));
+    EXPECT_TRUE(c.close_requested.wait(-1));
+    c.app.exit_flags.set_bits(ExitFlags::kTimeout);  // what the interrupted exchange left
+  };
+  EXPECT_EQ(run({"/read/port:1/close", "/exitevent:" + name, "x.604"}), 205);
+  EXPECT_GE(document.stops, 1);
+}
+
+TEST_F(Runner, SignalSwitchReportsAMissingEvent) {
+  EXPECT_EQ(run_tool_switch({"/test"}), std::nullopt);
+  EXPECT_EQ(run_tool_switch({"--signal-exitevent"}), exit_code::kUsage);
+  EXPECT_EQ(run_tool_switch({"--signal-exitevent", home.unique_name("none")}),
+            exit_code::kSignalFailed);
+  platform::NamedEvent event(home.unique_name("present"));
+  ASSERT_TRUE(event.ok());
+  EXPECT_EQ(run_tool_switch({"--signal-exitevent", home.unique_name("present")}), 0);
+  EXPECT_TRUE(event.event().wait(-1));
+}
+
+}  // namespace
+}  // namespace kba604
