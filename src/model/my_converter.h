@@ -8,11 +8,42 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/texts.h"
 #include "model/value_format.h"
 
 namespace kba604 {
+
+// Results of ConvertFromData.
+inline constexpr int kDecoded = 1;
+inline constexpr int kNotDecodable = 0;
+inline constexpr int kDecodedErrorText = -1;  // the text is a message to show as the value
+// Results of ConvertToData.
+inline constexpr int kEncoded = 1;
+inline constexpr int kNotEncodable = 0;
+inline constexpr int kNoWriteMethod = -1;  // no write form, or a refusal with a message
+
+// The format descriptor of the access-attribute list, whose position is editable + 2 × owned
+// by the user.
+inline constexpr std::string_view kAttributeListFormat =
+    "Не_редактируемый,_Заводской:Редактируемый,_Заводской:Не_редактируемый,_Пользовательский:"
+    "Редактируемый,_Пользовательский";
+
+// What ConvertToData needs to know about the program around it: the attribute list is sent as
+// the bytes 0xAC..0xAF (in place of its positions 0..3) only when a configuration document is
+// open and the access level is the maximum, 2.
+struct EncodeContext {
+  bool document_open = false;
+  int access_level = 0;
+};
+
+// A value text after the display rule of "STORED_DOT", and whether the automatic precision
+// dropped digits from it.
+struct DisplayText {
+  std::string text;
+  bool dropped = false;
+};
 
 class MyConverter {
  public:
@@ -30,6 +61,33 @@ class MyConverter {
   bool has_limits() const { return minimum != 0.0 || maximum != 0.0; }
   ValueFormat parsed_format() const { return parse_format(format); }
   bool is_item_list() const { return parsed_format().kind == FormatKind::ItemList; }
+
+  // Reply data bytes to value text. indexed: the reply ends with the two bytes of the linear
+  // index. Returns kDecoded, kNotDecodable (text empty), or kDecodedErrorText when the text is
+  // a message (a length error, an invalid name code, a status code of a measured value) that
+  // is shown in place of the value. Short names with conversions of their own ("dev", "ver",
+  // "exit", "APLY", the network settings, the measured values with status codes) take
+  // precedence over the format.
+  int ConvertFromData(const std::uint8_t* data, std::size_t count, bool indexed,
+                      std::string& text) const;
+
+  // Value text to request data bytes (at most 255). item_position: the text of an item-list
+  // value is the item's position rather than its text. Returns kEncoded, kNotEncodable or
+  // kNoWriteMethod; on anything but kEncoded data is empty, and a refusal that has words for
+  // it leaves them in message.
+  int ConvertToData(std::string_view text, bool item_position, const EncodeContext& context,
+                    std::vector<std::uint8_t>& data, std::string& message) const;
+
+  // The display rule of "STORED_DOT" for a text (the print of a decoded value, or a text typed
+  // by the user). With fixed decimals the text is cut that many characters after the point.
+  // With automatic precision its digits are fitted to the limits: read without the point as a
+  // whole number, it loses digits from the end while it lies outside them; a text with a
+  // point keeps at most five characters, never fewer than the digits before the point; the
+  // last kept digit is rounded. Without limits the text stays whole.
+  DisplayText apply_display_rule(std::string_view text) const;
+
+  // The name of the value's type shown to the user.
+  std::string type_name() const;
 
   // The device name ("r.St", "Set.P"); compared without regard to case everywhere.
   std::string short_name;

@@ -7,10 +7,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/prompter.h"
 #include "model/archive.h"
 #include "model/my_converter.h"
 
@@ -52,6 +54,18 @@ struct ParameterRow {
   RowIcon icon = RowIcon::ReadOnly;
 };
 
+// A message box the caller shows: text, caption and icon.
+struct BoxMessage {
+  std::string text;
+  std::string caption;
+  PromptIcon icon = PromptIcon::None;
+};
+
+// Results of AssignFromText.
+inline constexpr int kAssigned = 0;
+inline constexpr int kNotAcceptable = 1;  // outside the limits, or not acceptable
+inline constexpr int kBadFormat = 2;
+
 class Parameter : public MyConverter {
  public:
   static constexpr std::int32_t kDefaultPollingPeriodMs = 1000;
@@ -67,6 +81,20 @@ class Parameter : public MyConverter {
   // Loading converts an item position back into the item text and raises ArchiveError when
   // the data end or are malformed.
   virtual void Serialize(Archive& ar);
+
+  // A text typed by the user becomes the value when the format accepts it: kAssigned (value
+  // replaced, *changed* set), kNotAcceptable or kBadFormat (value unchanged; the caller shows
+  // assignment_failure). When the automatic precision of "STORED_DOT" drops digits, the
+  // warning "Параметру присвоено значение …" is shown through prompter, if one is given.
+  virtual int AssignFromText(std::string_view text, Prompter* prompter);
+
+  // The message box for a failed assignment of typed (result kNotAcceptable or kBadFormat).
+  BoxMessage assignment_failure(int result, std::string_view typed) const;
+
+  // The sentence on the value's range for the tooltip, or "" when there is none (equal
+  // limits, a polled parameter, a format without a range). For "Addr" the maximum is
+  // 2^address_length_bits - 1 when the length of the address ("A.Len") is given.
+  std::string range_description(std::optional<int> address_length_bits = std::nullopt) const;
 
   // The display title when one is set, otherwise the title.
   const std::string& shown_title() const { return display_title.empty() ? title : display_title; }

@@ -4,6 +4,15 @@
 
 namespace kba604 {
 
+int name_character_code(char upper) {
+  if (upper == ' ') return 78;
+  if (upper == '_') return 74;
+  if (upper == '-') return 72;
+  if (upper >= 'A' && upper <= 'Z') return (upper - 'A' + 10) * 2;
+  if (upper >= '0' && upper <= '9') return (upper - '0') * 2;
+  return -1;
+}
+
 std::uint16_t hash_name(std::string_view name) {
   if (name.empty()) return 0;
   std::string text = platform::to_cp1251(name);
@@ -19,20 +28,8 @@ std::uint16_t hash_name(std::string_view name) {
       if (i > 0 && produced > 0) codes[produced - 1] += 1;
       continue;
     }
-    int code;
-    if (c == ' ') {
-      code = 78;
-    } else if (c == '_') {
-      code = 74;
-    } else if (c == '-') {
-      code = 72;
-    } else if (c >= 'A' && c <= 'Z') {
-      code = (c - 55) * 2;
-    } else if (c >= '0' && c <= '9') {
-      code = (c - 48) * 2;
-    } else {
-      continue;
-    }
+    int code = name_character_code(c);
+    if (code < 0) continue;
     codes[produced++] = code;
   }
 

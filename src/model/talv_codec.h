@@ -16,6 +16,12 @@ namespace kba604 {
 // polynomial 0x8F57. An empty name hashes to 0.
 std::uint16_t hash_name(std::string_view name);
 
+// Code of one character of a name, as names travel in hashes and network names: twice the
+// character number (0..9 the digits, 10..35 the letters A..Z, 36 "-", 37 "_", 39 a blank);
+// bit 0 is left free for a following point. -1 for any other character; letters must be
+// upper case already.
+int name_character_code(char upper);
+
 // CRC-16, polynomial 0x8F57, initial value 0, most significant bit first, no reflection or
 // final XOR.
 std::uint16_t hash_buffer(const std::uint8_t* data, std::size_t count);
