@@ -6,6 +6,7 @@
 
 #include "model/archive.h"
 #include "model/talv_codec.h"
+#include "model/value_format.h"
 
 namespace kba604 {
 namespace {
@@ -359,6 +360,42 @@ TEST(ParameterRecord, RecordCutShortRaisesEndOfFile) {
       EXPECT_TRUE(e.end_of_file()) << cut;
     }
   }
+}
+
+TEST(ItemMarks, HideItemsByLevelAndModification) {
+  struct Case {
+    const char* mark;
+    int level;
+    int modification;
+    bool hidden;
+  };
+  const Case cases[] = {
+      {"", 1, 0, false},      {"h", 2, 0, true},
+      {"h", 1, 3, true},      {"h1,3", 1, 3, true},
+      {"h1,3", 1, 1, true},   {"h1,3", 1, 2, false},
+      {"h1,3", 2, 3, false},  {"h1,3", 0, 3, false},
+      {"h 1, 3", 1, 3, true}, {"h99999999999", 1, 0, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(item_hidden(c.mark, c.level, c.modification), c.hidden)
+        << c.mark << " " << c.level << " " << c.modification;
+  }
+}
+
+TEST(FormatDescriptor, KindsAndItems) {
+  EXPECT_EQ(parse_format("stored_dot").kind, FormatKind::StoredDot);
+  EXPECT_EQ(parse_format("STORED_DOT:1").kind, FormatKind::StoredDot);
+  EXPECT_EQ(parse_format("Float").kind, FormatKind::Float);
+  EXPECT_EQ(parse_format("clk_FRM").kind, FormatKind::ClkFrm);
+  EXPECT_EQ(parse_format("STRING").kind, FormatKind::String);
+  EXPECT_EQ(parse_format("asci").kind, FormatKind::Asci);
+  EXPECT_EQ(parse_format("NAME").kind, FormatKind::Name);
+  // Only the first token names a numeric format; "string" must be the whole descriptor.
+  ValueFormat list = parse_format("string:Вкл_1::");
+  EXPECT_EQ(list.kind, FormatKind::ItemList);
+  EXPECT_EQ(list.items, (std::vector<std::string>{"string", "Вкл 1", "", ""}));
+  EXPECT_TRUE(parse_format("").items.empty());
+  EXPECT_EQ(parse_format("неизвестен").items, (std::vector<std::string>{"неизвестен"}));
 }
 
 }  // namespace

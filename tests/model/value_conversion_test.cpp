@@ -474,6 +474,8 @@ TEST(AssignFromText, LimitsToleranceAndFormats) {
   const Case cases[] = {
       {"STORED_DOT", 1, 0, 5, "5.0004", kAssigned, "5.0"},
       {"STORED_DOT", 1, 0, 5, "5.001", kNotAcceptable, nullptr},
+      {"STORED_DOT", 0, 0, 5, "5.0004", kAssigned, "5"},  // automatic: fitted to the limits
+      {"STORED_DOT", 0, 0, 5, "5.001", kNotAcceptable, nullptr},
       {"STORED_DOT", 1, 0, 5, "-0.0009", kAssigned, "-0.0"},
       {"STORED_DOT", 1, 0, 5, "-0.001", kNotAcceptable, nullptr},
       {"STORED_DOT", 1, 0, 5, ".5", kBadFormat, nullptr},
