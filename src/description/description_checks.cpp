@@ -7,6 +7,7 @@
 
 #include "description/item_marks.h"
 #include "model/talv_codec.h"
+#include "model/value_format.h"
 #include "platform/text.h"
 
 namespace kba604::description {
@@ -56,31 +57,7 @@ bool walk_tree(const std::vector<TreeRecord>& records, F on_reference, std::stri
   return true;
 }
 
-std::vector<std::string> split_items(std::string_view text) {
-  std::vector<std::string> items;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t colon = text.find(':', start);
-    items.emplace_back(text.substr(start, colon - start));
-    if (colon == std::string_view::npos) break;
-    start = colon + 1;
-  }
-  return items;
-}
-
 }  // namespace
-
-FormatKind format_kind(std::string_view text) {
-  std::string first(text.substr(0, text.find(':')));
-  if (iequals(first, "STORED_DOT")) return FormatKind::StoredDot;
-  if (iequals(first, "float")) return FormatKind::Float;
-  if (iequals(first, "DEC_dot")) return FormatKind::DecDot;
-  if (iequals(first, "CLK_frm")) return FormatKind::ClkFrm;
-  if (iequals(text, "string")) return FormatKind::String;
-  if (iequals(text, "ASCI")) return FormatKind::Asci;
-  if (iequals(text, "name")) return FormatKind::Name;
-  return FormatKind::ItemList;
-}
 
 const std::vector<std::string_view>& special_parameter_names() {
   static const std::vector<std::string_view> names = {
@@ -161,9 +138,10 @@ std::vector<std::string> check_data_set(const DescriptionRecords& d) {
       faults.push_back(where(i) + ": format: " + error);
       continue;
     }
-    FormatKind kind = format_kind(marks.format);
+    ValueFormat parsed = parse_format(marks.format);
+    FormatKind kind = parsed.kind;
     if (kind == FormatKind::ItemList) {
-      auto items = split_items(marks.format);
+      const auto& items = parsed.items;
       if (items.size() < 2) {
         faults.push_back(where(i) + ": the item list \"" + r.format +
                          "\" has fewer than two items");
@@ -176,7 +154,7 @@ std::vector<std::string> check_data_set(const DescriptionRecords& d) {
         char* end = nullptr;
         long n = std::strtol(ref.c_str(), &end, 10);
         bool found = *end == '\0' && n >= 0 && static_cast<std::size_t>(n) < items.size();
-        for (const auto& item : items) found = found || iequals(item, ref);
+        found = found || find_item(items, ref) >= 0;
         if (!found) {
           faults.push_back(where(i) + ": the reference value \"" + r.reference +
                            "\" is no item of \"" + marks.format + "\"");
@@ -245,8 +223,9 @@ std::vector<std::string> check_data_set(const DescriptionRecords& d) {
                                 kParametersSource, found->name.c_str(),
                                 static_cast<int>(rule.name.size()), rule.name.data()));
       }
-      bool format_ok = rule.format.empty() ? format_kind(found->format) == FormatKind::ItemList
-                                           : found->format == rule.format;
+      bool format_ok = rule.format.empty()
+                           ? parse_format(found->format).kind == FormatKind::ItemList
+                           : found->format == rule.format;
       if (!format_ok) {
         faults.push_back(
             format("%s: the network parameter \"%s\" has the format \"%s\"; it "

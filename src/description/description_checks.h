@@ -24,8 +24,4 @@ const std::vector<NetworkParameterRule>& network_parameter_rules();
 // Every fault of the data set, one line each; empty when it passes.
 std::vector<std::string> check_data_set(const DescriptionRecords& records);
 
-// Kind of a format text, as the value conversion tells it.
-enum class FormatKind { StoredDot, Float, DecDot, ClkFrm, String, Asci, Name, ItemList };
-FormatKind format_kind(std::string_view format);
-
 }  // namespace kba604::description

@@ -70,6 +70,10 @@ GzipReader::GzipReader(const std::uint8_t* data, std::size_t size) : size_(size)
     status_ = GzipStatus::TooShort;
     return;
   }
+  if (data[0] != 0x1F || data[1] != 0x8B) {
+    status_ = GzipStatus::Corrupt;
+    return;
+  }
   const std::uint8_t* t = data + size - 4;
   trailer_length_ = std::uint32_t{t[0]} | (std::uint32_t{t[1]} << 8) | (std::uint32_t{t[2]} << 16) |
                     (std::uint32_t{t[3]} << 24);

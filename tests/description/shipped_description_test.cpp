@@ -1,0 +1,217 @@
+// The description that ships with the program, as the build compiled it.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "description/description_checks.h"
+#include "description/description_loader.h"
+#include "description/gzip_file.h"
+#include "model/talv_codec.h"
+#include "support/description_files.h"
+#include "support/recording_prompter.h"
+
+namespace kba604 {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ShippedDescription : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DescriptionRequest request;
+    request.data_folder = test::shipped_description_folder();
+    load_ = load_description(table_, request, &prompter_);
+  }
+  Parameter& param(std::string_view name) {
+    Parameter* p = table_.find_by_name(name);
+    EXPECT_NE(p, nullptr) << name;
+    static Parameter none;
+    return p ? *p : none;
+  }
+  ParameterTable table_;
+  test::RecordingPrompter prompter_;
+  DescriptionLoad load_;
+};
+
+TEST_F(ShippedDescription, LoadsWithoutAnyMessage) {
+  EXPECT_FALSE(load_.refused);
+  EXPECT_EQ(prompter_.count(), 0u);
+  ASSERT_TRUE(load_.main_tree);
+  ASSERT_TRUE(load_.operational_tree);
+  ASSERT_TRUE(load_.hidden_tree);
+  EXPECT_GE(table_.size(), 300u);
+  EXPECT_EQ(load_.operational_tree->name(), "Опрос оперативных параметров");
+}
+
+TEST_F(ShippedDescription, HasEveryNameTheProgramTreatsSpecially) {
+  for (auto name : description::special_parameter_names()) {
+    EXPECT_NE(table_.find_by_name(name), nullptr) << name;
+  }
+  // "prot" of the protocol switch and "Prot" of the network rules are one parameter.
+  EXPECT_EQ(table_.find_by_name("prot"), table_.find_by_name("Prot"));
+  EXPECT_NE(table_.find_by_name("r.st"), nullptr);
+}
+
+TEST_F(ShippedDescription, InstrumentVersionPassesTheGate) {
+  // The virtual instrument answers "ver" with 1.10.
+  EXPECT_EQ(pack_version("1.10"), 0x010Au);
+  DescriptionRequest request;
+  request.data_folder = test::shipped_description_folder();
+  request.read_ver = [](Parameter& ver) {
+    ver.value = "1.10";
+    return 0;
+  };
+  auto again = load_description(table_, request, &prompter_);
+  EXPECT_TRUE(again.main_tree);
+}
+
+TEST_F(ShippedDescription, NetworkBranchHasTheInstrumentsSettingsExactly) {
+  ASSERT_NE(load_.network_branch, nullptr);
+  struct Expected {
+    const char* name;
+    const char* format;
+  } expected[] = {
+      {"bPS", "2400:4800:9600:14400:19200:28800:38400:57600:115200"},
+      {"LEn", "7:8"},
+      {"PrtY", "Отсутствует:Четность:Нечетность"},
+      {"Sbit", "1:2"},
+      {"A.Len", "8:11"},
+      {"Addr", "DEC_dot"},
+  };
+  for (const auto& e : expected) {
+    Parameter* p = load_.network_branch->FindByName(e.name);
+    ASSERT_NE(p, nullptr) << e.name;
+    EXPECT_EQ(p->short_name, e.name);
+    EXPECT_EQ(p->format, e.format);
+    EXPECT_TRUE(p->reference_value.empty()) << e.name;  // initialising keeps the line
+  }
+  Parameter* prot = load_.network_branch->FindByName("prot");
+  ASSERT_NE(prot, nullptr);
+  auto items = parse_format(prot->format).items;
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[0], "ТАЛВ");
+  EXPECT_EQ(items[1], "Modbus RTU");
+  EXPECT_EQ(items[2], "Modbus ASCII");
+  Parameter* start = load_.network_branch->FindByName("net.s");
+  ASSERT_NE(start, nullptr);
+  EXPECT_GE(parse_format(start->format).items.size(), 2u);
+}
+
+TEST_F(ShippedDescription, CommandsNeverResetOrStopTheInstrumentOnWriteAll) {
+  for (const char* name : {"r-s", "exit", "dev", "ver", "n.Err"}) {
+    Parameter& p = param(name);
+    EXPECT_FALSE(p.writable()) << name;
+    EXPECT_TRUE(p.reference_value.empty()) << name;
+    for (int mode : {kWriteChanged, kWriteAll, kWriteAllFromRoot, kWriteInitialise}) {
+      p.changed = true;
+      EXPECT_FALSE(will_write(p, mode)) << name << " mode " << mode;
+    }
+  }
+  Parameter& reset = param("r.co");
+  EXPECT_FALSE(will_write(reset, kWriteAll));
+  EXPECT_EQ(reset.reference_value, "Сбросить");
+  EXPECT_TRUE(will_write(reset, kWriteInitialise));
+}
+
+TEST_F(ShippedDescription, OperationalTreePollsTheMeasuredValues) {
+  std::set<std::string> polled;
+  std::function<void(const DescBranch&)> walk = [&](const DescBranch& b) {
+    for (const Parameter* p : b.parameters()) {
+      EXPECT_TRUE(p->owns_polling_timer()) << p->short_name;
+      EXPECT_FALSE(p->indexed) << p->short_name;
+      polled.insert(p->short_name + "@" + std::to_string(p->address_offset));
+    }
+    for (const auto& c : b.children()) walk(*c);
+  };
+  walk(*load_.operational_tree);
+  for (int input = 0; input < 8; ++input) {
+    EXPECT_TRUE(polled.count("rEAd@" + std::to_string(input))) << input;
+  }
+  for (const char* name : {"r.CAL", "rd.rg", "Set.P", "r.OUt", "r.kEY", "r.PrG", "r.StP", "r.St",
+                           "r.SiG", "r.Cn", "rtC"}) {
+    EXPECT_TRUE(polled.count(std::string(name) + "@0")) << name;
+  }
+  EXPECT_EQ(polled.size(), 19u);
+}
+
+TEST_F(ShippedDescription, KeysOfConfigurationParametersAreUnique) {
+  std::map<std::uint32_t, std::string> keys;
+  for (const Parameter& p : table_) {
+    if (p.owns_polling_timer()) continue;
+    std::uint32_t key = (p.indexed ? static_cast<std::uint32_t>(p.linear_index) : 0xFFFFu) << 16 |
+                        hash_name(p.short_name);
+    auto [it, inserted] = keys.emplace(key, p.short_name);
+    EXPECT_TRUE(inserted) << p.short_name << " and " << it->second;
+  }
+  EXPECT_EQ(table_.configuration_key_map().size(), keys.size());
+}
+
+TEST_F(ShippedDescription, TreeShowsTheElementsTheProgramKnowsByName) {
+  std::set<std::string> names;
+  std::function<void(const DescBranch&)> walk = [&](const DescBranch& b) {
+    names.insert(b.name());
+    for (const auto& c : b.children()) walk(*c);
+  };
+  walk(*load_.main_tree);
+  for (const char* name : {"Диапазон №1", "Диапазон №2", "Блокировки №1", "Блокировки №2",
+                           "Блокировки №3", "Времена задержек инспектора"}) {
+    EXPECT_TRUE(names.count(name)) << name;
+  }
+  EXPECT_TRUE(std::any_of(names.begin(), names.end(), [](const std::string& n) {
+    return n.find("Точка") != std::string::npos;
+  }));
+}
+
+// The compiler's round trip: decompiling the shipped files and compiling the result again
+// gives the very same bytes.
+TEST(DescriptionCompiler, RoundTripOfTheShippedFilesIsByteExact) {
+  fs::path folder = test::shipped_description_folder();
+  auto read = [](const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    std::string text = s.str();
+    return std::vector<std::uint8_t>(text.begin(), text.end());
+  };
+  auto inflate = [](const std::vector<std::uint8_t>& bytes) {
+    description::GzipReader reader(bytes.data(), bytes.size());
+    std::vector<std::uint8_t> out(reader.trailer_length());
+    out.resize(reader.read(out.data(), out.size()));
+    EXPECT_EQ(reader.finish(), description::GzipStatus::Ok);
+    return out;
+  };
+  description::DescriptionRecords records;
+  auto table = read(folder / "parameters.zip");
+  records.parameters = description::unpack_parameter_records(inflate(table));
+  std::array<std::vector<std::uint8_t>, 3> trees;
+  for (int t = 0; t < 3; ++t) {
+    trees[t] = read(folder / description::kTreeFiles[t]);
+    records.trees[t] = description::unpack_tree_records(inflate(trees[t]));
+  }
+  auto tips = read(folder / "tooltip.dat");
+  records.tooltips = description::read_tooltip_file(std::string(tips.begin(), tips.end()));
+  EXPECT_FALSE(records.tooltips.empty());
+
+  description::SourceJson parameters;
+  std::array<description::SourceJson, 3> tree_sources;
+  std::vector<std::string> errors;
+  ASSERT_TRUE(description::decompile_description(records, parameters, tree_sources, errors));
+  // Through the printed text, as the files on disk would be.
+  parameters = description::SourceJson::parse(description::dump_source(parameters));
+  for (auto& t : tree_sources) t = description::SourceJson::parse(description::dump_source(t));
+  description::DescriptionRecords again;
+  ASSERT_TRUE(description::compile_description(parameters, tree_sources, again, errors));
+  EXPECT_TRUE(errors.empty());
+  EXPECT_EQ(test::gzip_bytes(description::pack_parameter_records(again.parameters, errors)), table);
+  for (int t = 0; t < 3; ++t) {
+    EXPECT_EQ(test::gzip_bytes(test::tree_bytes(again.trees[t])), trees[t]) << t;
+  }
+  std::string tips_again = description::write_tooltip_file(again.tooltips);
+  EXPECT_EQ(std::vector<std::uint8_t>(tips_again.begin(), tips_again.end()), tips);
+  EXPECT_TRUE(description::check_data_set(again).empty());
+}
+
+}  // namespace
+}  // namespace kba604
