@@ -391,6 +391,8 @@ DescriptionLoad load_description(ParameterTable& table, const DescriptionRequest
     if (t == description::kMainTree) load.network_branch = network;
   }
 
+  load.tooltips = Tooltips::load(load.tooltip_file);
+
   // The operational parameters: each gets its polling timer, which also takes its indexed
   // mark away.
   if (load.operational_tree) {

@@ -15,6 +15,7 @@
 
 #include "app/prompter.h"
 #include "description/desc_branch.h"
+#include "description/tooltips.h"
 #include "model/parameter_table.h"
 #include "platform/settings_store.h"
 
@@ -82,8 +83,9 @@ struct DescriptionLoad {
   std::unique_ptr<DescBranch> hidden_tree;
   // The branch of the instrument's network settings (role 100), inside main_tree, or none.
   DescBranch* network_branch = nullptr;
-  // The help texts of the current modification.
+  // The help texts of the current modification, and what that file holds.
   std::filesystem::path tooltip_file;
+  Tooltips tooltips;
 };
 
 // The whole description: version gate, table, the three trees in their order, and the polling

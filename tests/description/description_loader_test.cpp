@@ -435,3 +435,28 @@ TEST(DataFolder, SettingOrTheInstalledFolderEndingWithASlash) {
 
 }  // namespace
 }  // namespace kba604
+
+namespace kba604 {
+namespace {
+
+TEST_F(LoaderTest, HelpTextsAreFoundByIndexThenByName) {
+  auto files = test::build_description(
+      R"({"parameters": [{"name": "ver", "format": "ASCI"},
+          {"name": "In", "index": 0, "format": "DEC_dot", "help": "Вход"},
+          {"name": "In", "index": 1, "format": "DEC_dot", "help": "Вход"},
+          {"name": "In", "index": 2, "format": "DEC_dot", "help": "Особый\nвход"},
+          {"name": "r", "offset": 3, "format": "DEC_dot", "help": "Опрос"},
+          {"name": "none", "format": "DEC_dot"}]})",
+      {R"({"branch": "R"})", R"({"branch": "O"})", R"({"branch": "H"})"});
+  auto result = load(files);
+  ASSERT_EQ(table_.size(), 6u);
+  EXPECT_EQ(result.tooltips.text_for(table_[1]), "Вход");
+  EXPECT_EQ(result.tooltips.text_for(table_[3]), "Особый\nвход");
+  EXPECT_EQ(result.tooltips.text_for(table_[4]), "Опрос");
+  EXPECT_EQ(result.tooltips.text_for(table_[5]), "");
+  table_[1].short_name = "iN";
+  EXPECT_EQ(result.tooltips.text_for(table_[1]), "Вход");
+}
+
+}  // namespace
+}  // namespace kba604
