@@ -1,0 +1,308 @@
+// The operation engine of the device: what the engineer asks of the instrument as a whole, a
+// branch or one parameter (read, write all, write changed, write erroneous, compare,
+// initialise, EEPROM image read and write, and the group operations), carried out one at a
+// time by one worker thread while an operation view shows the log and the counters.
+//
+// Device derives from the link (DeviceIO) and from this class: the engine reaches the
+// instrument only through the protected link_* operations, which Device implements with the
+// request layer, so that every exchange is one ordinary request of the link.
+//
+// Threads. Operations are started on the UI thread (Start*), which opens the view and sets the
+// operation's auto-reset event; the worker waits for the events, performs the operation and
+// ends it with FinishOperation. The stop event (manual reset) is set by the view's button, by
+// the failure limits and when the port cannot be opened, and every walk tests it before and
+// after each parameter. The worker holds its device by shared ownership: create devices with
+// std::make_shared, and call shutdown() before letting the last owner go.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/application.h"
+#include "app/operation_view.h"
+#include "model/object_with_parameters.h"
+#include "model/parameter_table.h"
+#include "operations/operation_hooks.h"
+#include "operations/reread_set.h"
+#include "platform/event.h"
+#include "platform/thread.h"
+
+namespace kba604 {
+
+// Operation codes: the view's title and the operation the worker performs.
+namespace operation_code {
+inline constexpr int kRead = 1;
+inline constexpr int kWriteAll = 4;
+inline constexpr int kWriteChanged = 5;
+inline constexpr int kCompare = 6;
+inline constexpr int kInitialise = 7;
+inline constexpr int kEepromRead = 8;
+inline constexpr int kEepromWrite = 9;
+inline constexpr int kGroupRead = 17;
+inline constexpr int kGroupWrite = 18;
+inline constexpr int kGroupCompare = 19;
+}  // namespace operation_code
+
+// What a group operation does with each parameter of its list.
+namespace group_kind {
+inline constexpr int kNone = 0;
+inline constexpr int kRead = 1;
+inline constexpr int kWrite = 2;
+inline constexpr int kCompare = 3;
+}  // namespace group_kind
+
+// Result codes of the per-parameter operations besides 0 (done) and the request layer's codes.
+namespace exchange_result {
+inline constexpr int kStopped = -1;        // the stop event was set
+inline constexpr int kCompareStopped = 3;  // a comparison was stopped
+inline constexpr int kNotInitialised = 5;  // not written: the value is "Нет данных"
+inline constexpr int kNegativeIndex = 6;   // skipped: the linear index is negative
+}  // namespace exchange_result
+
+// The note the request layer leaves after a time-out.
+inline constexpr std::string_view kTimeoutNote = "Таймаут при передаче данных (нет связи)";
+
+class DeviceOperations : public ParameterOperations, public OperationControl {
+ public:
+  explicit DeviceOperations(CKBA604App& app);
+  ~DeviceOperations() override;
+  DeviceOperations(const DeviceOperations&) = delete;
+  DeviceOperations& operator=(const DeviceOperations&) = delete;
+
+  // ---- wiring (UI thread, before operations run) -------------------------------------------
+  ParameterTable& table() { return table_; }
+  const ParameterTable& table() const { return table_; }
+  // The view operations report into; none means operations run without a window (their log
+  // is dropped, counters and notes still change).
+  void set_view(OperationView* view) { view_.store(view); }
+  void set_listener(OperationListener* listener) { listener_.store(listener); }
+  // The root of the main tree: a write from it uses mode 2, and the forced re-reads search
+  // the whole tree from it. Every reload of the description sets it anew (or to none).
+  void set_tree_root(ObjectWithParameters* root) { tree_root_.store(root); }
+  ObjectWithParameters* tree_root() const { return tree_root_.load(); }
+  // Restricts the next read, write or compare to this parameter; cleared when it has run.
+  void set_single_target(Parameter* parameter) { single_target_.store(parameter); }
+  Parameter* single_target() const { return single_target_.load(); }
+  // Drops every reference into the parameter table (current element, single target, group
+  // list, re-read set, tree root) before the description is reloaded. Only while idle.
+  void forget_description();
+
+  // ---- the worker ----------------------------------------------------------------------------
+  // Starts the worker thread (once). The device must be owned by a std::shared_ptr.
+  void start_worker(std::shared_ptr<DeviceOperations> self);
+  // Ends the worker: sets the exit event and the stop event, waits up to timeout_ms and leaves
+  // a worker that has not ended running on its own (it holds the device).
+  void shutdown(int timeout_ms = platform::Thread::kDefaultJoinMs);
+  // Whether an operation is being performed or waits for the worker.
+  bool busy() const { return !idle_.is_set(); }
+  // Waits until the worker has finished every operation started so far (forced re-reads
+  // included); true when it has, false after timeout_ms (-1: no limit).
+  bool wait_idle(int timeout_ms = -1);
+
+  // ---- starting operations (UI thread) --------------------------------------------------------
+  // Each sets the current element, computes the total, clears done and errors and opens the
+  // view with the operation's code. False when nothing was started: another window stayed open
+  // (see open_window), or there was nothing to do.
+  bool StartRead(ObjectWithParameters& element);
+  bool StartWriteAll(ObjectWithParameters& element);
+  bool StartWriteChanged(ObjectWithParameters& element);
+  // The element's parameters with an error note go into the group list and are written as a
+  // group; with none, "Ошибочных параметров не обнаружено!" is shown and nothing starts.
+  bool StartWriteErroneous(ObjectWithParameters& element);
+  bool StartCompare(ObjectWithParameters& element);
+  // Initialisation of the element (the root of the tree); refused below the maximum access
+  // level with its message.
+  bool StartInit(ObjectWithParameters& element);
+  // The EEPROM image operations over the whole table.
+  bool StartEepromRead();
+  bool StartEepromWrite();
+  // A group operation over the listed parameters: kind 1 read, 2 write, 3 compare.
+  bool StartGroup(int kind, std::vector<Parameter*> parameters);
+  // Immediate write mode: a parameter the engineer has just changed goes to the instrument at
+  // once, without a window, as a write of the changed parameters of the whole tree. Nothing
+  // when the mode is off or the parameter carries no change.
+  void immediate_write(const Parameter& changed);
+
+  // The compare report after a compare window has closed: the skipped count, then the
+  // differences or "Отличий не обнаружено".
+  void ReportCompare();
+
+  // ---- Part of the document's commands over the whole instrument (they wait for the worker)
+  // Initialisation with its guards and question; true when it ran.
+  bool InitialiseDevice(ObjectWithParameters& root, const PollingGuard* polling);
+  // Reads every parameter of the table and saves the image at path (replacing a file there).
+  bool SaveEepromImage(const std::string& path);
+  // Loads the image at path into the configuration and, when the engineer agrees, writes it to
+  // the instrument.
+  bool LoadEepromImage(const std::string& path);
+
+  // ---- the per-parameter operations (worker thread; ParameterOperations) ----------------------
+  bool stop_requested() override;
+  int ReadParameter(Parameter& parameter, bool count_timeouts) override;
+  int WriteParameter(Parameter& parameter, int mode) override;
+  int CompareParameter(Parameter& parameter) override;
+  int WriteValue(Parameter& parameter, int mode);
+  void add_done(int count) override;
+  void log_branch(const std::string& line) override;
+  // Appends a line to the log of the open window; nothing without a window.
+  void AddLogLine(std::string_view text, bool bold = false, LogColour colour = log_colour::kNormal,
+                  bool italic = false);
+  // Ends every operation: the forced re-read group when allowed and needed, else the pause of
+  // up to 2 s, the button "Закрыть", closing or the closing hint, and the stop event cleared.
+  void FinishOperation(bool allow_reread);
+
+  // ---- the view's controls (UI thread; OperationControl) -------------------------------------
+  void button_pressed() override;
+  void auto_close_toggled(bool ticked) override;
+
+  // ---- state -----------------------------------------------------------------------------------
+  platform::Event& stop_event() { return stop_; }
+  int total() const { return total_.load(); }
+  int done() const { return done_.load(); }
+  int errors() const { return errors_.load(); }
+  int consecutive_failures() const { return consecutive_failures_.load(); }
+  int difference_count() const { return difference_count_.load(); }
+  int skipped_count() const { return skipped_count_.load(); }
+  std::string difference_text() const;
+  int group_kind() const { return group_kind_.load(); }
+  std::vector<Parameter*> group_list() const;
+  // The forced re-reads collected by the running operation.
+  ReReadSet reread_set() const;
+  // Set when one of the network settings "bPS", "LEn", "PrtY", "Sbit", "A.Len", "Addr" was
+  // written; the network settings then offer the APLY command. The reader clears it.
+  bool network_settings_written() const { return network_settings_written_.load(); }
+  void clear_network_settings_written() { network_settings_written_.store(false); }
+  // Whether the operation's window is open.
+  bool window_open() const { return window_open_.load(); }
+  // Characters in the log of the open window.
+  std::size_t log_length() const { return log_length_.load(); }
+
+ protected:
+  // ---- the link (Device implements these with DeviceIO) --------------------------------------
+  // One request for the parameter: request_bit 1 reads, 0 writes its value. Attributes travel
+  // with the value as the link decides, never when without_attributes is set. Returns the
+  // request layer's result and leaves its text in the parameter's note.
+  virtual int link_transact(Parameter& parameter, int request_bit, bool without_attributes) = 0;
+  // The parameter's attributes alone: request_bit 0 sends its editable and factory flags, 1
+  // reads them. 0, 200 (the exchange failed) or 201 (a reply of the wrong size; the note says
+  // so).
+  virtual int link_exchange_attributes(Parameter& parameter, int request_bit) = 0;
+  virtual bool link_port_open() = 0;
+  // Opens the port for good; false when it cannot be opened.
+  virtual bool link_open_port() = 0;
+  // Purges the port, clears its event mask and closes it.
+  virtual void link_close_port() = 0;
+  // Set when the program ends; the worker leaves its loop.
+  virtual platform::Event& link_exit_event() = 0;
+  // Whether the description was loaded at the maximum access level.
+  virtual bool link_max_access() const = 0;
+
+ private:
+  enum class Wake {
+    Read,
+    WriteAll,
+    WriteChanged,
+    Compare,
+    Initialise,
+    EepromRead,
+    Group,
+    Exit,
+    Stop,
+    EepromWrite
+  };
+
+  void worker_loop();
+  // Performs one operation event; returns the operation code it ran under.
+  int perform(Wake wake);
+  void perform_read();
+  void perform_write(bool all);
+  void perform_compare();
+  void perform_initialise();
+  void perform_eeprom_read();
+  void perform_eeprom_write();
+  void perform_group();
+
+  // Opening the window: waits for a previous window (10 steps of 200 ms), clears the stop
+  // event, opens the view, empties the re-read set, sets the group kind for the group codes and
+  // sets the operation's event. False when the previous window stayed open.
+  bool open_window(int code, platform::Event& event);
+  // Waits up to 10 steps of 200 ms for a previous window to close and the worker to become
+  // idle; false when either is still the case.
+  bool wait_for_previous_window();
+  void close_window();
+  // Sets an operation's event; wait_idle waits for it from now on.
+  void schedule(platform::Event& event);
+  bool any_operation_pending() const;
+  void set_total(int total);
+  void add_errors(int count);
+  void set_errors(int count);
+  void publish_counters();
+
+  // The per-parameter helpers.
+  // The ordinary write of a value with its log line (line is its beginning), error-log line,
+  // network-settings flag and failure limit.
+  int write_text(Parameter& parameter, const std::string& text, const std::string& line);
+  int step_count(Parameter& parameter, int mode);
+  bool open_attributes(Parameter& parameter, bool& saved_editable, bool& saved_factory);
+  void close_attributes(Parameter& parameter, bool saved_editable, bool saved_factory);
+  void note_read_outcome(Parameter& parameter, int result);
+  void note_write_failure(int result, const Parameter& parameter);
+  void append_error_log(const Parameter& parameter);
+  std::string indexed_name(const Parameter& parameter) const;
+  // The parameters of the element and its sub-branches, in walk order.
+  static std::vector<Parameter*> walk_parameters(ObjectWithParameters& element);
+  static int count_writes(ObjectWithParameters& element, int mode);
+  static int count_visits(ObjectWithParameters& element, int mode);
+
+  CKBA604App& app_;
+  ParameterTable table_;
+  std::atomic<OperationView*> view_{nullptr};
+  std::atomic<OperationListener*> listener_{nullptr};
+  std::atomic<ObjectWithParameters*> tree_root_{nullptr};
+  std::atomic<ObjectWithParameters*> current_element_{nullptr};
+  std::atomic<Parameter*> single_target_{nullptr};
+
+  // Operation events (auto reset), in the worker's order of precedence.
+  platform::Event read_{platform::Event::Reset::Auto};
+  platform::Event write_all_{platform::Event::Reset::Auto};
+  platform::Event write_changed_{platform::Event::Reset::Auto};
+  platform::Event compare_{platform::Event::Reset::Auto};
+  platform::Event initialise_{platform::Event::Reset::Auto};
+  platform::Event eeprom_read_{platform::Event::Reset::Auto};
+  platform::Event group_{platform::Event::Reset::Auto};
+  platform::Event eeprom_write_{platform::Event::Reset::Auto};
+  platform::Event stop_{platform::Event::Reset::Manual};
+  // Set while no operation is pending or running; idle_mutex_ orders setting an event against
+  // the worker's test for pending events.
+  platform::Event idle_{platform::Event::Reset::Manual, true};
+  std::mutex idle_mutex_;
+  platform::Event window_closed_{platform::Event::Reset::Manual, true};
+
+  std::atomic<int> total_{0}, done_{0}, errors_{0};
+  std::atomic<int> consecutive_failures_{0};
+  std::atomic<int> difference_count_{0}, skipped_count_{0};
+  std::atomic<int> group_kind_{group_kind::kNone};
+  std::atomic<bool> network_settings_written_{false};
+  std::atomic<bool> window_open_{false};
+  std::atomic<OperationButton> button_{OperationButton::Stop};
+  std::atomic<std::size_t> log_length_{0};
+  std::atomic<std::int64_t> start_ms_{0};
+  // The code of the window the next or running operation belongs to.
+  std::atomic<int> current_code_{0};
+  // Parameters the running EEPROM operation works on.
+  std::vector<Parameter*> eeprom_list_;
+
+  mutable std::mutex mutex_;  // guards the difference text, the group list and the re-read set
+  std::string difference_text_;
+  std::vector<Parameter*> group_list_;
+  ReReadSet reread_;
+
+  platform::Thread worker_;
+};
+
+}  // namespace kba604
