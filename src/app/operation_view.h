@@ -8,11 +8,15 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 
 #include "platform/clock.h"
+#include "platform/event.h"
+#include "platform/thread.h"
 
 namespace kba604 {
 
@@ -76,11 +80,25 @@ class OperationView {
   virtual bool is_open() const = 0;
 };
 
-// The view of the headless runner: prints the title, the log lines and, at the end, the counters
-// to stderr. Nobody can press its button, so it always closes by itself.
+// The view of the headless runner, on stderr (or another stream). On a terminal it keeps one
+// progress line at the bottom ("Обработано пар-ов: done из total", the errors, the elapsed
+// time), redrawn as the counters change and every second while the window is open, so that a
+// long operation never looks frozen; log lines scroll above it in their colours (ANSI codes,
+// bold and italics). Without a terminal it prints plain lines: the title, the log lines, a
+// progress line at most every 5 seconds while the counters move, and the counters at the end.
+// Nobody can press its button, so it always closes by itself.
 class StderrOperationView final : public OperationView {
  public:
-  explicit StderrOperationView(platform::Clock& clock = platform::Clock::real()) : clock_(clock) {}
+  enum class Output { Detect, Terminal, Plain };
+
+  // out: the stream (stderr by default); Detect asks whether it is a terminal. The once-a-second
+  // redraw runs only on a terminal and with the real clock.
+  explicit StderrOperationView(platform::Clock& clock = platform::Clock::real(),
+                               std::FILE* out = nullptr, Output output = Output::Detect);
+  ~StderrOperationView() override;
+  StderrOperationView(const StderrOperationView&) = delete;
+  StderrOperationView& operator=(const StderrOperationView&) = delete;
+
   void open(int operation_code, int total, OperationControl* control) override;
   void set_range(int total) override;
   void set_counters(int done, int total, int errors) override;
@@ -91,12 +109,29 @@ class StderrOperationView final : public OperationView {
   void close() override;
   bool is_open() const override;
 
+  // Redraws the progress line (the once-a-second redraw calls it).
+  void tick();
+  bool terminal() const { return terminal_; }
+
  private:
+  std::string progress_text() const;
+  // Terminal: replaces the progress line. Under mutex_.
+  void draw_progress();
+  void write(const std::string& text);
+  void start_ticker();
+  void stop_ticker();
+
   platform::Clock& clock_;
+  std::FILE* out_;
+  bool terminal_;
   mutable std::mutex mutex_;
   bool open_ = false;
+  bool progress_shown_ = false;
   int code_ = 0, done_ = 0, total_ = 0, errors_ = 0;
   std::int64_t start_ms_ = 0;
+  std::int64_t last_plain_progress_ms_ = 0;
+  std::shared_ptr<platform::Event> ticker_stop_;
+  std::unique_ptr<platform::Thread> ticker_;
 };
 
 }  // namespace kba604

@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "description/desc_branch.h"
 #include "operations/eeprom_image.h"
 #include "operations_fixture.h"
 #include "support/test_home.h"
@@ -524,6 +525,69 @@ TEST_F(Channels, AutomationIsToldOnceTheCommandAndItsRereadsHaveRun) {
   run(device->StartRead(tree.root));
   EXPECT_EQ(listener.events, (std::vector<std::string>{"finished 1", "save", "done"}));
   device->set_listener(nullptr);
+}
+
+}  // namespace
+}  // namespace kba604::test
+
+// ---- walks over branches ---------------------------------------------------------------------
+
+namespace kba604::test {
+namespace {
+
+class Branches : public OperationsTest {
+ protected:
+  // KBA604 { p0; Входы { p1, p2; Вход №1 { p3 } }; Сеть (excluded from writing) { p4 } }
+  void SetUp() override {
+    OperationsTest::SetUp();
+    make_table(5);
+    root.add(param(0));
+    DescBranch& inputs = root.add_child(std::make_unique<DescBranch>("Входы", 0));
+    inputs.add(param(1));
+    inputs.add(param(2));
+    inputs.add_child(std::make_unique<DescBranch>("Вход №1", 0)).add(param(3));
+    DescBranch& net = root.add_child(std::make_unique<DescBranch>("Сеть", 0));
+    net.add(param(4));
+    net.exclude_from_writing();
+    device->set_tree_root(&root);
+    for (int i = 0; i < 5; ++i) device->set("p" + std::to_string(i), 0, std::to_string(10 + i));
+  }
+  DescBranch& inputs() { return *root.children()[0]; }
+  DescBranch root{"KBA604", 0};
+};
+
+TEST_F(Branches, ABranchReadAnnouncesItselfBeforeItsParameters) {
+  run(device->StartRead(inputs()));
+  std::vector<std::string> expected = {"Читаем ветвь 'Входы'", "  Чтение: p1 = 11",
+                                       "  Чтение: p2 = 12",    "Читаем ветвь 'Вход №1'",
+                                       "  Чтение: p3 = 13",    ""};
+  EXPECT_EQ(log_texts(), expected);
+  EXPECT_EQ(view.total(), 3);
+  EXPECT_EQ(view.done(), 3);
+}
+
+TEST_F(Branches, WritesSkipExcludedBranchesAndQuietBranches) {
+  param(3).changed = true;
+  run(device->StartWriteChanged(root));
+  std::vector<std::string> expected = {"Пишем ветвь 'Вход №1'", "  Запись: p3 [новое значение] = 1",
+                                       ""};
+  EXPECT_EQ(log_texts(), expected);
+  EXPECT_EQ(view.total(), 1);
+
+  device->clear_transcript();
+  run(device->StartWriteAll(root));
+  EXPECT_EQ(device->transcript(),
+            (std::vector<std::string>{"W p0=1", "W p1=1", "W p2=1", "W p3=1"}));
+  EXPECT_EQ(view.done(), view.total());
+}
+
+TEST_F(Branches, ForcedRereadsAreFoundAnywhereInTheTree) {
+  define(0, "Rel.a", "1", 2).changed = true;
+  define(4, "S.OE", "0");
+  run(device->StartWriteChanged(inputs()));  // nothing changed below "Входы"
+  EXPECT_TRUE(device->transcript().empty());
+  run(device->StartWriteChanged(root));
+  EXPECT_EQ(device->transcript(), (std::vector<std::string>{"W Rel.a:2=1", "R S.OE"}));
 }
 
 }  // namespace
