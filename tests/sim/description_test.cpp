@@ -39,7 +39,9 @@ TEST(DescriptionFiles, RecordsBecomeTheInstrumentsParameters) {
   fs::path folder = home.root() / "desc";
   fs::create_directories(folder);
   std::string table;
-  table += param_record(P("in-t", "Выкл:ТСМ<hide>:ТХК<hide>(1,3):Ток").init("ТХК").attrs(4, true, false).d, 3, 0, "?1");
+  table += param_record(
+      P("in-t", "Выкл:ТСМ<hide>:ТХК<hide>(1,3):Ток").init("ТХК").attrs(4, true, false).d, 3, 0,
+      "?1");
   table += param_record(P("rEAd", "float").ro().d, 5, 1, "");  // address offset 5
   table += param_record(P("t.A", "STORED_DOT").decimals(1).limits(0, 100).d, -1, 1, "Сброс_всех");
   table += param_record(P("x", "DEC_dot").d, -3, 0, "");  // a negative index: not indexed
@@ -49,7 +51,8 @@ TEST(DescriptionFiles, RecordsBecomeTheInstrumentsParameters) {
   // read-only; the hidden tree sets limits but its read-only mark counts for nothing.
   write_gzip(folder / "kba604.tree.zip",
              branch(2) + reference(2, -10, 10, true) + reference(3, 0, 0, true));
-  write_gzip(folder / "kba604.tree.op.zip", branch(2) + reference(1, 0, 0, false) + reference(2, 0, 0, false));
+  write_gzip(folder / "kba604.tree.op.zip",
+             branch(2) + reference(1, 0, 0, false) + reference(2, 0, 0, false));
   write_gzip(folder / "kba604.tree.h.zip", branch(1) + reference(0, 0, 40, true));
 
   sim::Description d;
@@ -102,7 +105,8 @@ TEST(DescriptionFiles, DamagedFilesAreRefusedWithTheFileAndTheFault) {
          fs::resize_file(f / "parameters.zip", fs::file_size(f / "parameters.zip") - 12);
        },
        "parameters.zip"},
-      {"no whole record", [](const fs::path& f) { write_gzip(f / "parameters.zip", std::string(100, 'x')); },
+      {"no whole record",
+       [](const fs::path& f) { write_gzip(f / "parameters.zip", std::string(100, 'x')); },
        "parameters.zip"},
       {"tree reference outside the table",
        [&](const fs::path& f) {
@@ -134,9 +138,9 @@ TEST(DescriptionFiles, HideMarkersAreRemovedFromEveryItem) {
     const char* in;
     const char* out;
   };
-  for (const Case& c : {Case{"Выкл:Вкл<hide>:Авто<hide>(1,3)", "Выкл:Вкл:Авто"},
-                        Case{"<hide>А:Б", "А:Б"}, Case{"А<hide>(2:Б", "А:Б"},
-                        Case{"STORED_DOT", "STORED_DOT"}}) {
+  for (const Case& c :
+       {Case{"Выкл:Вкл<hide>:Авто<hide>(1,3)", "Выкл:Вкл:Авто"}, Case{"<hide>А:Б", "А:Б"},
+        Case{"А<hide>(2:Б", "А:Б"}, Case{"STORED_DOT", "STORED_DOT"}}) {
     EXPECT_EQ(sim::strip_hide_markers(c.in), c.out) << c.in;
   }
 }

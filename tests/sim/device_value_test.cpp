@@ -55,8 +55,8 @@ TEST(InstrumentValues, TextsThatAreNoValueOfTheFormatAreRefused) {
     const char* text;
   };
   const Case cases[] = {
-      {stored_dot(1), "abc"},         {stored_dot(0), "1.2.3"},   {P("x", "DEC_dot").d, "12.5"},
-      {P("x", "DEC_dot").d, "70000"}, {P("x", "CLK_frm").d, "1:x"}, {P("x", "name").d, ".AB"},
+      {stored_dot(1), "abc"},         {stored_dot(0), "1.2.3"},       {P("x", "DEC_dot").d, "12.5"},
+      {P("x", "DEC_dot").d, "70000"}, {P("x", "CLK_frm").d, "1:x"},   {P("x", "name").d, ".AB"},
       {P("x", "name").d, "A+B"},      {P("x", "Выкл:Вкл").d, "Авто"}, {P("x", "Выкл:Вкл").d, "2"},
   };
   for (const Case& c : cases) {
@@ -97,7 +97,8 @@ TEST(InstrumentValues, WrittenBytesAreCheckedOnTheInstrumentsTerms) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(sim::check_value(c.def, c.value), c.code)
-        << c.def.format << " [" << c.def.minimum << "," << c.def.maximum << "] byte0 " << int(c.value[0]);
+        << c.def.format << " [" << c.def.minimum << "," << c.def.maximum << "] byte0 "
+        << int(c.value[0]);
   }
 }
 

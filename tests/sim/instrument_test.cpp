@@ -30,9 +30,7 @@ float as_float(const Bytes& b) {
 class InstrumentTest : public ::testing::Test {
  protected:
   explicit InstrumentTest(sim::InstrumentOptions options = {}) : options_(options) { rebuild(); }
-  void rebuild() {
-    inst_ = std::make_unique<sim::Instrument>(options_, description_, 1.0, 1);
-  }
+  void rebuild() { inst_ = std::make_unique<sim::Instrument>(options_, description_, 1.0, 1); }
   // The reply packet; a packet with hash 0 when the instrument stays silent.
   sim::Packet ask(const sim::Packet& req, double now = 0) {
     sim::Instrument::Outcome out = inst_->handle(req, now);
@@ -40,7 +38,8 @@ class InstrumentTest : public ::testing::Test {
   }
   Bytes read(std::string_view name, Bytes data = {}, double now = 0, unsigned address = kBase) {
     sim::Packet r = ask(request(address, true, name, data), now);
-    EXPECT_EQ(r.hash, hash_name(name)) << name << " refused with " << (r.data.empty() ? -1 : r.data[0]);
+    EXPECT_EQ(r.hash, hash_name(name))
+        << name << " refused with " << (r.data.empty() ? -1 : r.data[0]);
     return r.data;
   }
   // The network error of a refusal, 0 for an ordinary reply, -1 for silence.
@@ -52,7 +51,8 @@ class InstrumentTest : public ::testing::Test {
   }
   Bytes write(std::string_view name, Bytes data, double now = 0) {
     sim::Packet r = ask(request(kBase, false, name, data), now);
-    EXPECT_EQ(r.hash, hash_name(name)) << name << " refused with " << (r.data.empty() ? -1 : r.data[0]);
+    EXPECT_EQ(r.hash, hash_name(name))
+        << name << " refused with " << (r.data.empty() ? -1 : r.data[0]);
     return r.data;
   }
 
@@ -95,7 +95,10 @@ TEST_F(InstrumentTest, AnswersAndRefusalsFollowTheInstrumentsRules) {
       {"APLY asked as a read", request(kBase, true, "APLY"), 0x32, {}},
       {"CLB.S sent as a command", request(kBase, false, "CLB.S"), 0x32, {}},
       {"CLB.S before any calibration", request(kBase, true, "CLB.S"), 0x42, {}},
-      {"attributes of a parameter without them", request(kBase, true, "Attr", name_hash_bytes("t.B")), 0x08, {}},
+      {"attributes of a parameter without them",
+       request(kBase, true, "Attr", name_hash_bytes("t.B")),
+       0x08,
+       {}},
   };
   for (const Case& c : cases) {
     sim::Packet r = ask(c.req);
@@ -156,7 +159,8 @@ TEST_F(InstrumentTest, AttributeRequestsReadAndChangeTheAttributes) {
   EXPECT_EQ(write("Attr", with({0x03}, hash_bytes("t.A"))), with({0x03}, hash_bytes("t.A")));
 
   // With a multiplicity of 4, indexes 4..7 share the attributes of index 4.
-  EXPECT_EQ(write("Attr", with({0x02, 0, 4}, hash_bytes("G.idx"))), with({0x02, 0, 4}, hash_bytes("G.idx")));
+  EXPECT_EQ(write("Attr", with({0x02, 0, 4}, hash_bytes("G.idx"))),
+            with({0x02, 0, 4}, hash_bytes("G.idx")));
   EXPECT_EQ(read("Attr", with({0, 6}, hash_bytes("G.idx")))[0], 0x02);
   EXPECT_EQ(read("Attr", with({0, 3}, hash_bytes("G.idx")))[0], 0x03);
   EXPECT_EQ(refusal(request(kBase, false, "G.idx", {7, 0, 5})), 0x33);
@@ -169,8 +173,8 @@ TEST_F(InstrumentTest, AttributeRequestsReadAndChangeTheAttributes) {
 TEST_F(InstrumentTest, CountsOfChannelsAndObjectsChangeOneStepAtATime) {
   EXPECT_EQ(refusal(request(kBase, false, "n.Ch", {5})), 0x47);  // 2 -> 5 at once
   for (std::uint8_t n : {3, 4, 5}) EXPECT_EQ(write("n.Ch", {n}), Bytes{n});
-  EXPECT_EQ(write("n.Ch", {4}), Bytes{4});                       // back one step
-  EXPECT_EQ(write("n.Ch", {4}), Bytes{4});                       // no step at all
+  EXPECT_EQ(write("n.Ch", {4}), Bytes{4});                        // back one step
+  EXPECT_EQ(write("n.Ch", {4}), Bytes{4});                        // no step at all
   EXPECT_EQ(refusal(request(kBase, false, "n.Obj", {3})), 0x47);  // 1 -> 3
   EXPECT_EQ(write("n.Obj", {2}), Bytes{2});
 }
@@ -180,9 +184,9 @@ TEST_F(InstrumentTest, ConfigurationResetTakesTheReferenceValues) {
   write("t.B", {0x00, 0x07});  // 7
   write("r.co", {0});          // "Нет": nothing happens
   EXPECT_EQ(read("t.A"), (Bytes{0x10, 0x32}));
-  write("r.co", {1});  // its reference value "Сброс"
-  EXPECT_EQ(read("t.A"), (Bytes{0x10, 0xC8}));  // reference 20.0
-  EXPECT_EQ(read("t.B"), (Bytes{0x10, 0x0F}));  // no reference: the initial 1.5
+  write("r.co", {1});                            // its reference value "Сброс"
+  EXPECT_EQ(read("t.A"), (Bytes{0x10, 0xC8}));   // reference 20.0
+  EXPECT_EQ(read("t.B"), (Bytes{0x10, 0x0F}));   // no reference: the initial 1.5
   EXPECT_EQ(read("F.ac"), (Bytes{0x20, 0x7D}));  // check-only reference 1.25
   EXPECT_EQ(read("r.co"), Bytes{0});
   EXPECT_EQ(read("bPS"), Bytes{2});  // the network settings stay
@@ -230,14 +234,16 @@ TEST_F(InstrumentTest, NetworkStartCanBeForbidden) {
 
 TEST_F(InstrumentTest, InputsAreSmoothNoisySignalsOrStatusCodes) {
   std::vector<float> values;
-  for (int i = 0; i < 20; ++i) values.push_back(as_float(read("rEAd", {}, 10.0 + 0.1 * i, kBase + 2)));
+  for (int i = 0; i < 20; ++i)
+    values.push_back(as_float(read("rEAd", {}, 10.0 + 0.1 * i, kBase + 2)));
   bool any_difference = false;
   for (std::size_t i = 1; i < values.size(); ++i) {
     EXPECT_LT(std::fabs(values[i] - values[i - 1]), 0.5) << "a jump between two readings";
     any_difference |= values[i] != values[i - 1];
   }
   EXPECT_TRUE(any_difference) << "a living signal never repeats itself exactly";
-  EXPECT_NE(as_float(read("rEAd", {}, 10.0, kBase + 2)), as_float(read("rEAd", {}, 10.0, kBase + 5)));
+  EXPECT_NE(as_float(read("rEAd", {}, 10.0, kBase + 2)),
+            as_float(read("rEAd", {}, 10.0, kBase + 5)));
 
   inst_->set_input_status(3, sim::InputStatus{0xFD, 0});
   EXPECT_EQ(read("rEAd", {}, 11.0, kBase + 2), (Bytes{0xFD, 0, 0, 0}));
@@ -248,8 +254,8 @@ TEST_F(InstrumentTest, InputsAreSmoothNoisySignalsOrStatusCodes) {
 }
 
 TEST_F(InstrumentTest, ApplyTakesTheNetworkSettingsWrittenBefore) {
-  write("bPS", {4});    // 19200
-  write("PrtY", {1});   // even
+  write("bPS", {4});   // 19200
+  write("PrtY", {1});  // even
   write("Addr", {24});
   EXPECT_EQ(inst_->line_settings().baud, 9600u);  // not yet
   sim::Instrument::Outcome out = inst_->handle(request(kBase, false, "APLY"), 0);
@@ -270,28 +276,28 @@ TEST_F(InstrumentTest, RefusedCharacterFormatsAndAddressRules) {
   };
   // Current: 8 bits, no parity, 1 stop bit, 8-bit addressing, address 16, ТАЛВ.
   const Case cases[] = {
-      {"LEn", 0, 0x47},   // 7 bits, 1 stop bit, no parity
-      {"Sbit", 1, 0},     // 8 bits, 2 stop bits, no parity
-      {"PrtY", 1, 0x47},  // 8 bits, 2 stop bits, even parity
-      {"PrtY", 2, 0x47},  // and odd
-      {"LEn", 0, 0},      // 7 bits, 2 stop bits, no parity
-      {"Sbit", 0, 0x47},  // 7 bits, 1 stop bit, no parity
-      {"PrtY", 1, 0},     // 7 bits, 2 stop bits, even
-      {"Sbit", 0, 0},     // 7 bits, 1 stop bit, even
-      {"LEn", 1, 0},      // 8 bits, 1 stop bit, even
-      {"Addr", 20, 0x47},   // not a multiple of 8 under ТАЛВ
-      {"Addr", 252, 0x47},  // above 248 in 8-bit addressing
-      {"Addr", 248, 0},
-      {"Prot", 1, 0},       // Modbus at 248
-      {"A.Len", 1, 0x47},   // 11-bit addressing with Modbus
+      {"LEn", 0, 0x47},                     // 7 bits, 1 stop bit, no parity
+      {"Sbit", 1, 0},                       // 8 bits, 2 stop bits, no parity
+      {"PrtY", 1, 0x47},                    // 8 bits, 2 stop bits, even parity
+      {"PrtY", 2, 0x47},                    // and odd
+      {"LEn", 0, 0},                        // 7 bits, 2 stop bits, no parity
+      {"Sbit", 0, 0x47},                    // 7 bits, 1 stop bit, no parity
+      {"PrtY", 1, 0},                       // 7 bits, 2 stop bits, even
+      {"Sbit", 0, 0},                       // 7 bits, 1 stop bit, even
+      {"LEn", 1, 0},                        // 8 bits, 1 stop bit, even
+      {"Addr", 20, 0x47},                   // not a multiple of 8 under ТАЛВ
+      {"Addr", 252, 0x47},                  // above 248 in 8-bit addressing
+      {"Addr", 248, 0},    {"Prot", 1, 0},  // Modbus at 248
+      {"A.Len", 1, 0x47},                   // 11-bit addressing with Modbus
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(refusal(request(kBase, false, c.name, {c.value})), c.refusal) << c.name << "=" << int(c.value);
+    EXPECT_EQ(refusal(request(kBase, false, c.name, {c.value})), c.refusal)
+        << c.name << "=" << int(c.value);
   }
 }
 
 TEST_F(InstrumentTest, ProtocolSwitchAndModbusSwitchBack) {
-  write("Prot", {1});  // Modbus RTU
+  write("Prot", {1});                     // Modbus RTU
   EXPECT_EQ(write("PRTL", {}), Bytes{});  // echoed in the ТАЛВ protocol, then switched
   EXPECT_EQ(inst_->protocol(), sim::Protocol::kModbusRtu);
   Bytes other{0x10, 0x03, 0x00, 0x00, 0x00, 0x01};
@@ -357,8 +363,8 @@ TEST_F(InstrumentTest, CalibrationChecksTypeChannelSensorAndRegulation) {
     write("CLB.A", {}, t + 4);
     t += 10;
   }
-  EXPECT_EQ(write("CLB.I", {7}, t), (Bytes{0, 13}));  // no such type
-  EXPECT_EQ(write("CLB.I", {4}, t), (Bytes{0, 13}));  // type 4 needs its channel
+  EXPECT_EQ(write("CLB.I", {7}, t), (Bytes{0, 13}));        // no such type
+  EXPECT_EQ(write("CLB.I", {4}, t), (Bytes{0, 13}));        // type 4 needs its channel
   EXPECT_EQ(write("CLB.I", {0x09, 4}, t), (Bytes{0, 12}));  // channel 9
   EXPECT_EQ(refusal(request(kBase, false, "CLB.I", {1, 2, 3}), t), 0x31);
   write("in-t", {26, 0, 2});  // a valve sensor on input 3

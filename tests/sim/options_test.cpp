@@ -51,10 +51,11 @@ TEST(SimOptions, OptionsBeforeTheFirstAddressApplyToAllAfterItToThatOne) {
 }
 
 TEST(SimOptions, ValuesAreReadAsTheHelpDescribesThem) {
-  sim::SimOptions o = parse({"--parity", "even", "--data-bits", "7", "--stop-bits", "2",
-                             "--addr-len", "11", "--address", "1024", "--input-status", "2:0xF5:3",
-                             "--protocol", "ascii", "--corrupt-every", "3", "--cal-bad-coef", "2",
-                             "--time-scale", "0.01", "--garbage", "0.5", "--seed", "7"});
+  sim::SimOptions o =
+      parse({"--parity",     "even",  "--data-bits",     "7",    "--stop-bits",    "2",
+             "--addr-len",   "11",    "--address",       "1024", "--input-status", "2:0xF5:3",
+             "--protocol",   "ascii", "--corrupt-every", "3",    "--cal-bad-coef", "2",
+             "--time-scale", "0.01",  "--garbage",       "0.5",  "--seed",         "7"});
   const sim::InstrumentOptions& i = o.instruments[0];
   EXPECT_EQ(i.line, (sim::LineSettings{9600, 7, sim::Parity::kEven, 2}));
   EXPECT_EQ(i.address_length, 11);
@@ -71,13 +72,20 @@ TEST(SimOptions, ValuesAreReadAsTheHelpDescribesThem) {
 
 TEST(SimOptions, WrongOptionsAreRefusedWithAMessageNamingThem) {
   const std::vector<std::vector<std::string>> cases = {
-      {"--bogus"},           {"--baud"},
-      {"--baud", "fast"},    {"--parity", "sometimes"},
-      {"--data-bits", "9"},  {"--addr-len", "9"},
-      {"--address", "300"},  {"--address", "16", "--address", "16"},
-      {"--garbage", "2"},    {"--time-scale", "-1"},
-      {"--input-status", "9:0xFD"}, {"--input-status", "1:12"},
-      {"--silent=yes"},      {"extra"},
+      {"--bogus"},
+      {"--baud"},
+      {"--baud", "fast"},
+      {"--parity", "sometimes"},
+      {"--data-bits", "9"},
+      {"--addr-len", "9"},
+      {"--address", "300"},
+      {"--address", "16", "--address", "16"},
+      {"--garbage", "2"},
+      {"--time-scale", "-1"},
+      {"--input-status", "9:0xFD"},
+      {"--input-status", "1:12"},
+      {"--silent=yes"},
+      {"extra"},
       {"--model", "TOO-LONG-NAME"},
   };
   for (const auto& args : cases) {
@@ -92,23 +100,46 @@ TEST(SimOptions, WrongOptionsAreRefusedWithAMessageNamingThem) {
 TEST(SimOptions, HelpDocumentsEveryOptionAndEveryDocumentedOptionWorks) {
   // Every option with a plausible value; the help must name each, and name no other.
   const std::map<std::string, std::vector<std::string>> every = {
-      {"--help", {}},          {"--link", {"/tmp/l"}},       {"--device", {"/dev/ttyUSB0"}},
-      {"--state", {"/tmp/s"}}, {"--data", {"/tmp/d"}},       {"--log", {"-"}},
-      {"--time-scale", {"0"}}, {"--turnaround", {"1"}},      {"--no-pacing", {}},
-      {"--garbage", {"0.1"}},  {"--seed", {"3"}},            {"--address", {"24"}},
-      {"--addr-len", {"8"}},   {"--baud", {"2400"}},         {"--data-bits", {"8"}},
-      {"--parity", {"odd"}},   {"--stop-bits", {"2"}},       {"--model", {"TRM"}},
-      {"--firmware", {"2.0"}}, {"--reset-cause", {"6"}},     {"--protocol", {"rtu"}},
-      {"--regulating", {}},    {"--sensor-break", {"1"}},    {"--input-status", {"1:0xF7"}},
-      {"--cal-time", {"1"}},   {"--cal-status", {"7"}},      {"--cal-bad-coef", {"1"}},
-      {"--cal-never-finish", {}}, {"--cal-store-fails", {}}, {"--silent", {}},
-      {"--drop", {"2"}},       {"--corrupt-every", {"2"}},   {"--no-start-every", {"2"}},
+      {"--help", {}},
+      {"--link", {"/tmp/l"}},
+      {"--device", {"/dev/ttyUSB0"}},
+      {"--state", {"/tmp/s"}},
+      {"--data", {"/tmp/d"}},
+      {"--log", {"-"}},
+      {"--time-scale", {"0"}},
+      {"--turnaround", {"1"}},
+      {"--no-pacing", {}},
+      {"--garbage", {"0.1"}},
+      {"--seed", {"3"}},
+      {"--address", {"24"}},
+      {"--addr-len", {"8"}},
+      {"--baud", {"2400"}},
+      {"--data-bits", {"8"}},
+      {"--parity", {"odd"}},
+      {"--stop-bits", {"2"}},
+      {"--model", {"TRM"}},
+      {"--firmware", {"2.0"}},
+      {"--reset-cause", {"6"}},
+      {"--protocol", {"rtu"}},
+      {"--regulating", {}},
+      {"--sensor-break", {"1"}},
+      {"--input-status", {"1:0xF7"}},
+      {"--cal-time", {"1"}},
+      {"--cal-status", {"7"}},
+      {"--cal-bad-coef", {"1"}},
+      {"--cal-never-finish", {}},
+      {"--cal-store-fails", {}},
+      {"--silent", {}},
+      {"--drop", {"2"}},
+      {"--corrupt-every", {"2"}},
+      {"--no-start-every", {"2"}},
       {"--foreign-every", {"2"}},
   };
   std::string help = sim::help_text();
   std::set<std::string> documented;
   std::regex option("--[a-z][a-z-]+");
-  for (auto it = std::sregex_iterator(help.begin(), help.end(), option); it != std::sregex_iterator(); ++it)
+  for (auto it = std::sregex_iterator(help.begin(), help.end(), option);
+       it != std::sregex_iterator(); ++it)
     documented.insert(it->str());
   for (const auto& [name, value] : every) {
     EXPECT_TRUE(documented.count(name)) << name << " is missing from --help";
@@ -118,7 +149,8 @@ TEST(SimOptions, HelpDocumentsEveryOptionAndEveryDocumentedOptionWorks) {
     std::string error;
     EXPECT_TRUE(sim::parse_options(args, o, &error)) << name << ": " << error;
   }
-  for (const std::string& name : documented) EXPECT_TRUE(every.count(name)) << name << " is documented but unknown";
+  for (const std::string& name : documented)
+    EXPECT_TRUE(every.count(name)) << name << " is documented but unknown";
 }
 
 }  // namespace

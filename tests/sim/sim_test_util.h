@@ -93,10 +93,22 @@ inline std::shared_ptr<sim::Description> small_description() {
   add(P("ver", "ASCI").ro());
   add(P("exit", "string").ro());
   add(P("n.Err", "DEC_dot").ro());
-  for (int i = 0; i < 8; ++i) add(P("in-t", kSensorItems).index(i).init(i == 0 ? "1" : "5").attrs(1, true, false));
-  add(P("t.A", "STORED_DOT").decimals(1).limits(0, 100).init("12.5").ref("20.0").attrs(1, true, false));
+  for (int i = 0; i < 8; ++i)
+    add(P("in-t", kSensorItems).index(i).init(i == 0 ? "1" : "5").attrs(1, true, false));
+  add(P("t.A", "STORED_DOT")
+          .decimals(1)
+          .limits(0, 100)
+          .init("12.5")
+          .ref("20.0")
+          .attrs(1, true, false));
   add(P("t.B", "STORED_DOT").limits(-50, 50).init("1.5"));
-  add(P("F.ac", "STORED_DOT").decimals(2).limits(0, 10).init("1.00").ref("?1.25").ro().attrs(1, false, true));
+  add(P("F.ac", "STORED_DOT")
+          .decimals(2)
+          .limits(0, 10)
+          .init("1.00")
+          .ref("?1.25")
+          .ro()
+          .attrs(1, false, true));
   add(P("ro.x", "DEC_dot").ro().init("5"));
   add(P("n.Ch", "DEC_dot").limits(1, 8).init("2"));
   add(P("n.Obj", "DEC_dot").limits(0, 4).init("1"));
@@ -137,7 +149,8 @@ inline std::shared_ptr<sim::Description> small_description() {
 }
 
 // A request packet for a named parameter or command.
-inline sim::Packet request(unsigned address, bool read, std::string_view name, sim::Bytes data = {}) {
+inline sim::Packet request(unsigned address, bool read, std::string_view name,
+                           sim::Bytes data = {}) {
   sim::Packet p;
   p.address = address;
   p.read = read;
@@ -146,12 +159,16 @@ inline sim::Packet request(unsigned address, bool read, std::string_view name, s
   return p;
 }
 
-inline sim::Bytes text_reversed(std::string_view text) { return sim::Bytes(text.rbegin(), text.rend()); }
+inline sim::Bytes text_reversed(std::string_view text) {
+  return sim::Bytes(text.rbegin(), text.rend());
+}
 
 // ---- description files on disk ----
 
 inline void put_i32(std::string& rec, std::size_t at, std::int32_t v) {
-  for (int i = 0; i < 4; ++i) rec[at + static_cast<std::size_t>(i)] = static_cast<char>((static_cast<std::uint32_t>(v) >> (8 * i)) & 0xFF);
+  for (int i = 0; i < 4; ++i)
+    rec[at + static_cast<std::size_t>(i)] =
+        static_cast<char>((static_cast<std::uint32_t>(v) >> (8 * i)) & 0xFF);
 }
 inline void put_f32(std::string& rec, std::size_t at, float f) {
   std::int32_t v;
@@ -165,8 +182,8 @@ inline void put_text(std::string& rec, std::size_t at, std::size_t size, std::st
 }
 
 // A 2343-byte parameter record laid out field by field.
-inline std::string param_record(const sim::ParamDef& p, std::int32_t index_value, std::uint8_t index_kind,
-                                const std::string& reference_text) {
+inline std::string param_record(const sim::ParamDef& p, std::int32_t index_value,
+                                std::uint8_t index_kind, const std::string& reference_text) {
   std::string r(2343, '\0');
   put_text(r, 0, 9, p.name);
   put_text(r, 9, 256, p.title);
@@ -235,6 +252,7 @@ class TerminalClient {
     cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB);
+    t.c_iflag &= ~static_cast<tcflag_t>(INPCK | ISTRIP);
     t.c_cflag |= s.data_bits == 7 ? CS7 : CS8;
     if (s.data_bits == 7) t.c_iflag |= ISTRIP;
     if (s.parity != 'N') {

@@ -7,7 +7,9 @@
 namespace kba604::test {
 namespace {
 
-std::string shipped_folder() { return std::string(KBA604_BUILD_DIR) + "/share/kba604"; }
+std::string shipped_folder() {
+  return std::string(KBA604_BUILD_DIR) + "/share/kba604";
+}
 
 bool has_option(const std::vector<std::string>& args, const std::string& name) {
   return std::any_of(args.begin(), args.end(), [&](const std::string& a) {
@@ -74,7 +76,9 @@ void VirtualInstrument::start(std::vector<std::string> args,
   if (!line_) throw std::runtime_error("the virtual instrument did not start: " + error);
 }
 
-VirtualInstrument::~VirtualInstrument() { stop(); }
+VirtualInstrument::~VirtualInstrument() {
+  stop();
+}
 
 void VirtualInstrument::stop() {
   if (!line_) return;

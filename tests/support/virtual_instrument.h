@@ -25,7 +25,8 @@ class VirtualInstrument {
  public:
   explicit VirtualInstrument(std::vector<std::string> args = {});
   // With a description of the test's own instead of the shipped one.
-  VirtualInstrument(std::vector<std::string> args, std::shared_ptr<const sim::Description> description);
+  VirtualInstrument(std::vector<std::string> args,
+                    std::shared_ptr<const sim::Description> description);
   ~VirtualInstrument();
   VirtualInstrument(const VirtualInstrument&) = delete;
   VirtualInstrument& operator=(const VirtualInstrument&) = delete;

@@ -8,7 +8,7 @@ namespace {
 
 // Sensor codes each calibration type accepts on its input.
 bool sensor_fits(int type, int code) {
-  static const int kType1[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13,
+  static const int kType1[] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13,
                                14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25};
   static const int kThermocouples[] = {5, 6, 17, 18, 19, 20, 21, 22, 23, 24, 25};
   static const int kValves[] = {26, 27, 28, 41};
@@ -56,15 +56,13 @@ int Calibration::coefficient_count() const {
 
 std::string Calibration::key() const {
   std::string k = "type" + std::to_string(type_);
-  if (type_ == 4)
-    k += ".in" + std::to_string(input_ + 1) + (position_ ? ".open" : ".closed");
+  if (type_ == 4) k += ".in" + std::to_string(input_ + 1) + (position_ ? ".open" : ".closed");
   return k;
 }
 
 CommandReply Calibration::start(const Bytes& data, double now, bool regulating,
                                 const std::function<int(int)>& sensor_code) {
-  if (phase_ == Phase::kMeasuring && !finished(now))
-    return {nerr::kTaskRunning, {}};
+  if (phase_ == Phase::kMeasuring && !finished(now)) return {nerr::kTaskRunning, {}};
   if (regulating) return {0x61, {}};
   int type;
   int input = 0;

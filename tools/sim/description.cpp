@@ -1,6 +1,5 @@
 #include "sim/description.h"
 
-#include <unistd.h>
 #include <zlib.h>
 
 #include <cstring>
@@ -8,6 +7,7 @@
 #include <functional>
 #include <set>
 
+#include "platform/paths.h"
 #include "platform/text.h"
 
 namespace kba604::sim {
@@ -132,8 +132,7 @@ bool walk_tree(const std::string& data, Description& d, bool hidden, bool operat
       return false;
     }
     const unsigned char* r = rec(next++);
-    long long children =
-        static_cast<long long>(get_i32(r + 1)) + get_i32(r + 5) + get_i32(r + 9);
+    long long children = static_cast<long long>(get_i32(r + 1)) + get_i32(r + 5) + get_i32(r + 9);
     if (children < 0) children = 0;
     for (long long c = 0; c < children; ++c) {
       if (next >= count) {
@@ -252,16 +251,17 @@ bool load_description(const std::string& folder, Description& out, std::string* 
     bool hidden;
     bool operational;
   };
-  for (const Tree& tree : {Tree{"kba604.tree.zip", false, false},
-                           Tree{"kba604.tree.op.zip", false, true},
-                           Tree{"kba604.tree.h.zip", true, false}}) {
+  for (const Tree& tree :
+       {Tree{"kba604.tree.zip", false, false}, Tree{"kba604.tree.op.zip", false, true},
+        Tree{"kba604.tree.h.zip", true, false}}) {
     std::string path = (fs::path(folder) / tree.file).string();
     std::string why;
     if (!fs::exists(path)) {
       d.warnings.push_back(path + ": missing; limits come from the parameter table alone");
       continue;
     }
-    if (!read_gzip(path, data, &why) || !walk_tree(data, d, tree.hidden, tree.operational, path, &why)) {
+    if (!read_gzip(path, data, &why) ||
+        !walk_tree(data, d, tree.hidden, tree.operational, path, &why)) {
       if (error) *error = why;
       return false;
     }
@@ -278,12 +278,7 @@ bool load_description(const std::string& folder, Description& out, std::string* 
 }
 
 std::string default_data_folder() {
-  char buffer[4096];
-  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return "share/kba604";
-  buffer[n] = '\0';
-  std::filesystem::path exe(buffer);
-  return (exe.parent_path().parent_path() / "share" / "kba604").string();
+  return platform::default_data_directory().string();
 }
 
 }  // namespace kba604::sim

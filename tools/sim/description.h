@@ -17,14 +17,14 @@ struct ParamDef {
   std::string name;   // short device name, UTF-8
   std::string title;  // for messages only
   bool indexed = false;
-  int index = -1;       // linear index when indexed
+  int index = -1;  // linear index when indexed
   int address_offset = 0;
   bool read_only = false;       // the table's read-only flag
   bool tree_read_only = false;  // a main or operational tree lists it read-only
   int multiplicity = 0;         // attribute multiplicity: 0 none, 1 own, N every N-th index
   bool editable = true;
   bool factory = false;
-  std::string format;              // descriptor with the hide markers removed
+  std::string format;  // descriptor with the hide markers removed
   FormatKind kind = FormatKind::kItems;
   std::vector<std::string> items;  // item texts, "_" shown as a blank
   int decimals = 0;

@@ -105,7 +105,9 @@ int name_character_number(char c) {
 
 }  // namespace
 
-int fixed_point(const ParamDef& p) { return std::clamp(p.decimals, 0, 3); }
+int fixed_point(const ParamDef& p) {
+  return std::clamp(p.decimals, 0, 3);
+}
 
 Bytes float_bytes(float value) {
   std::uint32_t bits;
@@ -235,8 +237,8 @@ std::uint8_t check_value(const ParamDef& p, const Bytes& v) {
     }
     case FormatKind::kFloat: {
       if (v.size() != 4) return nerr::kDataSize;
-      std::uint32_t bits = std::uint32_t(v[0]) << 24 | std::uint32_t(v[1]) << 16 |
-                           std::uint32_t(v[2]) << 8 | v[3];
+      std::uint32_t bits =
+          std::uint32_t(v[0]) << 24 | std::uint32_t(v[1]) << 16 | std::uint32_t(v[2]) << 8 | v[3];
       float f;
       std::memcpy(&f, &bits, sizeof f);
       if (!std::isfinite(f)) return nerr::kInvalid;
@@ -268,8 +270,8 @@ std::optional<double> numeric_value(const ParamDef& p, const Bytes& v) {
       return stored_dot_value(v);
     case FormatKind::kFloat: {
       if (v.size() < 4) return std::nullopt;
-      std::uint32_t bits = std::uint32_t(v[0]) << 24 | std::uint32_t(v[1]) << 16 |
-                           std::uint32_t(v[2]) << 8 | v[3];
+      std::uint32_t bits =
+          std::uint32_t(v[0]) << 24 | std::uint32_t(v[1]) << 16 | std::uint32_t(v[2]) << 8 | v[3];
       float f;
       std::memcpy(&f, &bits, sizeof f);
       return f;
@@ -296,7 +298,8 @@ Bytes bytes_for_number(const ParamDef& p, double value) {
       return float_bytes(static_cast<float>(value));
     case FormatKind::kDecDot:
     case FormatKind::kClock:
-      return integer_bytes(static_cast<unsigned>(std::lround(std::clamp(value, -32768.0, 65535.0))));
+      return integer_bytes(
+          static_cast<unsigned>(std::lround(std::clamp(value, -32768.0, 65535.0))));
     case FormatKind::kItems: {
       long n = std::lround(value);
       long last = static_cast<long>(p.items.size()) - 1;

@@ -18,10 +18,10 @@ using Bytes = std::vector<std::uint8_t>;
 // Network error codes the instrument puts into its "n.Err" replies.
 namespace nerr {
 inline constexpr std::uint8_t kNone = 0x00;
-inline constexpr std::uint8_t kPointPosition = 0x02;  // point position above 3
-inline constexpr std::uint8_t kReadOnly = 0x03;       // a ROM parameter
-inline constexpr std::uint8_t kFixedPoint = 0x05;     // wrong point position for a fixed point
-inline constexpr std::uint8_t kMantissa = 0x06;       // value beyond the limits
+inline constexpr std::uint8_t kPointPosition = 0x02;   // point position above 3
+inline constexpr std::uint8_t kReadOnly = 0x03;        // a ROM parameter
+inline constexpr std::uint8_t kFixedPoint = 0x05;      // wrong point position for a fixed point
+inline constexpr std::uint8_t kMantissa = 0x06;        // value beyond the limits
 inline constexpr std::uint8_t kAttributeOwner = 0x07;  // attributes of a factory parameter
 inline constexpr std::uint8_t kNoAttributes = 0x08;
 inline constexpr std::uint8_t kBadCharacter = 0x26;

@@ -49,7 +49,8 @@ DecodedFrame decode_frame(std::string_view body, int address_length) {
     return out;
   }
   std::size_t count = b[1] & 0x0F;
-  if (b.size() != count + 6 || hash_buffer(b.data(), count + 4) != (b[count + 4] << 8 | b[count + 5])) {
+  if (b.size() != count + 6 ||
+      hash_buffer(b.data(), count + 4) != (b[count + 4] << 8 | b[count + 5])) {
     out.status = FrameStatus::kBadChecksum;
     return out;
   }

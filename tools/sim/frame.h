@@ -12,10 +12,10 @@
 namespace kba604::sim {
 
 struct Packet {
-  unsigned address = 0;     // 0..255 (8-bit addressing) or 0..2047 (11-bit)
-  bool read = false;        // the request bit: 1 asks for a value, 0 carries one
-  std::uint16_t hash = 0;   // name hash of the parameter or command
-  Bytes data;               // 0..15 data bytes
+  unsigned address = 0;    // 0..255 (8-bit addressing) or 0..2047 (11-bit)
+  bool read = false;       // the request bit: 1 asks for a value, 0 carries one
+  std::uint16_t hash = 0;  // name hash of the parameter or command
+  Bytes data;              // 0..15 data bytes
 };
 
 inline constexpr unsigned kBroadcastAddress = 255;

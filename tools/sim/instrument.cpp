@@ -37,7 +37,9 @@ constexpr std::string_view kAttributeList =
     "Не_редактируемый,_Заводской:Редактируемый,_Заводской:Не_редактируемый,_Пользовательский:"
     "Редактируемый,_Пользовательский";
 
-bool named(const ParamDef& def, std::string_view name) { return platform::iequals(def.name, name); }
+bool named(const ParamDef& def, std::string_view name) {
+  return platform::iequals(def.name, name);
+}
 
 bool is_network_name(std::string_view name) {
   for (const char* n : {"bPS", "LEn", "PrtY", "Sbit", "A.Len", "Addr", "Prot"})
@@ -47,7 +49,8 @@ bool is_network_name(std::string_view name) {
 
 // Values the instrument computes instead of storing them.
 bool is_computed_name(std::string_view name) {
-  for (const char* n : {"rEAd", "r.CAL", "rd.rg", "Set.P", "r.OUt", "r.kEY", "r.PrG", "r.StP", "r.St"})
+  for (const char* n :
+       {"rEAd", "r.CAL", "rd.rg", "Set.P", "r.OUt", "r.kEY", "r.PrG", "r.StP", "r.St"})
     if (platform::iequals(name, n)) return true;
   return false;
 }
@@ -95,6 +98,19 @@ Bytes reversed_text(const std::string& utf8) {
   return Bytes(bytes.rbegin(), bytes.rend());
 }
 
+Bytes neutral_value(const ParamDef& def) {
+  switch (def.kind) {
+    case FormatKind::kAscii:
+    case FormatKind::kString:
+      return {};
+    case FormatKind::kName:
+      return {78, 78, 78, 78};  // four blanks
+    default:
+      return bytes_for_number(def,
+                              def.has_limits() ? std::clamp(0.0, def.minimum, def.maximum) : 0.0);
+  }
+}
+
 Bytes index_bytes(int slot) {
   return {static_cast<std::uint8_t>((slot >> 8) & 0xFF), static_cast<std::uint8_t>(slot & 0xFF)};
 }
@@ -128,11 +144,10 @@ Instrument::Instrument(InstrumentOptions options, std::shared_ptr<const Descript
     cell.factory = def.factory;
     std::string why;
     bool command = is_builtin_name(def.name) || is_computed_name(def.name);
-    if (!def.initial.empty() && def.initial != "Нет данных" &&
-        encode_value(def, def.initial, cell.initial, &why)) {
-    } else {
-      cell.initial = bytes_for_number(def, 0);
-      if (!command && !def.initial.empty() && def.initial != "Нет данных")
+    bool has_initial = !def.initial.empty() && def.initial != "Нет данных";
+    if (has_initial && !encode_value(def, def.initial, cell.initial, &why)) {
+      cell.initial.clear();
+      if (!command)
         warnings_.push_back(def.name + ": initial value \"" + def.initial + "\" is " + why);
     }
     if (!def.reference.empty()) {
@@ -142,6 +157,9 @@ Instrument::Instrument(InstrumentOptions options, std::shared_ptr<const Descript
       else
         warnings_.push_back(def.name + ": reference value \"" + def.reference + "\" is " + why);
     }
+    // Without an initial value the instrument leaves the factory with its reference value, or
+    // with the nearest thing to zero its rules allow.
+    if (cell.initial.empty()) cell.initial = cell.reference ? *cell.reference : neutral_value(def);
     cell.value = cell.initial;
     std::uint16_t hash = hash_name(def.name);
     Entry& entry = entries_[hash];
@@ -189,7 +207,8 @@ Instrument::Outcome Instrument::handle(const Packet& request, double now) {
     if (!request.read)
       out.reply = refuse(request, nerr::kReadOnly);
     else
-      out.reply = reply_to(request, h, reversed_text(h == c.dev ? options_.model : options_.firmware));
+      out.reply =
+          reply_to(request, h, reversed_text(h == c.dev ? options_.model : options_.firmware));
   } else if (h == c.exit) {
     if (!request.read) {
       out.reply = refuse(request, nerr::kReadOnly);
@@ -222,7 +241,8 @@ Instrument::Outcome Instrument::handle(const Packet& request, double now) {
     } else {
       out.reply = reply_to(request, h, {});
       const Cell* prot = find_cell("Prot");
-      long position = prot ? static_cast<long>(numeric_value(*prot->def, prot->value).value_or(0)) : 0;
+      long position =
+          prot ? static_cast<long>(numeric_value(*prot->def, prot->value).value_or(0)) : 0;
       std::string text = platform::upper_case(item_text(prot));
       if (position != 0 && address_length_ == 8) {
         if (text.find("ASCII") != std::string::npos)
@@ -372,7 +392,8 @@ Instrument::Outcome Instrument::handle_attributes(const Packet& request, int off
   }
   Bytes reply{static_cast<std::uint8_t>((leader.editable ? 1 : 0) | (leader.factory ? 0 : 2))};
   if (with_index) reply.insert(reply.end(), {0, static_cast<std::uint8_t>(slot & 0xFF)});
-  reply.insert(reply.end(), {static_cast<std::uint8_t>(target >> 8), static_cast<std::uint8_t>(target)});
+  reply.insert(reply.end(),
+               {static_cast<std::uint8_t>(target >> 8), static_cast<std::uint8_t>(target)});
   out.reply = reply_to(request, request.hash, reply);
   return out;
 }
@@ -565,9 +586,12 @@ void Instrument::put_network_cells() {
   };
   put("bPS", std::to_string(line_.baud));
   put("LEn", std::to_string(line_.data_bits));
-  if (line_.parity == Parity::kNone || line_.parity == Parity::kEven || line_.parity == Parity::kOdd) {
+  if (line_.parity == Parity::kNone || line_.parity == Parity::kEven ||
+      line_.parity == Parity::kOdd) {
     // Items: none, even, odd.
-    put("PrtY", std::to_string(line_.parity == Parity::kNone ? 0 : line_.parity == Parity::kEven ? 1 : 2));
+    put("PrtY", std::to_string(line_.parity == Parity::kNone   ? 0
+                               : line_.parity == Parity::kEven ? 1
+                                                               : 2));
   }
   put("Sbit", std::to_string(line_.stop_bits));
   put("A.Len", std::to_string(address_length_));
@@ -575,15 +599,20 @@ void Instrument::put_network_cells() {
 }
 
 void Instrument::apply_network_cells() {
-  if (const Cell* c = find_cell("bPS")) line_.baud = static_cast<unsigned>(to_long(item_text(c), line_.baud));
-  if (const Cell* c = find_cell("LEn")) line_.data_bits = static_cast<int>(to_long(item_text(c), line_.data_bits));
+  if (const Cell* c = find_cell("bPS"))
+    line_.baud = static_cast<unsigned>(to_long(item_text(c), line_.baud));
+  if (const Cell* c = find_cell("LEn"))
+    line_.data_bits = static_cast<int>(to_long(item_text(c), line_.data_bits));
   if (const Cell* c = find_cell("PrtY")) {
     long pos = static_cast<long>(numeric_value(*c->def, c->value).value_or(0));
     line_.parity = pos == 1 ? Parity::kEven : pos == 2 ? Parity::kOdd : Parity::kNone;
   }
-  if (const Cell* c = find_cell("Sbit")) line_.stop_bits = static_cast<int>(to_long(item_text(c), line_.stop_bits));
-  if (const Cell* c = find_cell("A.Len")) address_length_ = static_cast<int>(to_long(item_text(c), address_length_));
-  if (const Cell* c = find_cell("Addr")) base_address_ = static_cast<unsigned>(to_long(item_text(c), base_address_));
+  if (const Cell* c = find_cell("Sbit"))
+    line_.stop_bits = static_cast<int>(to_long(item_text(c), line_.stop_bits));
+  if (const Cell* c = find_cell("A.Len"))
+    address_length_ = static_cast<int>(to_long(item_text(c), address_length_));
+  if (const Cell* c = find_cell("Addr"))
+    base_address_ = static_cast<unsigned>(to_long(item_text(c), base_address_));
   changed_ = true;
 }
 
@@ -605,7 +634,8 @@ bool Instrument::network_rules_hold(const Cell& changed, const Bytes& value) con
     return static_cast<long>(numeric_value(*c->def, v).value_or(0));
   };
   const std::string& name = changed.def->name;
-  if (platform::iequals(name, "LEn") || platform::iequals(name, "PrtY") || platform::iequals(name, "Sbit")) {
+  if (platform::iequals(name, "LEn") || platform::iequals(name, "PrtY") ||
+      platform::iequals(name, "Sbit")) {
     long bits = to_long(text_of("LEn"), line_.data_bits);
     long parity = position_of("PrtY");  // 0 none, 1 even, 2 odd
     long stop = to_long(text_of("Sbit"), line_.stop_bits);
@@ -629,7 +659,8 @@ bool Instrument::network_rules_hold(const Cell& changed, const Bytes& value) con
 
 std::optional<Bytes> Instrument::handle_modbus(const Bytes& packet) {
   if (protocol_ == Protocol::kTalv || packet.size() != 1 + sizeof kSwitchBack) return std::nullopt;
-  if (packet[0] != base_address_ || !std::equal(std::begin(kSwitchBack), std::end(kSwitchBack), packet.begin() + 1))
+  if (packet[0] != base_address_ ||
+      !std::equal(std::begin(kSwitchBack), std::end(kSwitchBack), packet.begin() + 1))
     return std::nullopt;
   protocol_ = Protocol::kTalv;
   if (Cell* prot = find_cell("Prot")) prot->value = bytes_for_number(*prot->def, 0);
@@ -727,7 +758,8 @@ bool Instrument::restore(const nlohmann::json& s, std::string* error) {
       attributes.emplace_back(it->second, bits.get<int>());
     }
     std::map<std::string, std::vector<float>> calibration;
-    if (s.contains("calibration")) calibration = s.at("calibration").get<std::map<std::string, std::vector<float>>>();
+    if (s.contains("calibration"))
+      calibration = s.at("calibration").get<std::map<std::string, std::vector<float>>>();
     unsigned address = s.at("address").get<unsigned>();
     int address_length = s.at("address_length").get<int>();
     const auto& l = s.at("line");
@@ -755,7 +787,7 @@ bool Instrument::restore(const nlohmann::json& s, std::string* error) {
     if (!options_.explicit_address_length) address_length_ = address_length;
     if (!options_.explicit_line) line_ = line;
     if (options_.protocol == Protocol::kTalv)
-      protocol_ = protocol == "rtu" ? Protocol::kModbusRtu
+      protocol_ = protocol == "rtu"     ? Protocol::kModbusRtu
                   : protocol == "ascii" ? Protocol::kModbusAscii
                                         : Protocol::kTalv;
     if (options_.explicit_address || options_.explicit_address_length || options_.explicit_line)

@@ -28,8 +28,8 @@ class Instrument {
              double time_scale, std::uint32_t seed);
 
   struct Outcome {
-    std::optional<Packet> reply;     // nothing for broadcasts and "APLY"
-    bool settings_changed = false;   // "APLY" took new line settings or a new address into use
+    std::optional<Packet> reply;    // nothing for broadcasts and "APLY"
+    bool settings_changed = false;  // "APLY" took new line settings or a new address into use
   };
 
   // True for the frames this instrument takes: its base address and the seven after it, and

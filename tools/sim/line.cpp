@@ -17,6 +17,7 @@
 #include <fstream>
 
 #include "model/talv_codec.h"
+#include "platform/atomic_file.h"
 #include "sim/line_settings.h"
 
 namespace kba604::sim {
@@ -47,20 +48,23 @@ std::string printable(const std::string& bytes) {
 }
 
 // Time the Modbus RTU receiver waits after the last character before it drops a partial frame.
-double rtu_gap(const LineSettings& s) { return std::max(0.005, 3.5 * s.character_seconds()); }
+double rtu_gap(const LineSettings& s) {
+  return std::max(0.005, 3.5 * s.character_seconds());
+}
 
 }  // namespace
 
 Line::Line(const SimOptions& options, std::shared_ptr<const Description> description,
            Reporter report)
     : options_(options), description_(std::move(description)), report_(std::move(report)) {
-  if (!report_) report_ = [](const std::string& m) { std::fprintf(stderr, "kba604-sim: %s\n", m.c_str()); };
+  if (!report_)
+    report_ = [](const std::string& m) { std::fprintf(stderr, "kba604-sim: %s\n", m.c_str()); };
   std::uint32_t seed = options_.line.seed_given ? options_.line.seed : std::random_device{}();
   rng_.seed(seed);
   for (std::size_t i = 0; i < options_.instruments.size(); ++i) {
-    instruments_.push_back(std::make_unique<Instrument>(options_.instruments[i], description_,
-                                                        options_.line.time_scale,
-                                                        seed + static_cast<std::uint32_t>(i) * 7919u));
+    instruments_.push_back(std::make_unique<Instrument>(
+        options_.instruments[i], description_, options_.line.time_scale,
+        seed + static_cast<std::uint32_t>(i) * 7919u));
   }
   receivers_.resize(instruments_.size());
   reply_counts_.assign(instruments_.size(), 0);
@@ -74,7 +78,8 @@ std::unique_ptr<Line> Line::start(const SimOptions& options,
     return nullptr;
   }
   std::unique_ptr<Line> line(new Line(options, std::move(description), std::move(report)));
-  for (const std::string& w : line->instruments_.front()->warnings()) line->report_("description: " + w);
+  for (const std::string& w : line->instruments_.front()->warnings())
+    line->report_("description: " + w);
   line->load_state();
   if (!line->open_terminal(error)) return nullptr;
   line->start_ns_ = monotonic_ns();
@@ -88,7 +93,9 @@ Line::~Line() {
   if (stop_fd_ >= 0) close(stop_fd_);
 }
 
-double Line::now() const { return static_cast<double>(monotonic_ns() - start_ns_) / 1e9; }
+double Line::now() const {
+  return static_cast<double>(monotonic_ns() - start_ns_) / 1e9;
+}
 
 void Line::request_stop() {
   if (stop_fd_ < 0) return;
@@ -220,7 +227,8 @@ void Line::hear(const char* data, std::size_t count) {
         for (std::size_t i = 0; i < chunk.size(); ++i) {
           if (chunk[i] != '\r' || options_.line.garbage_rate <= 0) continue;
           if (std::uniform_real_distribution<double>(0, 1)(rng_) < options_.line.garbage_rate)
-            out.push_back({i, s, garbage(6 + rng_() % 20), inst.line_settings(), inst.base_address()});
+            out.push_back(
+                {i, s, garbage(6 + rng_() % 20), inst.line_settings(), inst.base_address()});
         }
         continue;
       }
@@ -259,12 +267,14 @@ void Line::hear(const char* data, std::size_t count) {
     }
   }
   // Replies to the same request from several instruments collide on the line.
-  std::stable_sort(out.begin(), out.end(),
-                   [](const Transmission& a, const Transmission& b) { return a.position < b.position; });
+  std::stable_sort(out.begin(), out.end(), [](const Transmission& a, const Transmission& b) {
+    return a.position < b.position;
+  });
   for (std::size_t i = 0; i < out.size();) {
     std::size_t j = i;
     std::size_t longest = 0;
-    while (j < out.size() && out[j].position == out[i].position) longest = std::max(longest, out[j++].bytes.size());
+    while (j < out.size() && out[j].position == out[i].position)
+      longest = std::max(longest, out[j++].bytes.size());
     if (j - i > 1) {
       Transmission clash = out[i];
       clash.bytes = garbage(longest);
@@ -434,7 +444,8 @@ void Line::transmit(const Transmission& t) {
     double start = now();
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-      std::size_t due = std::min(bytes.size(), static_cast<std::size_t>((now() - start) / character));
+      std::size_t due =
+          std::min(bytes.size(), static_cast<std::size_t>((now() - start) / character));
       if (due > sent) {
         write_all(bytes.substr(sent, due - sent));
         sent = due;
@@ -480,9 +491,9 @@ void Line::load_state() {
           (ec ? "it stays where it is" : "moved to " + aside) +
           "; the instruments start from the description");
   for (std::size_t i = 0; i < instruments_.size(); ++i)
-    instruments_[i] = std::make_unique<Instrument>(options_.instruments[i], description_,
-                                                   options_.line.time_scale,
-                                                   static_cast<std::uint32_t>(rng_()));
+    instruments_[i] =
+        std::make_unique<Instrument>(options_.instruments[i], description_,
+                                     options_.line.time_scale, static_cast<std::uint32_t>(rng_()));
 }
 
 void Line::save_state() {
@@ -498,39 +509,14 @@ void Line::save_state() {
     for (const auto& inst : instruments_) list.push_back(inst->state());
     state["instruments"] = list;
   }
-  // A new file beside the old one, flushed to disk, then renamed over it: the file is never
-  // seen half-written.
-  std::string text = state.dump(1) + "\n";
-  std::string temp = path + ".tmp." + std::to_string(getpid());
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  bool ok = fd >= 0;
-  std::size_t done = 0;
-  while (ok && done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n <= 0) {
-      if (n < 0 && errno == EINTR) continue;
-      ok = false;
-    } else {
-      done += static_cast<std::size_t>(n);
-    }
-  }
-  if (ok) ok = fsync(fd) == 0;
-  if (fd >= 0) close(fd);
-  if (ok) ok = std::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) {
-    int saved = errno;
-    unlink(temp.c_str());
-    if (!state_failed_) report_("cannot write the state file " + path + ": " + std::strerror(saved));
+  // Saved beside the old file and renamed over it: never seen half-written.
+  std::string why;
+  if (!platform::write_file_atomically(path, state.dump(1) + "\n", &why)) {
+    if (!state_failed_) report_("cannot write the state file " + path + ": " + why);
     state_failed_ = true;
     return;
   }
   state_failed_ = false;
-  std::string folder = std::filesystem::path(path).parent_path().string();
-  int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
 }
 
 }  // namespace kba604::sim

@@ -41,9 +41,9 @@ bool parse_parity(std::string_view text, Parity& out) {
   static const struct {
     const char* name;
     Parity parity;
-  } kNames[] = {{"none", Parity::kNone}, {"n", Parity::kNone},   {"even", Parity::kEven},
-                {"e", Parity::kEven},    {"odd", Parity::kOdd},   {"o", Parity::kOdd},
-                {"mark", Parity::kMark}, {"m", Parity::kMark},   {"space", Parity::kSpace},
+  } kNames[] = {{"none", Parity::kNone}, {"n", Parity::kNone},  {"even", Parity::kEven},
+                {"e", Parity::kEven},    {"odd", Parity::kOdd}, {"o", Parity::kOdd},
+                {"mark", Parity::kMark}, {"m", Parity::kMark},  {"space", Parity::kSpace},
                 {"s", Parity::kSpace}};
   for (const auto& entry : kNames) {
     if (text == entry.name) {
@@ -95,7 +95,8 @@ bool apply_line_settings(int fd, const LineSettings& s, std::string* error) {
   if (s.data_bits < 5 || s.data_bits > 8) return fail("data bits must be 5..8");
   if (s.stop_bits != 1 && s.stop_bits != 2) return fail("stop bits must be 1 or 2");
   termios2 t{};
-  if (ioctl(fd, TCGETS2, &t) != 0) return fail(std::string("cannot read the terminal settings: ") + std::strerror(errno));
+  if (ioctl(fd, TCGETS2, &t) != 0)
+    return fail(std::string("cannot read the terminal settings: ") + std::strerror(errno));
   t.c_iflag = 0;
   t.c_oflag = 0;
   t.c_lflag = 0;
@@ -136,7 +137,8 @@ bool apply_line_settings(int fd, const LineSettings& s, std::string* error) {
   t.c_ispeed = t.c_ospeed = s.baud;
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
-  if (ioctl(fd, TCSETS2, &t) != 0) return fail(std::string("the terminal refused the settings: ") + std::strerror(errno));
+  if (ioctl(fd, TCSETS2, &t) != 0)
+    return fail(std::string("the terminal refused the settings: ") + std::strerror(errno));
   LineSettings back;
   if (read_line_settings(fd, back) && back.baud != s.baud)
     return fail("the terminal does not support " + std::to_string(s.baud) + " baud");

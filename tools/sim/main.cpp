@@ -37,7 +37,8 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  std::string folder = options.line.data_dir.empty() ? default_data_folder() : options.line.data_dir;
+  std::string folder =
+      options.line.data_dir.empty() ? default_data_folder() : options.line.data_dir;
   auto description = std::make_shared<Description>();
   if (!load_description(folder, *description, &error)) {
     std::fprintf(stderr,

@@ -41,23 +41,40 @@ struct Spec {
 };
 
 const Spec kSpecs[] = {
-    {"help", false, false},          {"link", true, false},
-    {"device", true, false},         {"time-scale", true, false},
-    {"turnaround", true, false},     {"no-pacing", false, false},
-    {"garbage", true, false},        {"log", true, false},
-    {"state", true, false},          {"data", true, false},
-    {"seed", true, false},           {"address", true, true},
-    {"addr-len", true, true},        {"baud", true, true},
-    {"data-bits", true, true},       {"parity", true, true},
-    {"stop-bits", true, true},       {"model", true, true},
-    {"firmware", true, true},        {"reset-cause", true, true},
-    {"protocol", true, true},        {"regulating", false, true},
-    {"sensor-break", true, true},    {"input-status", true, true},
-    {"silent", false, true},         {"drop", true, true},
-    {"corrupt-every", true, true},   {"no-start-every", true, true},
-    {"foreign-every", true, true},   {"cal-time", true, true},
-    {"cal-status", true, true},      {"cal-bad-coef", true, true},
-    {"cal-never-finish", false, true}, {"cal-store-fails", false, true},
+    {"help", false, false},
+    {"link", true, false},
+    {"device", true, false},
+    {"time-scale", true, false},
+    {"turnaround", true, false},
+    {"no-pacing", false, false},
+    {"garbage", true, false},
+    {"log", true, false},
+    {"state", true, false},
+    {"data", true, false},
+    {"seed", true, false},
+    {"address", true, true},
+    {"addr-len", true, true},
+    {"baud", true, true},
+    {"data-bits", true, true},
+    {"parity", true, true},
+    {"stop-bits", true, true},
+    {"model", true, true},
+    {"firmware", true, true},
+    {"reset-cause", true, true},
+    {"protocol", true, true},
+    {"regulating", false, true},
+    {"sensor-break", true, true},
+    {"input-status", true, true},
+    {"silent", false, true},
+    {"drop", true, true},
+    {"corrupt-every", true, true},
+    {"no-start-every", true, true},
+    {"foreign-every", true, true},
+    {"cal-time", true, true},
+    {"cal-status", true, true},
+    {"cal-bad-coef", true, true},
+    {"cal-never-finish", false, true},
+    {"cal-store-fails", false, true},
 };
 
 const Spec* find_spec(const std::string& name) {
@@ -226,8 +243,8 @@ bool parse_options(const std::vector<std::string>& args, SimOptions& out, std::s
     return false;
   };
   SimOptions o;
-  std::vector<Given> common;                 // instrument options before the first --address
-  std::vector<std::vector<Given>> per;       // each --address with the options after it
+  std::vector<Given> common;            // instrument options before the first --address
+  std::vector<std::vector<Given>> per;  // each --address with the options after it
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
     if (arg == "-h") arg = "--help";

@@ -28,22 +28,22 @@ struct Faults {
 };
 
 struct CalibrationOptions {
-  double seconds = 3.0;        // time the measurement takes
-  int status = 0;              // status code the measurement ends with
-  int bad_coefficient = 0;     // number of the coefficient that comes out faulty (0: none)
-  bool never_finish = false;   // the measurement never sets its finished flag
-  bool store_fails = false;    // storing the coefficients fails (status 15)
+  double seconds = 3.0;       // time the measurement takes
+  int status = 0;             // status code the measurement ends with
+  int bad_coefficient = 0;    // number of the coefficient that comes out faulty (0: none)
+  bool never_finish = false;  // the measurement never sets its finished flag
+  bool store_fails = false;   // storing the coefficients fails (status 15)
 };
 
 struct InstrumentOptions {
   unsigned base_address = 16;
   int address_length = 8;
   LineSettings line;
-  std::string model = "KBA604";  // the "dev" answer
+  std::string model = "KBA604";   // the "dev" answer
   std::string firmware = "1.10";  // the "ver" answer
   int reset_cause = 7;            // the "exit" answer: power-on reset
   Protocol protocol = Protocol::kTalv;
-  bool regulating = false;  // regulation runs from the start
+  bool regulating = false;                  // regulation runs from the start
   std::map<int, InputStatus> input_status;  // by input number 1..8
   Faults faults;
   CalibrationOptions calibration;

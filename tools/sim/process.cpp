@@ -10,7 +10,9 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr double kLag = 20.0;  // seconds: time constant of the regulated object
 
 // Resting value of each input: room temperature plus a little per channel.
-double ambient(int index) { return 20.0 + 2.5 * index; }
+double ambient(int index) {
+  return 20.0 + 2.5 * index;
+}
 
 }  // namespace
 
