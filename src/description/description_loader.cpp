@@ -373,6 +373,7 @@ DescriptionLoad load_description(ParameterTable& table, const DescriptionRequest
     load.refused = true;
     return load;
   }
+  table.set_loaded_at_max_access(request.access_level >= 2);
   if (table.find_by_name("ver") == nullptr && prompter != nullptr) {
     prompter->show("В таблице параметров \"" + folder + description::kParametersFile +
                        "\" нет параметра \"ver\": версия программы прибора не проверяется.",

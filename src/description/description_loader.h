@@ -71,6 +71,9 @@ struct DescriptionRequest {
   std::optional<std::string> version_text;
   // Reads "ver" from the instrument; the result is the read's error code (0 = read).
   std::function<int(Parameter& ver)> read_ver;
+  // The access level at loading time; at the full level (2) the link may use the maximum-
+  // access attribute requests for the parameters of this description.
+  int access_level = 2;
 };
 
 struct DescriptionLoad {
@@ -89,7 +92,9 @@ struct DescriptionLoad {
 };
 
 // The whole description: version gate, table, the three trees in their order, and the polling
-// timers of the operational parameters (which also lose their indexed mark).
+// timers of the operational parameters (which also lose their indexed mark). The table is
+// replaced: the caller drops the trees of an earlier load, and every other reference into the
+// table, before calling.
 DescriptionLoad load_description(ParameterTable& table, const DescriptionRequest& request,
                                  Prompter* prompter);
 

@@ -259,6 +259,7 @@ TEST_F(LoaderTest, OperationalParametersGetTimersAndLoseTheirIndexedMark) {
   EXPECT_FALSE(param("a").owns_polling_timer());
   EXPECT_TRUE(param("a").indexed);
   EXPECT_EQ(table_.operational_count(), 1u);
+  EXPECT_TRUE(table_.loaded_at_max_access());
   EXPECT_EQ(result.tooltip_file, folder() / "tooltip.dat");
   EXPECT_FALSE(result.refused);
   EXPECT_EQ(prompter_.count(), 0u);
@@ -269,7 +270,10 @@ TEST_F(LoaderTest, ExcludedRoleMarksTheBranchAndEverythingBelow) {
       kTreeParams, {R"({"branch": "R", "children": [{"branch": "F", "role": 101, "children": [
              {"branch": "G", "children": [{"branch": "H"}]}]}, {"branch": "K"}]})",
                     R"({"branch": "O"})", R"({"branch": "H"})"});
-  auto result = load(files);
+  DescriptionRequest middle_level;
+  middle_level.access_level = 1;
+  auto result = load(files, middle_level);
+  EXPECT_FALSE(table_.loaded_at_max_access());
   const DescBranch& f = *result.main_tree->children()[0];
   EXPECT_FALSE(result.main_tree->excluded_from_writing());
   EXPECT_TRUE(f.excluded_from_writing());
