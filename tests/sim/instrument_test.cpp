@@ -202,27 +202,43 @@ TEST_F(InstrumentTest, RegulationStartsAndStopsAndTheValuesFollowIt) {
   EXPECT_TRUE(inst_->regulating());
   EXPECT_EQ(read("r.St", {}, 1.0), (Bytes{0, 1}));
   EXPECT_EQ(read("r.PrG", {}, 1.0), (Bytes{0, 1}));
-  // The program: ramp to 100 in 10 s, hold 20 s, ramp to 200 in 10 s, hold 20 s.
+  // The program: ramp to 100 in 10 min, hold 20 min, ramp to 200 in 10 min, hold 20 min.
   struct Point {
     double t;
     int step;
     double setpoint;
   };
-  for (const Point& p : {Point{5, 1, -1}, Point{15, 1, 100}, Point{35, 2, 150}, Point{45, 2, 200},
-                         Point{400, 2, 200}}) {
+  for (const Point& p : {Point{300, 1, -1}, Point{900, 1, 100}, Point{2100, 2, 150},
+                         Point{2700, 2, 200}, Point{24000, 2, 200}}) {
     EXPECT_EQ(read("r.StP", {}, p.t), (Bytes{0, static_cast<std::uint8_t>(p.step)})) << p.t;
     float sp = as_float(read("Set.P", {}, p.t));
+    if (p.t == 300) {
+      EXPECT_GT(as_float(read("r.OUt", {}, p.t)), 0.0f) << "the output works while the value lags";
+    }
     if (p.setpoint >= 0) {
       EXPECT_NEAR(sp, p.setpoint, 0.01) << p.t;
     }
   }
   // Long after the program the regulated input has reached the set point.
-  EXPECT_NEAR(as_float(read("rEAd", {}, 600)), 200.0, 1.0);
-  EXPECT_GE(as_float(read("r.OUt", {}, 20)), 0.0f);
+  EXPECT_NEAR(as_float(read("rEAd", {}, 36000)), 200.0, 1.0);
 
-  write("r-s", {0}, 601);
-  EXPECT_EQ(read("r.St", {}, 602), (Bytes{0, 0}));
+  write("r-s", {0}, 36001);
+  EXPECT_EQ(read("r.St", {}, 36002), (Bytes{0, 0}));
   EXPECT_EQ(refusal(request(kBase, false, "r-s", {2})), 0x47);
+}
+
+TEST_F(InstrumentTest, TheProgramEndsAtItsStepCountOrAtAnEndStep) {
+  struct Case {
+    std::string_view name;
+    Bytes value;  // written before the start
+  };
+  for (const Case& c : {Case{"nPC", {1, 0, 0}}, Case{"PCP.i", {3, 0, 1}}}) {
+    rebuild();
+    write(c.name, c.value);
+    write("r-s", {1}, 0);
+    EXPECT_EQ(read("r.StP", {}, 7200), (Bytes{0, 1})) << c.name;
+    EXPECT_NEAR(as_float(read("Set.P", {}, 7200)), 100.0, 0.01) << c.name;
+  }
 }
 
 TEST_F(InstrumentTest, NetworkStartCanBeForbidden) {

@@ -100,5 +100,30 @@ TEST_F(ShippedDescription, TheInstrumentIdentifiesItselfAsTheDescriptionExpects)
   EXPECT_EQ(out.reply->data, text_reversed("KBA604"));
 }
 
+TEST_F(ShippedDescription, RegulationStartsOverTheNetworkOutOfTheBox) {
+  auto inst = fresh();
+  sim::Instrument::Outcome out = inst->handle(request(kBase, false, "r-s", {1}), 0);
+  EXPECT_EQ(out.reply->hash, hash_name("r-s"));
+  out = inst->handle(request(kBase, true, "r.St"), 1);
+  EXPECT_EQ(out.reply->data, (sim::Bytes{0, 1}));
+}
+
+TEST_F(ShippedDescription, EverySensorCodeTheCalibrationWritesIsASensorType) {
+  // The calibration writes the sensor code into "in-t" of the input: the resistance
+  // thermometers, thermocouples and unified signals have the codes 1..25, the valve position
+  // sensors 26, 27, 28 and 41; the position in the value list is the code.
+  std::vector<int> codes;
+  for (int c = 1; c <= 28; ++c) codes.push_back(c);
+  codes.push_back(41);
+  for (int input = 0; input < 8; ++input) {
+    const sim::ParamDef* in_t = description_->find("in-t", input);
+    ASSERT_NE(in_t, nullptr) << input;
+    for (int code : codes) {
+      EXPECT_EQ(sim::check_value(*in_t, {static_cast<std::uint8_t>(code)}), 0)
+          << "in-t:" << input << " has no sensor type " << code;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kba604::test

@@ -131,7 +131,9 @@ inline std::shared_ptr<sim::Description> small_description() {
   add(P("net.s", "Запрещен:Разрешен").init("Разрешен"));
   add(P("r-s", "Стоп:Пуск").ro().init("Стоп"));
   add(P("r.co", "Нет:Сброс").ro().init("Нет").ref("Сброс"));
+  for (int p = 0; p < 3; ++p) add(P("nPC", "DEC_dot").index(p * 5).limits(1, 5).init("5"));
   for (int i = 0; i < 15; ++i) {
+    add(P("PCP.i", "Нагрев:Выдержка:Охлаждение:Конец_программы").index(i).init("Нагрев"));
     const char* sp[] = {"100", "200"};
     const char* tr[] = {"0:10", "0:10"};
     const char* ts[] = {"0:20", "0:20"};

@@ -168,6 +168,20 @@ Instrument::Instrument(InstrumentOptions options, std::shared_ptr<const Descript
     cells_.push_back(std::move(cell));
   }
   put_network_cells();
+  // Without a value of its own the instrument leaves the factory with start over the network
+  // allowed, so that the configurator can start and stop it.
+  Cell* permission = find_cell("net.s");
+  if (permission && permission->def->kind == FormatKind::kItems && !permission->reference &&
+      (permission->def->initial.empty() || permission->def->initial == "Нет данных")) {
+    for (std::size_t i = 0; i < permission->def->items.size(); ++i) {
+      Cell probe = *permission;
+      probe.value = {static_cast<std::uint8_t>(i)};
+      if (network_start_allowed(&probe)) {
+        permission->value = permission->initial = probe.value;
+        break;
+      }
+    }
+  }
   if (options_.regulating) start_regulation(0);
 }
 
@@ -452,17 +466,7 @@ void Instrument::after_write(Cell& cell, double now) {
   const ParamDef& def = *cell.def;
   if (named(def, "r-s")) {
     bool start = numeric_value(def, cell.value).value_or(0) == 1;
-    const Cell* permission = find_cell("net.s");
-    bool allowed = true;
-    if (permission) {
-      if (permission->def->kind == FormatKind::kItems) {
-        std::string text = platform::fold_case(item_text(permission));
-        for (const char* no : {"запр", "нет", "выкл", "off", "no"})
-          if (text.rfind(no, 0) == 0) allowed = false;
-      } else {
-        allowed = numeric_value(*permission->def, permission->value).value_or(1) != 0;
-      }
-    }
+    bool allowed = network_start_allowed(find_cell("net.s"));
     if (!allowed) return;  // the instrument ignores start and stop from the network
     if (start && !process_.running())
       start_regulation(now);
@@ -477,6 +481,9 @@ void Instrument::after_write(Cell& cell, double now) {
 }
 
 void Instrument::start_regulation(double now) {
+  // The first program: its step count "nPC", and per step the kind "PCP.i", the set point
+  // "sp", the time to reach it "t.rs" and the time to hold it "t.stb" (hours:minutes, so a
+  // clock value counts minutes). A step of the kind "Конец программы" ends the program early.
   std::vector<ProgramStep> program;
   auto number = [this](const char* name, int slot) -> std::optional<double> {
     const Cell* c = find_cell(name, slot);
@@ -484,14 +491,26 @@ void Instrument::start_regulation(double now) {
     return numeric_value(*c->def, c->value);
   };
   double fallback = number("sp", 0).value_or(100.0);
-  for (int k = 0; k < 5; ++k) {
+  int steps = static_cast<int>(std::clamp(number("nPC", 0).value_or(5), 1.0, 5.0));
+  for (int k = 0; k < steps; ++k) {
     std::optional<double> sp = number("sp", k);
     if (!sp) break;
-    ProgramStep step{*sp, number("t.rs", k).value_or(0), number("t.stb", k).value_or(0)};
+    if (platform::istarts_with(item_text(find_cell("PCP.i", k)), "Конец")) break;
+    ProgramStep step{*sp, 60 * number("t.rs", k).value_or(0), 60 * number("t.stb", k).value_or(0)};
     if (k > 0 && step.setpoint == 0 && step.ramp_seconds == 0 && step.hold_seconds == 0) break;
     program.push_back(step);
   }
   process_.start(now, program, fallback);
+}
+
+bool Instrument::network_start_allowed(const Cell* permission) const {
+  if (!permission) return true;
+  if (permission->def->kind != FormatKind::kItems)
+    return numeric_value(*permission->def, permission->value).value_or(1) != 0;
+  std::string text = platform::fold_case(item_text(permission));
+  for (const char* no : {"запр", "нет", "выкл", "off", "no"})
+    if (text.rfind(no, 0) == 0) return false;
+  return true;
 }
 
 void Instrument::reset_configuration() {

@@ -108,6 +108,7 @@ class Instrument {
   std::string item_text(const Cell* cell) const;
   bool network_rules_hold(const Cell& changed, const Bytes& value) const;
   void start_regulation(double now);
+  bool network_start_allowed(const Cell* permission) const;
   void reset_configuration();
   std::string cell_key(const Cell& cell) const;
 
