@@ -85,8 +85,11 @@ void DeviceOperations::shutdown(int timeout_ms) {
 }
 
 bool DeviceOperations::wait_idle(int timeout_ms) {
-  if (timeout_ms < 0) return idle_.wait(-1);
-  return idle_.wait(timeout_ms, app_.clock());
+  const bool idle = timeout_ms < 0 ? idle_.wait(-1) : idle_.wait(timeout_ms, app_.clock());
+  // The worker marks itself idle under this lock: taking it orders everything the worker did
+  // before that mark ahead of what the caller does next.
+  if (idle) std::lock_guard lock(idle_mutex_);
+  return idle;
 }
 
 void DeviceOperations::schedule(platform::Event& event) {
