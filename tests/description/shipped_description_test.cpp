@@ -148,6 +148,35 @@ TEST_F(ShippedDescription, KeysOfConfigurationParametersAreUnique) {
   EXPECT_EQ(table_.configuration_key_map().size(), keys.size());
 }
 
+// The parameter with that name and index.
+Parameter* indexed(ParameterTable& table, std::string_view name, int index) {
+  for (Parameter& p : table) {
+    if (p.short_name == name && p.indexed && p.linear_index == index) return &p;
+  }
+  return nullptr;
+}
+
+TEST_F(ShippedDescription, RoleSlotsAndRoleTablesAreFilled) {
+  for (int k = 0; k < 8; ++k) {
+    EXPECT_EQ(table_.device_slot(105, k), indexed(table_, "in-t", k)) << k;
+    EXPECT_EQ(table_.device_slot(108, k), indexed(table_, "AL.ty", k)) << k;
+    EXPECT_EQ(table_.device_slot(115, k), indexed(table_, "cal.t", k)) << k;
+    EXPECT_EQ(table_.device_slot(116, k), indexed(table_, "S.idx", k)) << k;
+    EXPECT_EQ(table_.role_table_entry(1, k * 16 + 0), indexed(table_, "in.L", k)) << k;
+    EXPECT_EQ(table_.role_table_entry(1, k * 16 + 3), indexed(table_, "KU", k)) << k;
+    EXPECT_EQ(table_.role_table_entry(2, (k / 2 + (k % 2 ? 24 : 0)) * 10 + 1),
+              indexed(table_, "AL.H", k))
+        << k;
+  }
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_EQ(table_.device_slot(106, k), indexed(table_, "rG.ty", k)) << k;
+  }
+  EXPECT_EQ(table_.device_slot(200, 0), table_.find_by_name("n.Ch"));
+  EXPECT_EQ(table_.role_table_entry(3, 1 * 2 + 1), indexed(table_, "bU.H", 1));
+  EXPECT_EQ(table_.role_table_entry(4, 1 * 4 + 2), indexed(table_, "bL.t", 2));
+  EXPECT_EQ(table_.role_table_entry(5, 10), indexed(table_, "nPC", 10));
+}
+
 TEST_F(ShippedDescription, TreeShowsTheElementsTheProgramKnowsByName) {
   std::set<std::string> names;
   std::function<void(const DescBranch&)> walk = [&](const DescBranch& b) {
