@@ -7,6 +7,7 @@
 #include "app/operation_view.h"
 #include "app/prompter.h"
 #include "platform/ini_settings_store.h"
+#include "runner/document_handler.h"
 #include "runner/runner.h"
 
 int main(int argc, char** argv) {

@@ -10,12 +10,13 @@ namespace kba604 {
 // Exit codes of our own, for failures that the flag word cannot tell (it would give 0). They
 // stay clear of 200-208.
 namespace exit_code {
-inline constexpr int kAlreadyRunning = 3;       // "Программа уже запущена!"
-inline constexpr int kDescriptionRefused = 4;   // "/test": the description files were refused
-inline constexpr int kNoFileName = 5;           // "read" or "newnetparam" without a file name
-inline constexpr int kNoDescriptionLoader = 6;  // this build cannot load a description yet
-inline constexpr int kSignalFailed = 7;         // --signal-exitevent: no such event
-inline constexpr int kUsage = 2;                // --signal-exitevent without a name
+inline constexpr int kAlreadyRunning = 3;      // "Программа уже запущена!"
+inline constexpr int kDescriptionRefused = 4;  // "/test": the description files were refused
+inline constexpr int kNoFileName = 5;          // "read" or "newnetparam" without a file name
+inline constexpr int kFileNotOpened = 8;       // the command-line file is no configuration
+inline constexpr int kSaveFailed = 9;          // the save after "read" failed
+inline constexpr int kSignalFailed = 7;        // --signal-exitevent: no such event
+inline constexpr int kUsage = 2;               // --signal-exitevent without a name
 }  // namespace exit_code
 
 class ExitFlags {

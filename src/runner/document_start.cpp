@@ -1,53 +1,47 @@
-// The document handler of this build. The configuration document itself is not part of it yet;
-// what it has is the document's start: the service parameters, the instrument's description
-// from the data folder and the configurator registration. "test" ends there, with exit code 0
-// when the description loaded and the code of a refused description when a file was damaged.
-#include <cstdio>
-
-#include "app/registration.h"
-#include "description/description_loader.h"
-#include "description/elements.h"
-#include "model/parameter_table.h"
-#include "runner/runner.h"
+// The device of this build. The serial line and its request layer are not part of the build
+// yet, so the device cannot reach an instrument: opening the port fails as it does for a port
+// that does not exist (exit code 201), and a program started without a port works offline
+// with its description and configuration files.
+#include "app/exit_flags.h"
+#include "operations/device_operations.h"
+#include "runner/document_handler.h"
 
 namespace kba604 {
 namespace {
 
-class DescriptionOnlyDocument final : public DocumentHandler {
+class NoLineDevice final : public DeviceOperations {
  public:
-  DocumentStart construct(RunContext& context) override {
-    Prompter& prompter = context.app.prompter();
-    service_ = std::make_unique<Elements::CommonParams>(&context.registration);
+  explicit NoLineDevice(CKBA604App& app) : DeviceOperations(app), app_(app) {}
+  ~NoLineDevice() override { shutdown(); }
 
-    // The device loads its table first, so that "ver" exists; the description then loads it
-    // again behind the version gate. Without a line to the instrument "ver" cannot be read,
-    // and the description loads as it is.
-    DescriptionRequest request;
-    request.data_folder = context.settings.data_directory();
-    load_parameter_table(table_, request.data_folder / "parameters.zip", nullptr);
-    description_ = load_description(table_, request, &prompter);
-    register_configurator(context.registration, prompter, context.program_path, KBA604_VERSION);
-
-    if (description_.refused) return DocumentStart::DescriptionRefused;
-    if (context.app.options.mode_flags.load() & StartOptions::kTest) {
-      return DocumentStart::Refused;
-    }
-    std::fputs("kba604: the configuration document is not part of this build yet\n", stderr);
-    return DocumentStart::Unavailable;
+ protected:
+  int link_transact(Parameter& parameter, int, bool) override {
+    parameter.note = "Порт не открыт";
+    return 1;
   }
-  void run_command(RunContext&, int) override {}
-  void stop() override {}
+  int link_exchange_attributes(Parameter&, int) override { return 200; }
+  bool link_port_open() override { return false; }
+  bool link_open_port() override {
+    app_.exit_flags.set_bits(ExitFlags::kPortOpenFailed);
+    return false;
+  }
+  void link_close_port() override {}
+  platform::Event& link_exit_event() override { return exit_; }
+  bool link_max_access() const override { return table().loaded_at_max_access(); }
 
  private:
-  ParameterTable table_;
-  std::unique_ptr<Elements::CommonParams> service_;
-  DescriptionLoad description_;
+  CKBA604App& app_;
+  platform::Event exit_{platform::Event::Reset::Manual};
 };
 
 }  // namespace
 
 std::unique_ptr<DocumentHandler> make_document_handler() {
-  return std::make_unique<DescriptionOnlyDocument>();
+  return std::make_unique<ConfiguratorDocument>([](CKBA604App& app, platform::SettingsStore&) {
+    auto device = std::make_shared<NoLineDevice>(app);
+    device->start_worker(device);
+    return DeviceBundle{device, nullptr};
+  });
 }
 
 }  // namespace kba604

@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <signal.h>
+
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -49,6 +52,41 @@ std::optional<int> run_tool_switch(const std::vector<std::string>& params) {
   return 0;
 }
 
+namespace {
+
+// SIGTERM and SIGINT end the program as closing its window would. The handler only sets an
+// event (a write on an eventfd, which a signal handler may do).
+std::atomic<platform::Event*> signal_event{nullptr};
+
+extern "C" void on_terminate_signal(int) {
+  if (platform::Event* e = signal_event.load()) e->set();
+}
+
+class SignalGuard {
+ public:
+  explicit SignalGuard(platform::Event& event) {
+    signal_event.store(&event);
+    struct sigaction sa {};
+    sa.sa_handler = on_terminate_signal;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGTERM, &sa, &old_term_);
+    ::sigaction(SIGINT, &sa, &old_int_);
+  }
+  ~SignalGuard() {
+    ::sigaction(SIGTERM, &old_term_, nullptr);
+    ::sigaction(SIGINT, &old_int_, nullptr);
+    signal_event.store(nullptr);
+  }
+  SignalGuard(const SignalGuard&) = delete;
+  SignalGuard& operator=(const SignalGuard&) = delete;
+
+ private:
+  struct sigaction old_term_ {};
+  struct sigaction old_int_ {};
+};
+
+}  // namespace
+
 int run_program(const std::vector<std::string>& params, RunnerServices& s) {
   CKBA604App app(s.prompter, s.clock);
 
@@ -63,6 +101,11 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
   }
 
   platform::Event program_exit(platform::Event::Reset::Manual);
+  platform::Event close_requested(platform::Event::Reset::Manual);
+  platform::Event automation_done(platform::Event::Reset::Manual);
+  platform::Event terminate(platform::Event::Reset::Manual);
+  SignalGuard signals(terminate);
+
   app.options.clear();
   CmyCommandLineInfo info(app.options);
   info.parse(params);
@@ -97,52 +140,95 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
   if (!platform::ensure_program_directory(&error)) say("cannot create " + error);
 
   ProgramSettings settings(s.settings);
-  RunContext context{
-      app,         settings,         s.registration,   s.view,
-      s.sink,      info.file_name(), info.pipe_name(), platform::executable_path().string(),
-      program_exit};
+  UiQueue ui;
+  RunContext context{app,
+                     settings,
+                     s.registration,
+                     s.view,
+                     s.sink,
+                     info.file_name(),
+                     info.pipe_name(),
+                     platform::executable_path().string(),
+                     close_requested,
+                     automation_done,
+                     ui};
 
-  // The exit watcher: an external exit event ends the program with 205 and stops a running
-  // exchange. It holds the events by shared ownership, as a detached thread must.
-  auto stop_watching = std::make_shared<platform::Event>(platform::Event::Reset::Manual);
+  // ExitWatcher: the external exit event ends the program with 205. Either way, once the
+  // program ends, a running exchange is stopped. The thread holds what it waits on by shared
+  // ownership, as a thread that may be left behind must.
   std::shared_ptr<platform::Event> external =
       external_exit ? external_exit->event_ptr() : std::shared_ptr<platform::Event>();
-  platform::Thread exit_watcher([&app, &s, &program_exit, stop_watching, external] {
-    if (platform::wait_any({stop_watching.get(), external.get()}, -1) != 1) return;
-    app.exit_flags.set_to(ExitFlags::kCancelled);
-    program_exit.set();
+  platform::Thread exit_watcher([&app, &s, &program_exit, &close_requested, external] {
+    if (platform::wait_any({&program_exit, external.get()}, -1) == 1) {
+      app.exit_flags.set_to(ExitFlags::kCancelled);
+      close_requested.set();
+    }
     s.document.stop();
   });
 
-  const DocumentStart start = s.document.construct(context);
   int result = 0;
+  const DocumentStart start = s.document.construct(context);
   switch (start) {
-    case DocumentStart::Unavailable:
-      result = exit_code::kNoDescriptionLoader;
-      break;
     case DocumentStart::DescriptionRefused:
       result = exit_code::kDescriptionRefused;
       break;
     case DocumentStart::Refused:
       result = app.exit_flags.exit_code();
+      if (result == 0 && !test && !(o.mode_flags.load() & StartOptions::kNewNetParam)) {
+        result = exit_code::kFileNotOpened;
+      }
       break;
     case DocumentStart::Ready:
-      if (int command = automation_command(o); command != 0 && !program_exit.is_set()) {
-        s.document.run_command(context, command);
-        o.clear_after_automation();
-      }
-      result = app.exit_flags.exit_code();
       break;
   }
-  stop_watching->set();
+
+  platform::Thread automation_watcher;
+  if (start == DocumentStart::Ready) {
+    // The command of the command line, and AutomationWatcher, which ends the automation when
+    // it is done: from then on the program behaves as if started without switches, and with
+    // "close" (or "calibrate") it closes.
+    if (o.any_switch()) {
+      automation_done.set();
+      const std::uint32_t switches = o.switch_flags.load();
+      if (int command = automation_command(o); command != 0) {
+        automation_done.reset();
+        if (!s.document.start_command(context, command)) automation_done.set();
+      }
+      automation_watcher.start([&o, &program_exit, &automation_done, &close_requested, switches] {
+        const int which = platform::wait_any({&program_exit, &automation_done}, -1);
+        o.clear_after_automation();
+        if (which == 1 && (switches & (StartOptions::kClose | StartOptions::kCalibrate))) {
+          close_requested.set();
+        }
+      });
+    }
+    // The program's loop: runs what the worker hands over until it is to end.
+    for (;;) {
+      const int which = platform::wait_any({&close_requested, &terminate, &ui.ready()}, -1);
+      if (which == 2) {
+        ui.run_pending();
+        continue;
+      }
+      if (which == 1) {
+        say("ending on a signal");
+        close_requested.set();
+      }
+      break;
+    }
+    result = app.exit_flags.exit_code();
+    if (result == 0 && context.save_failed) result = exit_code::kSaveFailed;
+  }
+
+  // Shutdown: ProgramExitEvent ends both watchers, which stop a running exchange.
+  program_exit.set();
+  automation_watcher.join(platform::Thread::kDefaultJoinMs);
   exit_watcher.join(platform::Thread::kDefaultJoinMs);
+  s.document.shutdown();
   // A supervising program that signalled the exit event gets 205 however the stopped work ended:
   // an exchange cut short by the stop would otherwise leave a time-out (202) behind.
-  if (external && external->is_set()) {
+  if (external && external->is_set() && start != DocumentStart::DescriptionRefused) {
     app.exit_flags.set_to(ExitFlags::kCancelled);
-    if (start != DocumentStart::Unavailable && start != DocumentStart::DescriptionRefused) {
-      result = app.exit_flags.exit_code();
-    }
+    result = app.exit_flags.exit_code();
   }
   return result;
 }

@@ -1,11 +1,15 @@
 // The headless program: the start-up sequence of the command line without windows. It parses
 // the switches, guards the single instance, prepares "elog" and "exitevent", builds the
-// configuration document through a DocumentHandler, runs the command the command line asked
-// for and ends with the exit code. Everything it says goes to stderr; stdout belongs to the
-// control channel.
+// configuration document through a DocumentHandler, starts the command the command line asked
+// for and then lives as the program would: the automation watcher ends it after the command
+// when "close" was given, the exit watcher on the exit event (205), and SIGTERM or SIGINT end
+// it too; it then stops its threads, saves its settings and returns the exit code. Everything
+// it says goes to stderr; stdout belongs to the control channel.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +20,7 @@
 #include "app/program_settings.h"
 #include "platform/event.h"
 #include "platform/settings_store.h"
+#include "runner/ui_queue.h"
 
 namespace kba604 {
 
@@ -32,41 +37,45 @@ struct RunContext {
   std::string pipe_name;
   // The path of the running program, for the configurator registration.
   std::string program_path;
-  // Set when the program is to end: a close request (an external exit event, the control
-  // channel's end). Long work waits on it besides its own events.
+  // Set when the program is to end: "close" after the command, the external exit event, a
+  // signal. Long work waits on it besides its own events.
   platform::Event& close_requested;
+  // AutomationDoneEvent: whoever finishes the command posted at start sets it.
+  platform::Event& automation_done;
+  // The UI thread's queue: the worker hands the save after "read" over to it.
+  UiQueue& ui;
+  // Set by the document when the save after "read" failed; the program then does not report
+  // success.
+  bool save_failed = false;
 };
 
 // What the document's construction ended with.
 enum class DocumentStart {
   Ready,               // a document exists; commands may run
-  Refused,             // the document refused to open or create a configuration ("test" ends here)
+  Refused,             // the document refused to open or create a configuration: "test",
+                       // "newnetparam" after writing its file, "write" with a missing file,
+                       // a file that could not be opened
   DescriptionRefused,  // the description files were damaged and refused
-  Unavailable,         // this build cannot build a document
 };
 
-// The configuration document as the start-up drives it. The document side implements it.
+// The configuration document as the start-up drives it.
 class DocumentHandler {
  public:
   virtual ~DocumentHandler() = default;
 
-  // The document's construction: the device and service elements, the description files of
-  // settings.data_directory(), the command-line line settings, the configurator registration
-  // (register_configurator with context.registration), the start-up connection check unless
-  // the no-port rule holds; then opening the command-line file (none with "read") or a new
-  // configuration. With "test" it ends with Refused once the description has loaded.
+  // The document's construction (device, service element, description, line settings,
+  // registration, connection check, "test"), then opening the command-line file (none with
+  // "read") or a new configuration.
   virtual DocumentStart construct(RunContext& context) = 0;
-
-  // Runs a command posted by the command line (write all 140, calibrate 32800, read all 139)
-  // to its end, including the save after "read". Returns early when close_requested is set.
-  virtual void run_command(RunContext& context, int command) = 0;
-
-  // Stops a running exchange at once (the device's stop event): the program is ending.
+  // Starts the command posted by the command line (write all 140, calibrate 32800, read all
+  // 139). Its end, and the save after "read", come from the worker: context.automation_done is
+  // set then. False when nothing started.
+  virtual bool start_command(RunContext& context, int command) = 0;
+  // Stops a running exchange at once (the device's stop event).
   virtual void stop() = 0;
+  // The program ends: the device's threads stop and the program's settings are saved.
+  virtual void shutdown() = 0;
 };
-
-// The document handler of this build. The document side replaces what this returns.
-std::unique_ptr<DocumentHandler> make_document_handler();
 
 // The services the runner reports through; main() passes the headless ones, tests doubles.
 struct RunnerServices {
@@ -80,6 +89,7 @@ struct RunnerServices {
 };
 
 // Runs the program with its parameters (without the program name); returns the exit code.
+// While it runs, SIGTERM and SIGINT end it gracefully.
 int run_program(const std::vector<std::string>& params, RunnerServices& services);
 
 // main's part: "--signal-exitevent NAME" signals the exit event of a running program and

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <atomic>
 #include <fstream>
 
 #include "platform/instance_lock.h"
 #include "platform/named_event.h"
 #include "platform/paths.h"
+#include "platform/thread.h"
 #include "runner/runner.h"
 #include "support/recording_notification_sink.h"
 #include "support/recording_operation_view.h"
@@ -14,14 +18,16 @@
 namespace kba604 {
 namespace {
 
-// A document whose construction and command are scripted by the test.
+// A document whose construction and command are scripted by the test. The command runs on its
+// own thread, as the device's worker does, and ends the automation when its body returns.
 class FakeDocument final : public DocumentHandler {
  public:
   DocumentStart start = DocumentStart::Ready;
   std::function<void(RunContext&, int)> command_body;
   std::vector<int> commands;
   std::string file_name;
-  int stops = 0;
+  std::atomic<int> stops{0};
+  int shutdowns = 0;
   bool no_port = false;
 
   DocumentStart construct(RunContext& context) override {
@@ -32,11 +38,22 @@ class FakeDocument final : public DocumentHandler {
     }
     return start;
   }
-  void run_command(RunContext& context, int command) override {
+  bool start_command(RunContext& context, int command) override {
     commands.push_back(command);
-    if (command_body) command_body(context, command);
+    worker_.start([this, &context, command] {
+      if (command_body) command_body(context, command);
+      context.automation_done.set();
+    });
+    return true;
   }
   void stop() override { ++stops; }
+  void shutdown() override {
+    worker_.join(-1);
+    ++shutdowns;
+  }
+
+ private:
+  platform::Thread worker_;
 };
 
 struct Runner : ::testing::Test {
@@ -63,8 +80,12 @@ TEST_F(Runner, TestSwitchEndsWithZeroOnceTheDescriptionLoaded) {
 TEST_F(Runner, DocumentOutcomesGiveTheirOwnExitCodes) {
   document.start = DocumentStart::DescriptionRefused;
   EXPECT_EQ(run({"/test"}), exit_code::kDescriptionRefused);
-  document.start = DocumentStart::Unavailable;
-  EXPECT_EQ(run({"/test"}), exit_code::kNoDescriptionLoader);
+  // A file that could not be opened ends the start-up; without a flag to tell why, the program
+  // must not report success.
+  document.start = DocumentStart::Refused;
+  EXPECT_EQ(run({"/write/close", "a.604"}), exit_code::kFileNotOpened);
+  EXPECT_EQ(run({"/newnetparam/bps:9600", "a.604"}), 0);
+  EXPECT_EQ(document.shutdowns, 3);
 }
 
 TEST_F(Runner, ReadOrNewNetParamWithoutFileNameIsRefused) {
@@ -119,6 +140,32 @@ TEST_F(Runner, ExternalExitEventEndsTheCommandWith205) {
   };
   EXPECT_EQ(run({"/read/port:1/close", "/exitevent:" + name, "x.604"}), 205);
   EXPECT_GE(document.stops, 1);
+}
+
+// Without "close" the program stays after its command, as the window would, until it is told
+// to end; the start options of the automation are cleared once the command is done.
+TEST_F(Runner, WithoutCloseTheProgramStaysUntilATerminateSignal) {
+  for (int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    std::atomic<bool> cleared{false};
+    document.command_body = [&](RunContext& c, int) {
+      // After the command the watcher clears the switches; then the signal ends the loop.
+      std::thread([&c, &cleared, signal] {
+        while (c.app.options.any_switch()) std::this_thread::yield();
+        cleared = true;
+        ::raise(signal);
+      }).detach();
+    };
+    EXPECT_EQ(run({"/read/port:1", "x.604"}), 0);
+    EXPECT_TRUE(cleared);
+  }
+}
+
+TEST_F(Runner, SaveFailureAfterReadIsNotReportedAsSuccess) {
+  document.command_body = [](RunContext& c, int) {
+    c.ui.call([&c] { c.save_failed = true; }, &c.close_requested);
+  };
+  EXPECT_EQ(run({"/read/close", "x.604"}), exit_code::kSaveFailed);
 }
 
 TEST_F(Runner, SignalSwitchReportsAMissingEvent) {

@@ -1,0 +1,395 @@
+#include "files/kba604_doc.h"
+
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "app/commands.h"
+#include "app/registration.h"
+#include "model/texts.h"
+#include "platform/atomic_file.h"
+#include "platform/text.h"
+
+namespace kba604 {
+namespace {
+
+// The framework's own words for failures of opening and saving.
+constexpr const char* kReadFailedText = "Не удалось прочитать файл \"%s\": %s";
+constexpr const char* kSaveFailedText = "Не удалось сохранить файл \"%s\": %s";
+
+// The whole file in memory; false with the reason when it cannot be read.
+bool read_whole_file(const std::string& path, std::string& bytes, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = std::error_code(errno, std::generic_category()).message();
+    return false;
+  }
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    error = "read error";
+    return false;
+  }
+  return true;
+}
+
+std::string file_title(const std::string& path) {
+  return std::filesystem::path(path).filename().string();
+}
+
+}  // namespace
+
+CKBA604Doc::CKBA604Doc(DocumentServices services, std::shared_ptr<DeviceOperations> device,
+                       DocumentLink* link)
+    : app_(services.app),
+      settings_(services.settings),
+      registration_(services.registration),
+      sink_(services.sink),
+      program_path_(std::move(services.program_path)),
+      program_directory_(std::move(services.program_directory)),
+      device_(std::move(device)),
+      link_(link),
+      modes_(app_.modes, settings_, app_.prompter(), sink_),
+      service_(std::make_unique<Elements::CommonParams>(&registration_)) {
+  names_.fill(std::string(kNameNotSet));
+}
+
+CKBA604Doc::~CKBA604Doc() {
+  // Nothing may point into the trees once they go.
+  if (device_) device_->forget_description();
+}
+
+DocumentConstruction CKBA604Doc::construct() {
+  std::error_code ec;
+  for (const char* folder : {"protocol", "temp"}) {
+    std::filesystem::create_directories(program_directory_ / folder, ec);
+  }
+
+  // The program's line settings first: "ver" is to be read through the port the command line
+  // names, not through the one used before.
+  apply_program_line_settings();
+
+  if (message_window_) message_window_(kLoadingTreeText);
+  // The device has its table before the description is loaded, so that "ver" exists to be
+  // read; the description then loads the table again behind the version gate.
+  const std::filesystem::path folder = settings_.data_directory();
+  load_parameter_table(device_->table(), folder / "parameters.zip", nullptr);
+  load_description(std::nullopt);
+  if (description_.refused) return DocumentConstruction::DescriptionRefused;
+
+  apply_device_line_settings();
+  register_configurator(registration_, app_.prompter(), program_path_, KBA604_VERSION);
+
+  const StartOptions& o = app_.options;
+  if (!o.no_port() && link_ != nullptr) {
+    if (!link_->connection_check() && !o.any_switch() && connection_search_ &&
+        !connection_search_()) {
+      refuse_documents_ = true;
+    }
+    if (o.mode_flags.load() & StartOptions::kSilent) app_.exit_flags.set_to(0);
+  }
+  if (o.mode_flags.load() & StartOptions::kTest) refuse_documents_ = true;
+  return refuse_documents_ ? DocumentConstruction::Refused : DocumentConstruction::Ready;
+}
+
+void CKBA604Doc::load_description(std::optional<std::string> version) {
+  DescriptionRequest request;
+  request.data_folder = settings_.data_directory();
+  request.version_text = std::move(version);
+  if (!request.version_text && !app_.options.no_port() && link_ != nullptr) {
+    request.read_ver = [this](Parameter& ver) { return device_->ReadParameter(ver, false); };
+  }
+  description_ = kba604::load_description(device_->table(), request, &app_.prompter());
+  description_loaded_ = !description_.stopped_by_version && !description_.refused;
+  device_->set_tree_root(description_.main_tree.get());
+}
+
+void CKBA604Doc::release_description() {
+  device_->forget_description();
+  current_branch_ = nullptr;
+  selected_parameter_ = nullptr;
+  description_ = DescriptionLoad{};
+  description_loaded_ = false;
+}
+
+void CKBA604Doc::reload_description(const std::string& version) {
+  release_description();
+  if (message_window_) message_window_(kLoadingTreeText);
+  load_description(version);
+  if (Parameter* ver = device_->table().find_by_name("ver")) ver->value = version;
+  UpdateAllViews();
+}
+
+bool CKBA604Doc::set_line_settings(Elements::InvisibleElement& element, bool mark_change,
+                                   bool with_port) {
+  const StartOptions& o = app_.options;
+  const std::string no_data(kNoData);
+  auto number = [&](std::uint32_t v) { return v != 0 ? std::to_string(v) : no_data; };
+  const char* parity_texts[] = {nullptr, "Четность", "Нечетность", "Отсутствует"};
+  struct Item {
+    const char* name;
+    std::string text;
+  };
+  const std::string addr = o.addr();
+  const std::string sbit = o.sbit();
+  const Item items[] = {
+      {"Addr", addr.empty() ? no_data : addr},
+      {"A.Len", number(static_cast<std::uint32_t>(o.address_length()))},
+      {"bPS", number(o.bps.load())},
+      {"Len", number(static_cast<std::uint32_t>(o.data_length()))},
+      {"Sbit", sbit.empty() ? no_data : sbit},
+      {"PrtY", o.parity() != 0 ? parity_texts[o.parity()] : no_data},
+  };
+  const bool newnetparam = o.mode_flags.load() & StartOptions::kNewNetParam;
+  bool any = false;
+  for (const Item& item : items) {
+    // "newnetparam" describes the instrument's settings as a whole: an item not given leaves
+    // "Нет данных", which no write sends.
+    if (item.text == no_data && !newnetparam) continue;
+    element.SetValueByName(item.name, item.text, mark_change);
+    any = true;
+  }
+  if (with_port && o.port.load() != 0) {
+    element.SetValueByName("Port", platform::format("COM%i", o.port.load()), mark_change);
+    any = true;
+  }
+  return any;
+}
+
+void CKBA604Doc::apply_program_line_settings() {
+  const StartOptions& o = app_.options;
+  if (link_ == nullptr || !(o.switch_flags.load() & StartOptions::kLineSettingsGiven)) return;
+  if (o.mode_flags.load() & StartOptions::kNewNetParam) return;
+  if (set_line_settings(link_->program_settings(), false, true)) link_->reopen_port(false);
+}
+
+void CKBA604Doc::apply_device_line_settings() {
+  const StartOptions& o = app_.options;
+  if (!(o.switch_flags.load() & StartOptions::kLineSettingsGiven)) return;
+  if (o.mode_flags.load() & StartOptions::kNewNetParam) return;
+  if (!(o.switch_flags.load() & StartOptions::kAply)) return;
+  if (DescBranch* network = description_.network_branch) set_line_settings(*network, true, false);
+}
+
+bool CKBA604Doc::OnNewDocument() {
+  if (refuse_documents_) return false;
+  if (polling_guard_ != nullptr && polling_guard_->AnyPollingOn()) {
+    app_.prompter().show(kPollingRunsText, "", PromptIcon::Error);
+    return false;
+  }
+  DeleteContents();
+  path_.clear();
+  modified_ = false;
+  if (!pending_title_.empty()) {
+    SetTitle(pending_title_);
+    pending_title_.clear();
+  } else {
+    SetTitle(std::string(kNameNotSet));
+  }
+  if (reopen_) {
+    reopen_ = false;
+    if (open_file_command_) open_file_command_();
+    return true;
+  }
+  for (Pending& p : pending_) {
+    if (p.value < 0) continue;
+    if (Parameter* target = device_->table().device_slot(p.role_code, p.slot)) {
+      target->value = platform::format("%1i", p.value);
+    }
+    p.value = -1;
+  }
+  UpdateAllViews();
+  return true;
+}
+
+bool CKBA604Doc::OnOpenDocument(const std::string& path) {
+  if (refuse_documents_) return false;
+  const StartOptions& o = app_.options;
+  std::error_code ec;
+  const bool exists = std::filesystem::exists(path, ec);
+  if (!exists && (o.switch_flags.load() & StartOptions::kWrite)) {
+    app_.exit_flags.set_bits(ExitFlags::kWriteFileMissing);
+    return false;
+  }
+
+  DeleteContents();
+  if (exists) {
+    std::string bytes, error;
+    if (!read_whole_file(path, bytes, error)) {
+      app_.prompter().show(platform::format(kReadFailedText, path.c_str(), error.c_str()), "",
+                           PromptIcon::Error);
+      DeleteContents();
+      return false;
+    }
+    ConfigurationLoad load = load_configuration(bytes, path, *this, app_.prompter(), quiet());
+    if (load.result == ConfigurationLoad::Result::NotConfiguration) {
+      app_.prompter().show(platform::format(kNotConfigurationText, path.c_str()), "",
+                           PromptIcon::Error);
+      DeleteContents();
+      return false;
+    }
+  }
+  path_ = path;
+  modified_ = false;
+  SetTitle(file_title(path));
+  UpdateAllViews();
+
+  if (o.mode_flags.load() & StartOptions::kNewNetParam) {
+    // The command-line settings become the instrument's network settings in the named file;
+    // the program has then done what it was started for.
+    if (DescBranch* network = description_.network_branch) {
+      set_line_settings(*network, true, false);
+    }
+    OnSaveDocument(path);
+    return false;
+  }
+  return true;
+}
+
+bool CKBA604Doc::OnSaveDocument(const std::string& path) {
+  const std::string bytes = store_configuration(*service_, device_->table(), names_);
+  std::string error;
+  if (!platform::write_file_atomically(path, bytes, &error)) {
+    app_.prompter().show(platform::format(kSaveFailedText, path.c_str(), error.c_str()), "",
+                         PromptIcon::Error);
+    return false;
+  }
+  path_ = path;
+  modified_ = false;
+  SetTitle(file_title(path));
+  return true;
+}
+
+void CKBA604Doc::DeleteContents() {
+  names_.fill(std::string(kNameNotSet));
+  if (DescBranch* root = main_tree()) root->ResetValues();
+}
+
+void CKBA604Doc::SetTitle(const std::string& title) {
+  const std::string previous = title_;
+  title_ = title;
+  if (previous != title && !previous.empty() && !platform::iequals(title, kNameNotSet) &&
+      !platform::iequals(title, kUntitled)) {
+    UpdateAllViews();
+  }
+}
+
+void CKBA604Doc::UpdateAllViews() {
+  sink_.views_changed();
+}
+
+void CKBA604Doc::set_pending_value(int i, int value, int role_code, int slot) {
+  if (i < 0 || i >= static_cast<int>(pending_.size())) return;
+  pending_[static_cast<std::size_t>(i)] = Pending{value, role_code, slot};
+}
+
+void CKBA604Doc::set_selection(ObjectWithParameters* branch, Parameter* parameter) {
+  current_branch_ = branch;
+  selected_parameter_ = parameter;
+}
+
+void CKBA604Doc::refuse(std::string_view text) {
+  app_.prompter().show(text, kOperationImpossibleCaption, PromptIcon::Error);
+}
+
+bool CKBA604Doc::run_operation(int command, ObjectWithParameters& element) {
+  DeviceOperations& d = *device_;
+  switch (command) {
+    case command::kReadAll:
+    case command::kBranchRead:
+      return d.StartRead(element);
+    case command::kWriteAll:
+    case command::kBranchWrite:
+      return d.StartWriteAll(element);
+    case command::kWriteChanged:
+    case command::kBranchWriteChanged:
+      return d.StartWriteChanged(element);
+    case command::kWriteErroneous:
+      return d.StartWriteErroneous(element);
+    case command::kCompare:
+    case command::kBranchCompare:
+      return d.StartCompare(element);
+    case command::kWriteFactory:
+      return d.InitialiseDevice(element, polling_guard_);
+    default:
+      return false;
+  }
+}
+
+bool CKBA604Doc::tree_command(int command) {
+  DescBranch* root = main_tree();
+  if (root == nullptr) {
+    refuse(kNoTreeText);
+    return true;
+  }
+  device_->set_single_target(nullptr);
+  run_operation(command, *root);
+  return true;
+}
+
+bool CKBA604Doc::branch_command(int command) {
+  if (current_branch_ == nullptr && selected_parameter_ == nullptr) {
+    refuse(kNoBranchText);
+    return true;
+  }
+  ObjectWithParameters* target = current_branch_;
+  if (selected_parameter_ != nullptr) {
+    // One parameter: the operation runs on the first branch that lists it, restricted to it.
+    DescBranch* root = main_tree();
+    DescBranch* listing =
+        root != nullptr ? root->find_branch_listing(*selected_parameter_) : nullptr;
+    if (listing == nullptr) {
+      refuse(kNoBranchText);
+      return true;
+    }
+    device_->set_single_target(selected_parameter_);
+    target = listing;
+  } else {
+    device_->set_single_target(nullptr);
+  }
+  if (!run_operation(command, *target)) device_->set_single_target(nullptr);
+  return true;
+}
+
+bool CKBA604Doc::OnCommand(int command) {
+  switch (command) {
+    case command::kShowIndexes:
+    case command::kAutoRead:
+    case command::kImmediateWrite:
+    case command::kNoAttributes:
+    case command::kConverterSemiAuto:
+    case command::kConverterAuto:
+      return modes_.run(command);
+    case command::kCheckConnection:
+      if (link_ != nullptr) link_->check_device_and_show();
+      return true;
+    case command::kReadAll:
+    case command::kWriteAll:
+    case command::kWriteChanged:
+    case command::kWriteErroneous:
+    case command::kCompare:
+    case command::kWriteFactory:
+      return tree_command(command);
+    case command::kBranchRead:
+    case command::kBranchWrite:
+    case command::kBranchWriteChanged:
+    case command::kBranchCompare:
+      return branch_command(command);
+    case command::kAccessDenied:
+      app_.prompter().show(kAccessDeniedText, "", PromptIcon::Information);
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool CKBA604Doc::save_eeprom_image(const std::string& path) {
+  return device_->SaveEepromImage(path);
+}
+
+bool CKBA604Doc::load_eeprom_image(const std::string& path) {
+  const bool loaded = device_->LoadEepromImage(path);
+  if (loaded) UpdateAllViews();
+  return loaded;
+}
+
+}  // namespace kba604

@@ -1,0 +1,56 @@
+// The configuration document as the headless program drives it: it builds the device and the
+// document, opens the command-line file or a new configuration, starts the command of the
+// command line and acts as the main window towards the device's worker (the save after "read",
+// the end of the automation, the views after an operation).
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "files/kba604_doc.h"
+#include "operations/operation_hooks.h"
+#include "runner/runner.h"
+
+namespace kba604 {
+
+// The device of the program and its link to the instrument.
+struct DeviceBundle {
+  // The device, its worker started.
+  std::shared_ptr<DeviceOperations> device;
+  // The program's port settings, the port and the connection check; none when the build has
+  // no serial line.
+  std::unique_ptr<DocumentLink> link;
+};
+using DeviceFactory =
+    std::function<DeviceBundle(CKBA604App& app, platform::SettingsStore& settings)>;
+
+class ConfiguratorDocument final : public DocumentHandler, public OperationListener {
+ public:
+  explicit ConfiguratorDocument(DeviceFactory factory) : factory_(std::move(factory)) {}
+  ~ConfiguratorDocument() override;
+
+  // DocumentHandler
+  DocumentStart construct(RunContext& context) override;
+  bool start_command(RunContext& context, int command) override;
+  void stop() override;
+  void shutdown() override;
+
+  // OperationListener (the worker's thread)
+  void operation_finished(int operation_code) override;
+  void refresh_views() override;
+  void save_after_read() override;
+  void automation_done() override;
+
+  CKBA604Doc* document() const { return document_.get(); }
+
+ private:
+  DeviceFactory factory_;
+  RunContext* context_ = nullptr;
+  DeviceBundle bundle_;
+  std::unique_ptr<CKBA604Doc> document_;
+};
+
+// The document handler of this build, with its device.
+std::unique_ptr<DocumentHandler> make_document_handler();
+
+}  // namespace kba604
