@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "sim/frame_log.h"
 #include "sim_test_util.h"
 #include "support/test_home.h"
 #include "support/virtual_instrument.h"
@@ -102,7 +103,7 @@ TEST_F(LineTest, OnlyFramesAtTheInstrumentsOwnLineSettingsAreHeard) {
   };
   const Case cases[] = {
       {{B9600, 8, 'N', 1}, true},  {{B19200, 8, 'N', 1}, false}, {{B4800, 8, 'N', 1}, false},
-      {{B9600, 7, 'E', 1}, false}, {{B9600, 8, 'E', 1}, false},  {{B9600, 8, 'O', 1}, false},
+      {{B9600, 7, 'E', 1}, false}, {{B9600, 7, 'N', 2}, false},  {{B9600, 8, 'O', 1}, false},
       {{B9600, 8, 'N', 2}, false}, {{B9600, 8, 'N', 1}, true},
   };
   TerminalClient port(sim->path());
@@ -137,6 +138,44 @@ TEST_F(LineTest, ApplyMovesTheInstrumentToTheNewSettings) {
   port.set({B19200, 8, 'N', 1});
   EXPECT_EQ(port.exchange(frame(request(16, true, "dev")), kSilenceMs), "") << "the old address";
   EXPECT_EQ(reply_of(port.exchange(frame(request(24, true, "dev")))).address, 24u);
+}
+
+TEST_F(LineTest, OnATerminalDeviceItSetsTheLineAndFollowsApply) {
+  // A pseudo-terminal stands in for an RS-485 adapter: the instrument serves its device side,
+  // the test talks on the other.
+  int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  std::string device = ptsname(master);
+  auto sim = start({"--device", device, "--baud", "4800"});
+  EXPECT_EQ(sim->path(), device);
+  auto speed = [&] {
+    termios t{};
+    tcgetattr(master, &t);
+    return cfgetospeed(&t);
+  };
+  EXPECT_EQ(speed(), static_cast<speed_t>(B4800));
+  auto exchange = [&](const std::string& sent, int timeout_ms) {
+    EXPECT_EQ(::write(master, sent.data(), sent.size()), static_cast<ssize_t>(sent.size()));
+    std::string got;
+    pollfd p{master, POLLIN, 0};
+    while (got.find('\r') == std::string::npos && poll(&p, 1, timeout_ms) > 0) {
+      char buffer[64];
+      ssize_t n = ::read(master, buffer, sizeof buffer);
+      if (n <= 0) break;
+      got.append(buffer, static_cast<std::size_t>(n));
+    }
+    return got;
+  };
+  EXPECT_EQ(reply_of(exchange(frame(request(16, true, "dev")), 1000)).data,
+            text_reversed("KBA604"));
+  exchange(frame(request(16, false, "bPS", {7})), 1000);  // 57600
+  EXPECT_EQ(exchange(frame(request(16, false, "APLY")), kSilenceMs), "");
+  EXPECT_EQ(speed(), static_cast<speed_t>(B57600)) << "the device follows the instrument";
+  EXPECT_EQ(reply_of(exchange(frame(request(16, true, "dev")), 1000)).hash, hash_name("dev"));
+  sim->stop();
+  close(master);
 }
 
 TEST_F(LineTest, ThePortCanBeClosedAndReopenedAtWill) {
@@ -289,8 +328,9 @@ TEST_F(LineTest, RepliesArePacedAtTheLineSpeed) {
   std::string got = port.exchange(frame(request(16, true, "dev")));
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
   ASSERT_EQ(got.size(), 26u);
-  // 26 characters of 10 bits at 2400 baud, after the turnaround: at least 113 ms.
-  EXPECT_GE(seconds, 0.005 + 26 * 10 / 2400.0 - 0.002);
+  // The 14 characters of the request and the 26 of the reply, 10 bits each at 2400 baud, and
+  // the turnaround between them: at least 172 ms, as on a real line.
+  EXPECT_GE(seconds, 0.005 + (14 + 26) * 10 / 2400.0 - 0.002);
 }
 
 TEST_F(LineTest, TheFrameLogHasTimestampsSpeedsAndCharacters) {
@@ -300,25 +340,29 @@ TEST_F(LineTest, TheFrameLogHasTimestampsSpeedsAndCharacters) {
     TerminalClient port(sim->path());
     port.exchange("#HGHGTMOHPGMO\r");
   }
+  std::vector<sim::LoggedFrame> frames;
+  std::string error;
+  ASSERT_TRUE(sim::read_frame_log(log.string(), frames, &error)) << error;
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_FALSE(frames[0].sent);
+  EXPECT_EQ(frames[0].baud, 9600u);
+  EXPECT_EQ(frames[0].bits_per_character, 10);
+  EXPECT_EQ(frames[0].characters, 14u);
+  EXPECT_EQ(frames[0].text, "#HGHGTMOHPGMO\\r");
+  EXPECT_TRUE(frames[1].sent);
+  EXPECT_EQ(frames[1].characters, 26u);
+  EXPECT_LE(frames[0].seconds, frames[1].seconds);
+  // 40 characters of 10 bits at 9600 baud.
+  EXPECT_DOUBLE_EQ(sim::line_seconds(frames), 40 * 10 / 9600.0);
   std::ifstream in(log);
-  std::string line;
-  std::vector<std::vector<std::string>> rows;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::vector<std::string> row;
-    for (std::string f; fields >> f;) row.push_back(f);
-    rows.push_back(row);
-  }
-  ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0][1], "rx");
-  EXPECT_EQ(rows[0][2], "9600");
-  EXPECT_EQ(rows[0][3], "10");
-  EXPECT_EQ(rows[0][4], "14");
-  EXPECT_EQ(rows[0][5], "#HGHGTMOHPGMO\\r");
-  EXPECT_EQ(rows[1][1], "tx");
-  EXPECT_EQ(rows[1][4], "26");
-  EXPECT_EQ(rows[1][6], "@16");
-  EXPECT_LE(std::stod(rows[0][0]), std::stod(rows[1][0]));
+  std::string first;
+  std::getline(in, first);
+  std::getline(in, first);
+  EXPECT_NE(first.find(" @16"), std::string::npos) << first;
+
+  std::ofstream(log) << "0.1 rx 9600 10 14 #HG\nnot a frame line\n";
+  EXPECT_FALSE(sim::read_frame_log(log.string(), frames, &error));
+  EXPECT_NE(error.find(":2:"), std::string::npos) << error;
 }
 
 TEST_F(LineTest, TheStateFileKeepsChangesAcrossRuns) {

@@ -241,11 +241,15 @@ void Line::hear(const char* data, std::size_t count) {
         if (c == '#') {
           rx.collecting = true;
           rx.frame.clear();
+          rx.frame_started = t;
         } else if (rx.collecting && c == '\r') {
           rx.collecting = false;
           unsigned before_address = inst.base_address();
           LineSettings before_line = inst.line_settings();
+          std::size_t before = out.size();
           hear_talv(s, rx.frame, i, t, out);
+          if (out.size() > before)
+            out.back().not_before = heard_at(rx.frame_started, rx.frame.size() + 2, before_line);
           if (inst.base_address() != before_address || !(inst.line_settings() == before_line))
             reapply.push_back(s);
           if (inst.protocol() != Protocol::kTalv) {
@@ -323,7 +327,8 @@ void Line::hear_modbus(std::size_t s, const std::string& chunk, double now,
                        std::vector<Transmission>& out) {
   Instrument& inst = *instruments_[s];
   Receiver& rx = receivers_[s];
-  auto answer = [&](const Bytes& packet, bool rtu, std::size_t position) {
+  auto answer = [&](const Bytes& packet, bool rtu, std::size_t position, std::size_t heard) {
+    LineSettings settings = inst.line_settings();
     std::optional<Bytes> echo = inst.handle_modbus(packet);
     if (!echo) return;
     Faults& f = inst.faults();
@@ -332,19 +337,21 @@ void Line::hear_modbus(std::size_t s, const std::string& chunk, double now,
       --f.drop;
       return;
     }
-    out.push_back({position, s, rtu ? rtu_frame(*echo) : ascii_frame(*echo), inst.line_settings(),
-                   inst.base_address()});
+    out.push_back({position, s, rtu ? rtu_frame(*echo) : ascii_frame(*echo), settings,
+                   inst.base_address(), heard_at(rx.frame_started, heard, settings)});
   };
   if (inst.protocol() == Protocol::kModbusRtu) {
     if (now - rx.last_byte > rtu_gap(inst.line_settings())) rx.modbus.clear();
+    if (rx.modbus.empty()) rx.frame_started = now;
     rx.last_byte = now;
     rx.modbus += chunk;
     if (rx.modbus.size() > 256) rx.modbus.erase(0, rx.modbus.size() - 256);
     // A frame is complete when what has arrived ends with a valid CRC.
     for (std::size_t start = 0; start + 4 <= rx.modbus.size(); ++start) {
       if (std::optional<Bytes> packet = rtu_packet(std::string_view(rx.modbus).substr(start))) {
+        std::size_t heard = rx.modbus.size();
         rx.modbus.clear();
-        answer(*packet, true, chunk.size());
+        answer(*packet, true, chunk.size(), heard);
         break;
       }
     }
@@ -355,11 +362,13 @@ void Line::hear_modbus(std::size_t s, const std::string& chunk, double now,
     if (c == ':') {
       rx.collecting = true;
       rx.modbus.clear();
+      rx.frame_started = now;
     } else if (rx.collecting && c == '\n') {
       rx.collecting = false;
       std::string body = rx.modbus;
       if (!body.empty() && body.back() == '\r') body.pop_back();
-      if (std::optional<Bytes> packet = ascii_packet(body)) answer(*packet, false, i);
+      if (std::optional<Bytes> packet = ascii_packet(body))
+        answer(*packet, false, i, body.size() + 4);
     } else if (rx.collecting) {
       rx.modbus += c;
       if (rx.modbus.size() > 520) rx.collecting = false;
@@ -402,6 +411,11 @@ std::string Line::garbage(std::size_t length) {
   return out;
 }
 
+double Line::heard_at(double started, std::size_t characters, const LineSettings& settings) const {
+  return started +
+         static_cast<double>(characters) * settings.character_seconds() * options_.line.time_scale;
+}
+
 bool Line::pause(double seconds) {
   if (seconds <= 0) return true;
   timespec ts;
@@ -429,6 +443,7 @@ void Line::write_all(const std::string& bytes) {
 
 void Line::transmit(const Transmission& t) {
   double scale = options_.line.time_scale;
+  if (options_.line.pacing && !device_ && !pause(t.not_before - now())) return;
   if (!pause(options_.line.turnaround_ms / 1000.0 * scale)) return;
   std::string bytes = t.bytes;
   LineSettings peer;

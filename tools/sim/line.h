@@ -57,6 +57,7 @@ class Line {
     std::string frame;
     std::string modbus;
     double last_byte = 0;
+    double frame_started = 0;  // when the frame's first character was heard
   };
   struct Transmission {
     std::size_t position = 0;  // where the request ended in the chunk heard
@@ -64,6 +65,9 @@ class Line {
     std::string bytes;
     LineSettings settings;
     unsigned address = 0;
+    // On a real line the request's last character arrives only after its line time: the reply
+    // waits for that too.
+    double not_before = 0;
   };
 
   Line(const SimOptions& options, std::shared_ptr<const Description> description, Reporter report);
@@ -74,6 +78,8 @@ class Line {
                  std::vector<Transmission>& out);
   void hear_modbus(std::size_t s, const std::string& chunk, double now,
                    std::vector<Transmission>& out);
+  // When a request of `characters` begun at `started` has fully arrived at the line's speed.
+  double heard_at(double started, std::size_t characters, const LineSettings& settings) const;
   std::string faulty(std::size_t s, const Packet& reply, const Packet& request);
   std::string garbage(std::size_t length);
   void transmit(const Transmission& t);

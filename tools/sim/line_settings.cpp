@@ -54,6 +54,26 @@ bool parse_parity(std::string_view text, Parity& out) {
   return false;
 }
 
+namespace {
+
+// The classic speed code of a rate, so that programs reading the terminal with the plain
+// interface see it; other rates go through BOTHER.
+tcflag_t speed_code(unsigned baud) {
+  static const struct {
+    unsigned baud;
+    tcflag_t code;
+  } kCodes[] = {{50, B50},         {75, B75},         {110, B110},       {134, B134},
+                {150, B150},       {200, B200},       {300, B300},       {600, B600},
+                {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+                {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+                {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600}};
+  for (const auto& c : kCodes)
+    if (c.baud == baud) return c.code;
+  return BOTHER;
+}
+
+}  // namespace
+
 bool read_line_settings(int fd, LineSettings& out) {
   termios2 t{};
   if (ioctl(fd, TCGETS2, &t) != 0) return false;
@@ -73,7 +93,9 @@ bool read_line_settings(int fd, LineSettings& out) {
       s.data_bits = (t.c_iflag & ISTRIP) ? 7 : 8;
       break;
   }
-  bool parity_on = (t.c_cflag & PARENB) || (t.c_iflag & INPCK);
+  // A pseudo-terminal clears PARENB but keeps PARODD and CMSPAR: odd, mark and space parity
+  // still show; even parity cannot be told from none there.
+  bool parity_on = (t.c_cflag & (PARENB | PARODD | CMSPAR)) != 0;
   if (!parity_on) {
     s.parity = Parity::kNone;
   } else if (t.c_cflag & CMSPAR) {
@@ -100,7 +122,7 @@ bool apply_line_settings(int fd, const LineSettings& s, std::string* error) {
   t.c_iflag = 0;
   t.c_oflag = 0;
   t.c_lflag = 0;
-  t.c_cflag = CREAD | CLOCAL | BOTHER;
+  t.c_cflag = CREAD | CLOCAL | speed_code(s.baud);
   switch (s.data_bits) {
     case 5:
       t.c_cflag |= CS5;

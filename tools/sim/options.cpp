@@ -326,7 +326,8 @@ The line:
   --time-scale F        multiply the instrument's own delays (turnaround, character pacing,
                         calibration, the process dynamics) by F; 0 makes them instant (tests)
   --turnaround MS       pause between the end of a request and the reply (default 2)
-  --no-pacing           send replies at once instead of one character time after another
+  --no-pacing           answer at once; normally a request counts as heard only after its
+                        line time, and the reply leaves one character time after another
   --garbage RATE        when a frame arrives at line settings other than an instrument's, that
                         instrument answers garbage with this chance (0..1, default 0: silence)
   --seed N              seed of the measurement noise and garbage (default: from the clock)
@@ -341,9 +342,11 @@ Instruments. Options before the first --address apply to every instrument; optio
   --parity P            none, even, odd, mark or space (default none)
   --stop-bits 1|2       (default 1)
       The instrument hears only frames sent at its own settings: on a pseudo-terminal it reads
-      what the program on the other side set (the data bits from ISTRIP and the parity from
-      INPCK, since Linux keeps every pseudo-terminal at 8 bits without parity). "APLY" makes the
-      network settings written before ("bPS", "LEn", "PrtY", "Sbit", "A.Len", "Addr") its own.
+      what the program on the other side set. Linux keeps every pseudo-terminal at 8 data bits
+      and clears its parity-enable bit, so there 7-bit characters show only through ISTRIP and
+      even parity cannot be told from none; speed, stop bits and odd, mark or space parity show
+      as they are. "APLY" makes the network settings written before ("bPS", "LEn", "PrtY",
+      "Sbit", "A.Len", "Addr") its own.
   --model TEXT          answer "dev" with TEXT instead of KBA604 (another model on the line)
   --firmware TEXT       answer "ver" with TEXT (default 1.10)
   --reset-cause N       reset cause reported by "exit" (default 7: power-on reset)
