@@ -102,7 +102,7 @@ Bytes neutral_value(const ParamDef& def) {
   switch (def.kind) {
     case FormatKind::kAscii:
     case FormatKind::kString:
-      return {};
+      return {'-'};  // an empty reply would be no value at all
     case FormatKind::kName:
       return {78, 78, 78, 78};  // four blanks
     default:
