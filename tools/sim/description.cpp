@@ -1,12 +1,11 @@
 #include "sim/description.h"
 
-#include <zlib.h>
-
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <set>
 
+#include "description/gzip_file.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -36,47 +35,25 @@ std::string get_text(const unsigned char* p, std::size_t size) {
   return platform::from_cp1251(std::string_view(reinterpret_cast<const char*>(p), n));
 }
 
-// The whole decompressed content of a gzip file.
+// The whole decompressed content of a description file (a single-member gzip stream).
 bool read_gzip(const std::string& path, std::string& out, std::string* error) {
-  FILE* probe = std::fopen(path.c_str(), "rb");
-  if (!probe) {
-    if (error) *error = path + ": " + std::strerror(errno);
-    return false;
-  }
-  unsigned char magic[2] = {0, 0};
-  std::size_t got = std::fread(magic, 1, 2, probe);
-  std::fclose(probe);
-  if (got != 2 || magic[0] != 0x1F || magic[1] != 0x8B) {
-    if (error) *error = path + ": not a gzip file";
-    return false;
-  }
-  gzFile file = gzopen(path.c_str(), "rb");
-  if (!file) {
-    if (error) *error = path + ": cannot be opened";
-    return false;
-  }
-  out.clear();
-  char buffer[65536];
-  for (;;) {
-    int n = gzread(file, buffer, sizeof buffer);
-    if (n < 0) {
-      int code = 0;
-      const char* why = gzerror(file, &code);
-      if (error) *error = path + ": damaged compressed data (" + (why ? why : "?") + ")";
-      gzclose(file);
-      return false;
+  using description::GzipStatus;
+  std::vector<std::uint8_t> file;
+  GzipStatus status = description::read_file_bytes(path, file);
+  if (status == GzipStatus::Ok) {
+    description::GzipReader reader(file.data(), file.size());
+    out.clear();
+    std::uint8_t buffer[65536];
+    while (reader.status() == GzipStatus::Ok && !reader.at_end()) {
+      std::size_t n = reader.read(buffer, sizeof buffer);
+      out.append(reinterpret_cast<const char*>(buffer), n);
+      if (n < sizeof buffer && !reader.at_end()) break;
     }
-    if (n == 0) break;
-    out.append(buffer, static_cast<std::size_t>(n));
+    status = reader.status() == GzipStatus::Ok ? reader.finish() : reader.status();
   }
-  int code = 0;
-  const char* why = gzerror(file, &code);
-  gzclose(file);
-  if (code != Z_OK && code != Z_STREAM_END) {
-    if (error) *error = path + ": damaged compressed data (" + (why ? why : "?") + ")";
-    return false;
-  }
-  return true;
+  if (status == GzipStatus::Ok) return true;
+  if (error) *error = path + ": " + description::gzip_fault_text(status);
+  return false;
 }
 
 ParamDef param_from_record(const unsigned char* r) {
