@@ -1,0 +1,345 @@
+#include "files/kba604_doc.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "app/command_line.h"
+#include "app/start_rules.h"
+#include "platform/atomic_file.h"
+#include "support/description_files.h"
+#include "support/fake_link_device.h"
+#include "support/recording_notification_sink.h"
+#include "support/recording_prompter.h"
+#include "support/test_home.h"
+
+namespace kba604 {
+namespace {
+
+const char* kParameters = R"({"parameters": [
+    {"name": "ver", "format": "ASCI", "value": "2.15"},
+    {"name": "r.St", "format": "Стоп:Пуск"},
+    {"name": "Set.P", "index": 3, "format": "STORED_DOT"},
+    {"name": "T.in", "format": "STORED_DOT"},
+    {"name": "bPS", "format": "2400:4800:9600:14400:19200:28800:38400:57600:115200"},
+    {"name": "Addr", "format": "DEC_dot"},
+    {"name": "n.Ch", "format": "Выкл:Вкл:Авто"}
+]})";
+const char* kMainTree = R"({"branch": "Корень", "children": [
+    {"branch": "Уставки", "children": [{"ref": "r.St"}, {"ref": "Set.P:3"}, {"ref": "n.Ch"}]},
+    {"branch": "Сетевые параметры прибора", "role": 100, "children": [{"ref": "bPS"},
+                                                                   {"ref": "Addr"}]},
+    {"ref": "ver"}
+]})";
+const char* kOperationalTree = R"({"branch": "Оперативные", "children": [{"ref": "T.in"}]})";
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The program's port settings as the link keeps them, with a count of reopenings.
+class FakeLink : public DocumentLink {
+ public:
+  FakeLink() {
+    for (const char* name : {"Port", "bPS", "LEn", "PrtY", "Sbit", "A.Len", "Addr"}) {
+      auto p = std::make_unique<Parameter>();
+      p->short_name = name;
+      p->format = "ASCI";
+      settings_.add_owned(std::move(p));
+    }
+  }
+  Elements::InvisibleElement& program_settings() override { return settings_; }
+  int reopen_port(bool) override {
+    ++reopenings;
+    return 0;
+  }
+  bool connection_check() override {
+    ++checks;
+    return check_result;
+  }
+  void check_device_and_show() override {}
+
+  Elements::InvisibleElement settings_{"Сетевые параметры программы"};
+  int reopenings = 0;
+  int checks = 0;
+  bool check_result = true;
+};
+
+struct PollingOn : PollingGuard {
+  bool AnyPollingOn() const override { return true; }
+};
+
+struct Document : ::testing::Test {
+  test::TestHome home;
+  test::RecordingPrompter prompter;
+  test::RecordingNotificationSink sink;
+  platform::MemorySettingsStore store, registration;
+  ProgramSettings settings{store};
+  CKBA604App app{prompter};
+  std::shared_ptr<test::FakeLinkDevice> device;
+  FakeLink link;
+  std::unique_ptr<CKBA604Doc> doc;
+
+  void SetUp() override {
+    auto files = test::build_description(kParameters,
+                                         {kMainTree, kOperationalTree, R"({"branch": "Скрытое"})"});
+    files.write_to(home.root() / "desc");
+    settings.set_data_directory((home.root() / "desc").string() + "/");
+    device = test::FakeLinkDevice::create(app);
+  }
+  void TearDown() override {
+    doc.reset();
+    if (device) device->shutdown();
+  }
+  // Parses the switches as the start-up does and builds the document.
+  DocumentConstruction construct(std::vector<std::string> switches = {}) {
+    app.options.clear();
+    CmyCommandLineInfo info(app.options);
+    info.parse(switches);
+    apply_no_port_rule(app.options);
+    doc.reset();
+    DocumentServices services{app,  settings,          registration,
+                              sink, "/usr/bin/kba604", home.data_dir()};
+    doc = std::make_unique<CKBA604Doc>(services, device, &link);
+    return doc->construct();
+  }
+  Parameter& param(const char* name) { return *device->table().find_by_name(name); }
+  std::filesystem::path file(const char* name) { return home.root() / name; }
+};
+
+TEST_F(Document, ConstructionReadsVerLoadsTheTreesAndMakesItsFolders) {
+  device->set("ver", 0, "2.20");
+  ASSERT_EQ(construct({"/port:2"}), DocumentConstruction::Ready);
+  EXPECT_TRUE(doc->description_loaded());
+  ASSERT_NE(doc->main_tree(), nullptr);
+  ASSERT_NE(doc->network_branch(), nullptr);
+  EXPECT_TRUE(param("T.in").owns_polling_timer());
+  // "ver" was read from the instrument to pass the version gate before the description loaded.
+  EXPECT_EQ(device->transcript().front(), "R ver");
+  EXPECT_EQ(link.checks, 1);
+  EXPECT_TRUE(std::filesystem::is_directory(home.data_dir() / "protocol"));
+  EXPECT_TRUE(std::filesystem::is_directory(home.data_dir() / "temp"));
+  EXPECT_EQ(registration.value("KBA604/name"), "KBA604");
+  EXPECT_EQ(doc->service().size(), 3u);
+}
+
+// The program's line settings reach its port before "ver" is read, so that the version comes
+// through the port the command line names; "aply" hands them to the instrument's element too.
+TEST_F(Document, LineSettingsOfTheCommandLineGoToTheirElements) {
+  std::vector<std::string> reads_seen_port;
+  ASSERT_EQ(construct({"/port:5/bps:19200/addr:24/prty:even/aply"}), DocumentConstruction::Ready);
+  Elements::InvisibleElement& prg = link.program_settings();
+  EXPECT_EQ(prg.GetValueByName("Port"), "COM5");
+  EXPECT_EQ(prg.GetValueByName("bPS"), "19200");
+  EXPECT_EQ(prg.GetValueByName("Addr"), "24");
+  EXPECT_EQ(prg.GetValueByName("PrtY"), "Четность");
+  EXPECT_EQ(prg.GetValueByName("LEn"), "Нет данных");  // not given: left as it was
+  EXPECT_EQ(link.reopenings, 1);
+  EXPECT_EQ(doc->network_branch()->GetValueByName("bPS"), "19200");
+  EXPECT_TRUE(param("bPS").changed);
+  EXPECT_EQ(doc->network_branch()->GetValueByName("Addr"), "24");
+
+  // The port given without other settings still reopens the port; nothing given, nothing done.
+  link.reopenings = 0;
+  ASSERT_EQ(construct({"/port:3"}), DocumentConstruction::Ready);
+  EXPECT_EQ(link.reopenings, 1);
+  link.reopenings = 0;
+  ASSERT_EQ(construct({"/port:1/prty:even/prty:xyz"}), DocumentConstruction::Ready);
+  EXPECT_EQ(link.reopenings, 0);
+}
+
+TEST_F(Document, TestAndAFailedSearchRefuseEveryDocument) {
+  ASSERT_EQ(construct({"/test"}), DocumentConstruction::Refused);
+  EXPECT_EQ(link.checks, 0);  // "test" alone has no port: no check
+  EXPECT_FALSE(doc->OnNewDocument());
+  EXPECT_FALSE(doc->OnOpenDocument(file("a.604").string()));
+
+  // Without switches a failed check asks for the search; giving up refuses documents.
+  link.check_result = false;
+  app.options.clear();
+  device = test::FakeLinkDevice::create(app);
+  DocumentServices services{app, settings, registration, sink, "/usr/bin/kba604", home.data_dir()};
+  doc = std::make_unique<CKBA604Doc>(services, device, &link);
+  int searches = 0;
+  doc->set_connection_search([&] {
+    ++searches;
+    return false;
+  });
+  EXPECT_EQ(doc->construct(), DocumentConstruction::Refused);
+  EXPECT_EQ(searches, 1);
+}
+
+TEST_F(Document, SilentClearsTheCodeOfTheCheck) {
+  link.check_result = false;
+  app.exit_flags.set_bits(ExitFlags::kTimeout);
+  ASSERT_EQ(construct({"/silent/port:1"}), DocumentConstruction::Ready);
+  EXPECT_EQ(app.exit_flags.value(), 0u);
+}
+
+TEST_F(Document, SavedConfigurationReloadsEveryValueNoteAndMark) {
+  ASSERT_EQ(construct(), DocumentConstruction::Ready);
+  ASSERT_TRUE(doc->OnNewDocument());
+  EXPECT_EQ(doc->title(), "Имя не задано");
+  param("r.St").value = "Пуск";
+  param("r.St").note = "Знач-е в приборе: Стоп";
+  param("Set.P").value = "12.5";
+  param("Set.P").changed = true;
+  param("Set.P").editable = false;
+  param("n.Ch").value = "вкл";
+  param("T.in").value = "81.4";
+  const std::string path = file("a.604").string();
+  ASSERT_TRUE(doc->OnSaveDocument(path));
+  EXPECT_EQ(doc->path(), path);
+  EXPECT_EQ(doc->title(), "a.604");
+
+  ASSERT_TRUE(doc->OnNewDocument());
+  EXPECT_EQ(param("Set.P").value, "Нет данных");
+  ASSERT_TRUE(doc->OnOpenDocument(path));
+  EXPECT_EQ(param("r.St").value, "Пуск");
+  EXPECT_EQ(param("r.St").note, "Знач-е в приборе: Стоп");
+  EXPECT_EQ(param("Set.P").value, "12.5");
+  EXPECT_TRUE(param("Set.P").changed);
+  EXPECT_FALSE(param("Set.P").editable);
+  EXPECT_EQ(param("n.Ch").value, "Вкл");
+  EXPECT_NE(param("T.in").value, "81.4");  // operational values are not in the file
+  EXPECT_FALSE(doc->modified());
+  EXPECT_EQ(prompter.count(), 0u);
+}
+
+TEST_F(Document, OpeningAMissingFile) {
+  ASSERT_EQ(construct({"/write/close"}), DocumentConstruction::Ready);
+  EXPECT_FALSE(doc->OnOpenDocument(file("none.604").string()));
+  EXPECT_EQ(app.exit_flags.exit_code(), 200);
+  EXPECT_EQ(prompter.count(), 0u);  // no dialog
+
+  app.exit_flags.set_to(0);
+  app.options.clear_after_automation();
+  EXPECT_TRUE(doc->OnOpenDocument(file("none.604").string()));
+  EXPECT_EQ(doc->title(), "none.604");
+  EXPECT_FALSE(std::filesystem::exists(file("none.604")));
+}
+
+TEST_F(Document, AFileThatIsNoConfigurationIsRefusedAndTheDocumentStaysReset) {
+  ASSERT_EQ(construct(), DocumentConstruction::Ready);
+  std::ofstream(file("text.604")) << "just some text";
+  param("Set.P").value = "7";
+  EXPECT_FALSE(doc->OnOpenDocument(file("text.604").string()));
+  EXPECT_EQ(param("Set.P").value, "Нет данных");
+  ASSERT_EQ(prompter.count(), 1u);
+  EXPECT_NE(prompter.records()[0].text.find("text.604"), std::string::npos);
+}
+
+// "newnetparam" writes the command-line settings as the instrument's network settings into the
+// named file and then refuses the open, which ends the start-up.
+TEST_F(Document, NewNetParamWritesTheSettingsIntoTheFileAndEndsTheStart) {
+  ASSERT_EQ(construct({"/port:4/bps:38400/addr:32/newnetparam"}), DocumentConstruction::Ready);
+  EXPECT_EQ(link.reopenings, 0);  // the program's own port stays as it was
+  EXPECT_EQ(link.program_settings().GetValueByName("bPS"), "Нет данных");
+  const std::string path = file("net.604").string();
+  EXPECT_FALSE(doc->OnOpenDocument(path));
+  ASSERT_TRUE(std::filesystem::exists(path));
+
+  ASSERT_EQ(construct(), DocumentConstruction::Ready);
+  ASSERT_TRUE(doc->OnOpenDocument(path));
+  EXPECT_EQ(param("bPS").value, "38400");
+  EXPECT_EQ(param("Addr").value, "32");
+}
+
+TEST_F(Document, NewDocumentIsRefusedWhilePolling) {
+  ASSERT_EQ(construct(), DocumentConstruction::Ready);
+  PollingOn polling;
+  doc->set_polling_guard(&polling);
+  EXPECT_FALSE(doc->OnNewDocument());
+  ASSERT_EQ(prompter.count(), 1u);
+  EXPECT_EQ(prompter.records()[0].text,
+            "Нельзя выполнить эту операцию, так как включен опрос оперативных параметров.\n"
+            "Выключите опрос всех оперативных параметров, затем повторите попытку.");
+  EXPECT_EQ(prompter.records()[0].icon, PromptIcon::Error);
+}
+
+TEST_F(Document, NewDocumentTakesThePendingTitleOnce) {
+  ASSERT_EQ(construct(), DocumentConstruction::Ready);
+  doc->set_pending_title("Котельная");
+  ASSERT_TRUE(doc->OnNewDocument());
+  EXPECT_EQ(doc->title(), "Котельная");
+  ASSERT_TRUE(doc->OnNewDocument());
+  EXPECT_EQ(doc->title(), "Имя не задано");
+}
+
+TEST_F(Document, CommandsWithoutTreeOrBranchAreImpossible) {
+  // A version below the gate loads no tree.
+  device->set("ver", 0, "0.9");
+  ASSERT_EQ(construct({"/port:1"}), DocumentConstruction::Ready);
+  EXPECT_EQ(doc->main_tree(), nullptr);
+  struct Case {
+    int command;
+    const char* text;
+  };
+  const Case cases[] = {{139, "Дерево не определено"},
+                        {140, "Дерево не определено"},
+                        {257, "Дерево не определено"},
+                        {150, "Ветвь не определена"},
+                        {153, "Ветвь не определена"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    prompter.clear();
+    EXPECT_TRUE(doc->OnCommand(c.command));
+    ASSERT_EQ(prompter.count(), 1u);
+    EXPECT_EQ(prompter.records()[0].text, c.text);
+    EXPECT_EQ(prompter.records()[0].caption, "Операция невозможна");
+    EXPECT_EQ(prompter.records()[0].icon, PromptIcon::Error);
+  }
+  EXPECT_FALSE(device->busy());
+}
+
+// A selected parameter restricts a branch command to itself, on the first branch that lists it.
+TEST_F(Document, BranchCommandOnASelectedParameterRunsOnItAlone) {
+  ASSERT_EQ(construct({"/port:1"}), DocumentConstruction::Ready);
+  device->set("Set.P", 3, "42");
+  device->set("r.St", 0, "Пуск");
+  device->clear_transcript();
+  doc->set_selection(nullptr, &param("Set.P"));
+  EXPECT_TRUE(doc->OnCommand(150));
+  ASSERT_TRUE(device->wait_idle(-1));
+  EXPECT_EQ(device->transcript(), std::vector<std::string>{"R Set.P:3"});
+  EXPECT_EQ(param("Set.P").value, "42");
+
+  // The whole tree reads everything, without the restriction.
+  device->clear_transcript();
+  EXPECT_TRUE(doc->OnCommand(139));
+  ASSERT_TRUE(device->wait_idle(-1));
+  EXPECT_EQ(device->transcript().size(), 6u);
+  EXPECT_EQ(param("r.St").value, "Пуск");
+}
+
+// A configuration saved by one document is what another, built afresh, loads; a save that is
+// cut off before its rename leaves the earlier file whole.
+TEST_F(Document, InterruptedSaveLeavesTheEarlierFileWhole) {
+  ASSERT_EQ(construct(), DocumentConstruction::Ready);
+  ASSERT_TRUE(doc->OnNewDocument());
+  param("Set.P").value = "1.5";
+  const std::string path = file("keep.604").string();
+  ASSERT_TRUE(doc->OnSaveDocument(path));
+  const std::string before = read_file(path);
+
+  param("Set.P").value = "99.5";
+  platform::set_atomic_write_fault([](const std::filesystem::path&) { return false; });
+  EXPECT_FALSE(doc->OnSaveDocument(path));
+  platform::set_atomic_write_fault({});
+  EXPECT_EQ(read_file(path), before);
+  ASSERT_EQ(prompter.count(), 1u);
+  EXPECT_NE(prompter.records()[0].text.find("keep.604"), std::string::npos);
+  // Only the configuration itself is in the folder: no temporary file stays behind.
+  int files = 0;
+  for (auto& e : std::filesystem::directory_iterator(home.root())) files += e.is_regular_file();
+  EXPECT_EQ(files, 1);
+
+  ASSERT_EQ(construct(), DocumentConstruction::Ready);
+  ASSERT_TRUE(doc->OnOpenDocument(path));
+  EXPECT_EQ(param("Set.P").value, "1.5");
+}
+
+}  // namespace
+}  // namespace kba604
