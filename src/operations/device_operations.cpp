@@ -112,11 +112,6 @@ void DeviceOperations::worker_loop() {
                                &initialise_, &eeprom_read_, &group_,         &link_exit_event(),
                                &stop_,       &eeprom_write_};
   for (;;) {
-    // A port the worker opened serves one operation only; other programs may want the line.
-    if (port_opened_here) {
-      link_close_port();
-      port_opened_here = false;
-    }
     const int index = platform::wait_any(events, -1);
     if (index < 0) continue;
     const Wake wake = static_cast<Wake>(index);
@@ -134,6 +129,12 @@ void DeviceOperations::worker_loop() {
       }
     }
     const int code = perform(wake);
+    // A port the worker opened serves one operation only; other programs may want the line.
+    // It is closed before anyone is told that the operation has ended.
+    if (port_opened_here) {
+      link_close_port();
+      port_opened_here = false;
+    }
     const bool chained = group_.is_set();  // a forced re-read follows as its own event
     if (OperationListener* l = listener_.load()) {
       l->operation_finished(code);
