@@ -1,0 +1,364 @@
+#include "link/sio.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "link/port_list.h"
+#include "platform/port_names.h"
+
+namespace kba604 {
+namespace {
+
+constexpr int kAcceptedRates[] = {110,   300,   600,   1200,  2400,  4800,   9600,  14400,
+                                  19200, 28800, 38400, 56000, 57600, 115200, 128000};
+
+bool rate_accepted(int baud) {
+  for (int r : kAcceptedRates) {
+    if (r == baud) return true;
+  }
+  return false;
+}
+
+// Parity code → line parity; false for a code above 5.
+bool line_parity(int code, platform::Parity* parity) {
+  switch (code) {
+    case 0:
+    case 3:
+      *parity = platform::Parity::None;
+      return true;
+    case 1:
+      *parity = platform::Parity::Even;
+      return true;
+    case 2:
+      *parity = platform::Parity::Mark;
+      return true;
+    case 4:
+      *parity = platform::Parity::Odd;
+      return true;
+    case 5:
+      *parity = platform::Parity::Space;
+      return true;
+    default:
+      return false;
+  }
+}
+
+int left_ms(std::int64_t deadline_us, std::int64_t now_us) {
+  std::int64_t left = deadline_us - now_us;
+  return left <= 0 ? 0 : static_cast<int>((left + 999) / 1000);
+}
+
+}  // namespace
+
+Sio::Sio(std::recursive_mutex& link_lock, platform::Clock& clock,
+         const platform::SettingsStore& settings, LineOpener opener)
+    : link_lock_(link_lock), clock_(clock), settings_(settings), opener_(std::move(opener)) {
+  if (!opener_) {
+    opener_ = [&clock](const std::string& path) {
+      return platform::open_terminal_line(path, clock);
+    };
+  }
+}
+
+Sio::~Sio() {
+  std::lock_guard lock(link_lock_);
+  close_locked();
+}
+
+std::string Sio::port_name() const {
+  std::lock_guard lock(name_mutex_);
+  return port_name_;
+}
+
+void Sio::set_port_name(std::string name) {
+  std::lock_guard lock(name_mutex_);
+  port_name_ = std::move(name);
+}
+
+float Sio::character_time() const {
+  std::lock_guard lock(link_lock_);
+  return character_time_;
+}
+
+std::uint16_t Sio::reply_wait() const {
+  std::lock_guard lock(link_lock_);
+  return reply_wait_;
+}
+
+Sio::Timeouts Sio::timeouts() const {
+  std::lock_guard lock(link_lock_);
+  return timeouts_;
+}
+
+bool Sio::is_open() const {
+  std::lock_guard lock(link_lock_);
+  return line_ != nullptr;
+}
+
+std::string Sio::last_note() const {
+  std::lock_guard lock(link_lock_);
+  return last_note_;
+}
+
+std::string Sio::list_ports() const {
+  return join_port_list(platform::port_mappings(settings_), platform::onboard_serial_ports(),
+                        platform::device_exists);
+}
+
+int Sio::open_port() {
+  std::lock_guard lock(link_lock_);
+  return open_locked(true);
+}
+
+int Sio::open_locked(bool keep_open) {
+  character_time_ = 0;
+  reply_wait_ = 0;
+  // A second opening replaces the first; the old descriptor is not left behind.
+  close_locked();
+
+  const std::string path = platform::port_device(settings_, port_name());
+  std::unique_ptr<platform::SerialLine> line = path.empty() ? nullptr : opener_(path);
+  if (!line) return -1;
+  if (!line->query_state()) return -2;
+
+  // The settings are checked after the opening, in this order, so that the codes are those of a
+  // port that exists.
+  platform::SerialSettings s;
+  if (!line_parity(parity_code_.load(), &s.parity)) return -2;
+  s.data_bits = data_bits_.load();
+  if (s.data_bits < 5 || s.data_bits > 8) return -3;
+  s.stop_bits = stop_bits_.load();
+  if (s.stop_bits != 1 && s.stop_bits != 2) return -2;
+  s.baud_rate = baud_rate_.load();
+  if (!rate_accepted(s.baud_rate)) return -2;
+
+  // A character counts as 10 bits, plus the parity bit and the second stop bit; the data-bit
+  // count does not enter.
+  const bool parity_on = s.parity != platform::Parity::None;
+  const float char_time =
+      static_cast<float>(10000 + (parity_on ? 1000 : 0) + (s.stop_bits == 2 ? 1000 : 0)) /
+      static_cast<float>(s.baud_rate);
+  character_time_ = char_time;
+  if (!line->apply(s)) return -4;
+
+  // The read interval is the silence that ends a Modbus RTU reply (3.5 characters) and 1.5
+  // characters otherwise; the reply wait leaves room for a 28-character reply plus 50 ms.
+  const double k = protocol_mode_.load() == kProtocolModbusRtu ? 3.5 : 1.5;
+  timeouts_.read_interval = static_cast<std::uint32_t>(std::ceil(k * double{char_time}));
+  timeouts_.read_multiplier =
+      static_cast<std::uint32_t>(std::ceil(timeouts_.read_interval + double{char_time}));
+  timeouts_.read_constant = 50;
+  timeouts_.write_multiplier = 0;
+  timeouts_.write_constant = 500;
+  reply_wait_ = static_cast<std::uint16_t>(timeouts_.read_multiplier * 28 + 50);
+
+  line->purge();
+  line_ = std::move(line);
+  ++generation_;
+  keep_open_ = keep_open;
+  temporary_open_ = !keep_open;
+  kernel_rs485_ = false;
+  kernel_rs485_tried_ = false;
+  return 0;
+}
+
+void Sio::close_port() {
+  std::lock_guard lock(link_lock_);
+  close_locked();
+}
+
+void Sio::close_locked() {
+  keep_open_ = false;
+  temporary_open_ = false;
+  if (!line_) return;
+  // A purge that fails (the device is gone) does not keep the descriptor open.
+  line_->purge();
+  if (kernel_rs485_) line_->set_kernel_rs485(false);
+  line_.reset();
+  ++generation_;
+}
+
+void Sio::lose_line() {
+  line_.reset();
+  temporary_open_ = false;
+  ++generation_;
+}
+
+int Sio::purge_port() {
+  std::lock_guard lock(link_lock_);
+  if (!line_) return -2;
+  return line_->purge() ? 0 : -1;
+}
+
+void Sio::wait_characters(float ms) {
+  if (ms > 0) clock_.busy_wait_us(static_cast<std::int64_t>(std::llround(ms * 1000.0)));
+}
+
+Sio::TemporaryOpening::TemporaryOpening(Sio& sio) : sio_(sio) {
+  std::lock_guard lock(sio_.link_lock_);
+  if (!sio_.line_) sio_.open_locked(false);
+  if (sio_.line_ && sio_.temporary_open_) {
+    ++sio_.temporary_users_;
+    counted_ = true;
+    generation_ = sio_.generation_;
+  }
+}
+
+Sio::TemporaryOpening::~TemporaryOpening() {
+  if (!counted_) return;
+  std::lock_guard lock(sio_.link_lock_);
+  --sio_.temporary_users_;
+  if (sio_.temporary_users_ == 0 && sio_.temporary_open_ && sio_.generation_ == generation_) {
+    sio_.close_locked();
+  }
+}
+
+int Sio::transfer(const char* frame, std::size_t count, char* reply, std::size_t* received) {
+  std::lock_guard lock(link_lock_);
+  *received = 0;
+  std::memset(reply, 0, kMaxReply);
+  last_note_.clear();
+
+  bool opened_here = false;
+  if (!line_) {
+    // A port that was open for good and lost its device is opened for good again; any other
+    // closed port is opened for this transfer only.
+    const bool recover = keep_open_;
+    open_locked(recover);
+    if (!line_) {
+      keep_open_ = recover;
+      return kUnavailable;
+    }
+    opened_here = !recover;
+  }
+  const std::uint64_t generation = generation_;
+  int result = exchange_on_open_line(frame, count, reply, received);
+  if (opened_here && generation_ == generation) close_locked();
+  return result;
+}
+
+int Sio::exchange_on_open_line(const char* frame, std::size_t count, char* reply,
+                               std::size_t* received) {
+  if (!line_->purge()) {
+    lose_line();
+    return kUnavailable;
+  }
+  switch (write_frame(frame, count)) {
+    case platform::LineWait::Ready:
+      break;
+    case platform::LineWait::Exit:
+      last_note_ = "Прерывание записи вследствии выхода!\n";
+      return kUnavailable;
+    case platform::LineWait::Timeout:
+      // The line takes nothing (a hung adapter): no reply can come.
+      return kTimeout;
+    case platform::LineWait::Failed:
+      lose_line();
+      return kUnavailable;
+  }
+  return read_reply(reply, received);
+}
+
+platform::LineWait Sio::write_frame(const char* frame, std::size_t count) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(frame);
+  const int write_time = static_cast<int>(timeouts_.write_constant);
+  const bool automatic = converter_automatic() != 0;
+
+  // The driver's own RS-485 mode, where it has one, raises RTS exactly while the characters
+  // leave; it is used for the semi-automatic converter and switched off again for the automatic
+  // one.
+  if (!automatic && !kernel_rs485_tried_) {
+    kernel_rs485_ = line_->set_kernel_rs485(true);
+    kernel_rs485_tried_ = true;
+  } else if (automatic && kernel_rs485_) {
+    line_->set_kernel_rs485(false);
+    kernel_rs485_ = false;
+    kernel_rs485_tried_ = false;
+  }
+
+  if (automatic) return line_->write(bytes, count, &exit_event_, write_time);
+  if (kernel_rs485_) {
+    platform::LineWait w = line_->write(bytes, count, &exit_event_, write_time);
+    return w == platform::LineWait::Ready ? line_->drain(&exit_event_, write_time) : w;
+  }
+
+  // Semi-automatic converter: RTS high from before the first character until the last one has
+  // left the line, one character at a time with a character time after each.
+  const std::int64_t deadline = clock_.now_us() + std::int64_t{write_time} * 1000;
+  line_->set_rts(true);
+  platform::LineWait w = platform::LineWait::Ready;
+  for (std::size_t i = 0; i < count && w == platform::LineWait::Ready; ++i) {
+    w = line_->write(bytes + i, 1, &exit_event_, left_ms(deadline, clock_.now_us()));
+    if (w == platform::LineWait::Ready) wait_characters(character_time_);
+  }
+  if (w == platform::LineWait::Ready) {
+    w = line_->drain(&exit_event_, left_ms(deadline, clock_.now_us()));
+  }
+  // Dropped on every way out, so an interrupted frame never leaves the bus held in transmit.
+  if (line_) line_->set_rts(false);
+  return w;
+}
+
+int Sio::read_reply(char* reply, std::size_t* received) {
+  const bool ends_on_cr = protocol_mode_.load() != kProtocolModbusRtu;
+  std::int64_t deadline = clock_.now_us() + std::int64_t{reply_wait_} * 1000;
+  std::size_t kept = 0;
+  std::uint8_t chunk[64];
+  for (;;) {
+    switch (line_->wait_input(&exit_event_, left_ms(deadline, clock_.now_us()))) {
+      case platform::LineWait::Ready:
+        break;
+      case platform::LineWait::Exit:
+        std::memset(reply, 0, kMaxReply);
+        return kUnavailable;
+      case platform::LineWait::Failed:
+        std::memset(reply, 0, kMaxReply);
+        lose_line();
+        return kUnavailable;
+      case platform::LineWait::Timeout:
+        if (!ends_on_cr && kept > 0) {
+          // Modbus RTU: 3.5 character times of silence end the reply.
+          *received = kept;
+          return kReceived;
+        }
+        // Characters without a carriage return do not make a reply.
+        std::memset(reply, 0, kMaxReply);
+        return kTimeout;
+    }
+    bool line_error = false;
+    int n = line_->read(chunk, sizeof chunk, &line_error);
+    if (n < 0) {
+      std::memset(reply, 0, kMaxReply);
+      lose_line();
+      return kUnavailable;
+    }
+    for (int i = 0; i < n; ++i) {
+      // Only the first characters are kept; a longer reply is cut (and later fails its
+      // checksum). Reading goes on to find the carriage return and to empty the input.
+      if (kept < kMaxReply) reply[kept++] = static_cast<char>(chunk[i]);
+      if (ends_on_cr && chunk[i] == '\r') {
+        *received = kept;
+        return kReceived;
+      }
+    }
+    if (line_error) {
+      // A break or a line error before the reply was complete.
+      std::memset(reply, 0, kMaxReply);
+      return kLineError;
+    }
+    if (!ends_on_cr && kept > 0) {
+      if (kept == kMaxReply) {
+        *received = kept;
+        return kReceived;
+      }
+      deadline = clock_.now_us() + std::int64_t{timeouts_.read_interval} * 1000;
+    } else if (clock_.now_us() >= deadline) {
+      // Characters keep coming, but no carriage return within the reply wait: a peer that
+      // floods the line does not hold the transfer beyond it.
+      std::memset(reply, 0, kMaxReply);
+      return kTimeout;
+    }
+  }
+}
+
+}  // namespace kba604

@@ -1,0 +1,297 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+
+#include "platform/serial_custom_baud.h"
+#include "platform/serial_line.h"
+
+namespace kba604::platform {
+namespace {
+
+// The rates the POSIX interface names; every other rate goes through BOTHER.
+speed_t posix_speed(int baud) {
+  switch (baud) {
+    case 110:
+      return B110;
+    case 300:
+      return B300;
+    case 600:
+      return B600;
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    case 230400:
+      return B230400;
+    default:
+      return B0;
+  }
+}
+
+// The character format bits that must read back as they were set.
+constexpr tcflag_t kFormatBits = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
+
+// A rate that the driver could only approximate is still usable while it stays within the
+// tolerance of an asynchronous line (the receiver samples each bit in its middle).
+bool rate_close_enough(unsigned wanted, unsigned actual) {
+  const double diff = static_cast<double>(actual) - static_cast<double>(wanted);
+  return std::abs(diff) <= 0.03 * wanted;
+}
+
+class TerminalLine final : public SerialLine {
+ public:
+  TerminalLine(int fd, Clock& clock) : fd_(fd), clock_(clock) {}
+  ~TerminalLine() override {
+    // The exclusive flag outlives this descriptor while the other side of a pseudo-terminal
+    // stays open; clear it so the next opening is not refused.
+    ::ioctl(fd_, TIOCNXCL);
+    ::close(fd_);
+  }
+
+  bool query_state() override {
+    termios t{};
+    return ::tcgetattr(fd_, &t) == 0;
+  }
+
+  bool apply(const SerialSettings& s) override {
+    termios t{};
+    if (::tcgetattr(fd_, &t) != 0) return false;
+    ::cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cflag &= ~(kFormatBits | CRTSCTS);
+    switch (s.data_bits) {
+      case 5:
+        t.c_cflag |= CS5;
+        break;
+      case 6:
+        t.c_cflag |= CS6;
+        break;
+      case 7:
+        t.c_cflag |= CS7;
+        break;
+      default:
+        t.c_cflag |= CS8;
+        break;
+    }
+    switch (s.parity) {
+      case Parity::None:
+        break;
+      case Parity::Even:
+        t.c_cflag |= PARENB;
+        break;
+      case Parity::Odd:
+        t.c_cflag |= PARENB | PARODD;
+        break;
+      case Parity::Mark:
+        t.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+      case Parity::Space:
+        t.c_cflag |= PARENB | CMSPAR;
+        break;
+    }
+    if (s.stop_bits == 2) t.c_cflag |= CSTOPB;
+    // Line errors and breaks are marked in the input (FF 00 x, FF 00 00), so a transfer can tell
+    // them from data; a data byte FF then arrives doubled.
+    t.c_iflag &= ~(IGNPAR | IGNBRK | BRKINT | ISTRIP | IXON | IXOFF | IXANY);
+    t.c_iflag |= PARMRK | INPCK;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+
+    const speed_t speed = posix_speed(s.baud_rate);
+    ::cfsetispeed(&t, speed == B0 ? B38400 : speed);
+    ::cfsetospeed(&t, speed == B0 ? B38400 : speed);
+    if (::tcsetattr(fd_, TCSANOW, &t) != 0) return false;
+
+    // tcsetattr reports success when any part was taken: read everything back.
+    termios r{};
+    if (::tcgetattr(fd_, &r) != 0) return false;
+    if ((r.c_cflag & kFormatBits) != (t.c_cflag & kFormatBits)) return false;
+    if (speed != B0) return ::cfgetospeed(&r) == speed;
+    unsigned actual = 0;
+    if (!detail::set_custom_baud(fd_, static_cast<unsigned>(s.baud_rate), &actual)) return false;
+    return rate_close_enough(static_cast<unsigned>(s.baud_rate), actual);
+  }
+
+  bool purge() override {
+    decoder_.reset();
+    raw_pos_ = raw_len_ = 0;
+    return ::tcflush(fd_, TCIOFLUSH) == 0;
+  }
+
+  void set_rts(bool on) override {
+    // A device without modem lines refuses this; that is harmless.
+    int bits = TIOCM_RTS;
+    ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits);
+  }
+
+  bool set_kernel_rs485(bool on) override {
+    serial_rs485 rs{};
+    if (::ioctl(fd_, TIOCGRS485, &rs) != 0) return false;
+    if (on) {
+      rs.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+      rs.flags &= ~static_cast<std::uint32_t>(SER_RS485_RTS_AFTER_SEND);
+    } else {
+      rs.flags &= ~static_cast<std::uint32_t>(SER_RS485_ENABLED);
+    }
+    return ::ioctl(fd_, TIOCSRS485, &rs) == 0;
+  }
+
+  LineWait write(const std::uint8_t* data, std::size_t count, Event* exit,
+                 int timeout_ms) override {
+    const std::int64_t deadline = clock_.now_us() + std::int64_t{timeout_ms} * 1000;
+    std::size_t done = 0;
+    while (done < count) {
+      ssize_t n = ::write(fd_, data + done, count - done);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN) return LineWait::Failed;
+      // The output queue is full: wait for room, the exit event or the end of the write time.
+      LineWait w = wait_for(POLLOUT, exit, deadline);
+      if (w != LineWait::Ready) return w;
+    }
+    return LineWait::Ready;
+  }
+
+  LineWait drain(Event* exit, int timeout_ms) override {
+    const std::int64_t deadline = clock_.now_us() + std::int64_t{timeout_ms} * 1000;
+    for (;;) {
+      int queued = 0;
+      if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued == 0) {
+        // What is left sits in the transmitter itself; tcdrain waits for it to leave.
+        if (::tcdrain(fd_) != 0 && errno != EINTR) return LineWait::Failed;
+        return LineWait::Ready;
+      }
+      if (exit != nullptr && exit->is_set()) return LineWait::Exit;
+      std::int64_t left_us = deadline - clock_.now_us();
+      if (left_us <= 0) return LineWait::Timeout;
+      pollfd p{exit != nullptr ? exit->fd() : -1, POLLIN, 0};
+      if (clock_.poll(&p, 1, 1) > 0 && (p.revents & POLLIN)) return LineWait::Exit;
+    }
+  }
+
+  LineWait wait_input(Event* exit, int timeout_ms) override {
+    if (raw_pos_ < raw_len_) return LineWait::Ready;
+    return wait_for(POLLIN, exit, clock_.now_us() + std::int64_t{timeout_ms} * 1000);
+  }
+
+  int read(std::uint8_t* buffer, std::size_t cap, bool* line_error) override {
+    *line_error = false;
+    std::size_t out = 0;
+    for (;;) {
+      while (raw_pos_ < raw_len_ && out < cap) {
+        std::uint8_t byte;
+        switch (decoder_.feed(raw_[raw_pos_++], &byte)) {
+          case ParmrkDecoder::Step::Data:
+            buffer[out++] = byte;
+            break;
+          case ParmrkDecoder::Step::Nothing:
+            break;
+          case ParmrkDecoder::Step::LineError:
+            *line_error = true;
+            return static_cast<int>(out);
+        }
+      }
+      if (out == cap) return static_cast<int>(out);
+      ssize_t n = ::read(fd_, raw_, sizeof raw_);
+      if (n > 0) {
+        raw_pos_ = 0;
+        raw_len_ = static_cast<std::size_t>(n);
+        continue;
+      }
+      if (n < 0 && (errno == EAGAIN || errno == EINTR)) return static_cast<int>(out);
+      // End of file on a terminal means it hung up; EIO and the like mean the device is gone.
+      return out > 0 ? static_cast<int>(out) : -1;
+    }
+  }
+
+ private:
+  LineWait wait_for(short what, Event* exit, std::int64_t deadline_us) {
+    for (;;) {
+      if (exit != nullptr && exit->is_set()) return LineWait::Exit;
+      std::int64_t left_us = deadline_us - clock_.now_us();
+      if (left_us < 0) left_us = 0;
+      pollfd fds[2] = {{fd_, what, 0}, {exit != nullptr ? exit->fd() : -1, POLLIN, 0}};
+      int rc = clock_.poll(fds, 2, static_cast<int>((left_us + 999) / 1000));
+      if (rc < 0) return errno == EINTR ? LineWait::Timeout : LineWait::Failed;
+      if (fds[1].revents & POLLIN) return LineWait::Exit;
+      if (fds[0].revents & what) return LineWait::Ready;
+      if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return LineWait::Failed;
+      if (rc == 0 && clock_.now_us() >= deadline_us) return LineWait::Timeout;
+    }
+  }
+
+  int fd_;
+  Clock& clock_;
+  ParmrkDecoder decoder_;
+  std::uint8_t raw_[256];
+  std::size_t raw_pos_ = 0;
+  std::size_t raw_len_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<SerialLine> open_terminal_line(const std::string& path, Clock& clock) {
+  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  // A COM port is exclusive. Root is not held back by this, other users are.
+  if (::ioctl(fd, TIOCEXCL) != 0 && errno == EBUSY) {
+    ::close(fd);
+    return nullptr;
+  }
+  // Linux raises RTS and DTR on open; a semi-automatic converter would then hold the bus in
+  // transmit. A device without modem lines refuses the call, which is harmless.
+  int bits = TIOCM_RTS | TIOCM_DTR;
+  ::ioctl(fd, TIOCMBIC, &bits);
+  return std::make_unique<TerminalLine>(fd, clock);
+}
+
+std::vector<int> onboard_serial_ports() {
+  std::vector<int> ports;
+  DIR* dir = ::opendir("/sys/class/tty");
+  if (dir == nullptr) return ports;
+  while (dirent* e = ::readdir(dir)) {
+    std::string name = e->d_name;
+    if (name.size() < 5 || name.compare(0, 4, "ttyS") != 0) continue;
+    if (!std::all_of(name.begin() + 4, name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      continue;
+    }
+    // The serial core reports the UART type; 0 means no hardware answers at that address.
+    std::ifstream type_file("/sys/class/tty/" + name + "/type");
+    int type = 0;
+    if (type_file >> type && type != 0) ports.push_back(std::atoi(name.c_str() + 4));
+  }
+  ::closedir(dir);
+  std::sort(ports.begin(), ports.end());
+  return ports;
+}
+
+bool device_exists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
+}  // namespace kba604::platform

@@ -1,0 +1,331 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "link/sio.h"
+#include "support/scripted_line.h"
+
+namespace kba604 {
+namespace {
+
+using test::LineResponse;
+using test::ScriptedLine;
+
+class SioTest : public ::testing::Test {
+ protected:
+  platform::ManualClock clock;
+  std::recursive_mutex lock;
+  platform::MemorySettingsStore settings;
+  ScriptedLine line{clock};
+  Sio sio{lock, clock, settings, line.opener()};
+
+  int send(const std::string& frame, std::string* reply = nullptr) {
+    char buf[32];
+    std::size_t n = 99;
+    int rc = sio.transfer(frame.data(), frame.size(), buf, &n);
+    if (reply != nullptr) *reply = std::string(buf, n);
+    return rc;
+  }
+  std::vector<std::string> log() const {
+    std::vector<std::string> out;
+    for (const auto& e : line.events()) out.push_back(e.what);
+    return out;
+  }
+};
+
+TEST_F(SioTest, OpeningRefusesWhatTheLineCannotDo) {
+  struct Case {
+    int baud, parity, data_bits, stop_bits, expect;
+  };
+  const Case cases[] = {
+      {9600, 3, 8, 1, 0},    {110, 0, 8, 1, 0},    {14400, 1, 8, 1, 0},  {28800, 4, 8, 1, 0},
+      {56000, 3, 8, 1, 0},   {128000, 3, 8, 2, 0}, {115200, 2, 7, 1, 0}, {19200, 5, 5, 1, 0},
+      {256000, 3, 8, 1, -2}, {250, 3, 8, 1, -2},   {9600, 6, 8, 1, -2},  {9600, -1, 8, 1, -2},
+      {9600, 3, 8, 0, -2},   {9600, 3, 8, 3, -2},  {9600, 3, 4, 1, -3},  {9600, 3, 9, 1, -3},
+      {256000, 3, 9, 1, -3},  // data bits are checked before the rate
+      {9600, 7, 9, 3, -2},    // parity before data bits
+  };
+  for (const auto& c : cases) {
+    sio.set_baud_rate(c.baud);
+    sio.set_parity_code(c.parity);
+    sio.set_data_bits(c.data_bits);
+    sio.set_stop_bits(c.stop_bits);
+    EXPECT_EQ(sio.open_port(), c.expect)
+        << c.baud << " " << c.parity << " " << c.data_bits << " " << c.stop_bits;
+    // A failed opening leaves nothing open behind it.
+    EXPECT_EQ(sio.is_open(), c.expect == 0);
+    EXPECT_EQ(line.is_open(), c.expect == 0);
+    sio.close_port();
+  }
+}
+
+TEST_F(SioTest, OpeningFailuresOfTheDevice) {
+  line.set_present(false);
+  EXPECT_EQ(sio.open_port(), -1);
+  line.set_present(true);
+  line.set_state_unreadable(true);
+  EXPECT_EQ(sio.open_port(), -2);
+  EXPECT_FALSE(line.is_open());
+  line.set_state_unreadable(false);
+  line.set_refuse_settings(true);
+  EXPECT_EQ(sio.open_port(), -4);
+  EXPECT_FALSE(line.is_open());
+  EXPECT_EQ(sio.reply_wait(), 0);
+}
+
+TEST_F(SioTest, ParityCodesReachTheLine) {
+  const platform::Parity expect[] = {platform::Parity::None, platform::Parity::Even,
+                                     platform::Parity::Mark, platform::Parity::None,
+                                     platform::Parity::Odd,  platform::Parity::Space};
+  for (int code = 0; code <= 5; ++code) {
+    sio.set_parity_code(code);
+    ASSERT_EQ(sio.open_port(), 0);
+    EXPECT_EQ(line.settings().parity, expect[code]) << code;
+  }
+}
+
+TEST_F(SioTest, CharacterTimeAndTimeoutsFollowTheRate) {
+  struct Case {
+    int baud, parity, stop_bits, mode;
+    double char_ms;
+    std::uint32_t interval, multiplier;
+    std::uint16_t reply_wait;
+  };
+  // Worked values: 9600 8N1, 2400 and 115200; the others counted by hand from 10 bits per
+  // character plus parity and a second stop bit.
+  const Case cases[] = {
+      {9600, 3, 1, 0, 1.0417, 2, 4, 162},     {2400, 3, 1, 0, 4.1667, 7, 12, 386},
+      {115200, 0, 1, 0, 0.0868, 1, 2, 106},   {9600, 1, 1, 0, 1.1458, 2, 4, 162},
+      {1200, 1, 2, 0, 10.0, 15, 25, 750},     {9600, 3, 1, 1, 1.0417, 4, 6, 218},
+      {110, 3, 1, 0, 90.909, 137, 228, 6434},
+  };
+  for (const auto& c : cases) {
+    sio.set_baud_rate(c.baud);
+    sio.set_parity_code(c.parity);
+    sio.set_stop_bits(c.stop_bits);
+    sio.set_protocol_mode(c.mode);
+    ASSERT_EQ(sio.open_port(), 0);
+    EXPECT_NEAR(sio.character_time(), c.char_ms, 0.001) << c.baud;
+    Sio::Timeouts t = sio.timeouts();
+    EXPECT_EQ(t.read_interval, c.interval) << c.baud;
+    EXPECT_EQ(t.read_multiplier, c.multiplier) << c.baud;
+    EXPECT_EQ(t.read_constant, 50u);
+    EXPECT_EQ(t.write_multiplier, 0u);
+    EXPECT_EQ(t.write_constant, 500u);
+    EXPECT_EQ(sio.reply_wait(), c.reply_wait) << c.baud;
+  }
+}
+
+TEST_F(SioTest, ReplyEndedByCarriageReturn) {
+  ASSERT_EQ(sio.open_port(), 0);
+  line.push(LineResponse::reply("#ABC\r"));
+  std::string reply;
+  EXPECT_EQ(send("#HGHGTMOHPGMO\r", &reply), Sio::kReceived);
+  EXPECT_EQ(reply, "#ABC\r");
+  EXPECT_EQ(line.requests(), std::vector<std::string>{"#HGHGTMOHPGMO\r"});
+}
+
+TEST_F(SioTest, ResultsOfTheWait) {
+  sio.set_converter_automatic(1);  // the write itself takes no time on the test clock
+  ASSERT_EQ(sio.open_port(), 0);
+  struct Case {
+    LineResponse response;
+    int expect;
+    std::string reply;
+  };
+  const Case cases[] = {
+      {LineResponse::silence(), Sio::kTimeout, ""},
+      {LineResponse::reply("#AB\r", 161), Sio::kReceived, "#AB\r"},
+      {LineResponse::reply("#AB\r", 163), Sio::kTimeout, ""},  // after the reply wait
+      {LineResponse::reply("#AB"), Sio::kTimeout, ""},         // no carriage return
+      {LineResponse::line_error(), Sio::kLineError, ""},
+      {LineResponse::line_error("#AB"), Sio::kLineError, ""},
+      {LineResponse::reply(std::string(40, 'G') + "\r"), Sio::kReceived, std::string(29, 'G')},
+      {LineResponse::reply("#AB\r#CD\r"), Sio::kReceived, "#AB\r"},
+  };
+  for (const auto& c : cases) {
+    line.push(c.response);
+    const std::int64_t start = clock.now_ms();
+    std::string reply;
+    EXPECT_EQ(send("#Q\r", &reply), c.expect) << c.reply;
+    EXPECT_EQ(reply, c.reply);
+    EXPECT_LE(clock.now_ms() - start, 162);
+    clock.advance_ms(1000);  // let late characters arrive before the next purge
+  }
+}
+
+TEST_F(SioTest, FloodWithoutCarriageReturnEndsAtTheReplyWait) {
+  sio.set_converter_automatic(1);
+  ASSERT_EQ(sio.open_port(), 0);
+  line.push(LineResponse::flood());
+  const std::int64_t start = clock.now_ms();
+  std::string reply = "x";
+  EXPECT_EQ(send("#Q\r", &reply), Sio::kTimeout);
+  EXPECT_EQ(reply, "");
+  EXPECT_GE(clock.now_ms() - start, 162);
+  EXPECT_LE(clock.now_ms() - start, 162 + 20);
+  // The flood is purged by the next transfer.
+  line.push(LineResponse::reply("#OK\r"));
+  EXPECT_EQ(send("#Q\r", &reply), Sio::kReceived);
+  EXPECT_EQ(reply, "#OK\r");
+}
+
+TEST_F(SioTest, ModbusRtuReplyEndsAfterSilence) {
+  sio.set_protocol_mode(kProtocolModbusRtu);
+  ASSERT_EQ(sio.open_port(), 0);
+  // A reply without carriage return, in two bursts 3 ms apart (within the 4 ms interval).
+  line.set_responder([](const std::string&) { return LineResponse::reply("\x10\x05", 10); });
+  line.push(LineResponse::reply(std::string("\x10\x05\xF0\xF0\xFF\x00\xBC\x48", 8), 10));
+  std::string reply;
+  EXPECT_EQ(send("ab", &reply), Sio::kReceived);
+  EXPECT_EQ(reply, std::string("\x10\x05\xF0\xF0\xFF\x00\xBC\x48", 8));
+  EXPECT_EQ(send("ab", &reply), Sio::kReceived);
+  EXPECT_EQ(reply, "\x10\x05");
+  line.set_responder({});
+  EXPECT_EQ(send("ab", &reply), Sio::kTimeout);
+}
+
+TEST_F(SioTest, ClosedPortIsOpenedForOneTransferOnly) {
+  line.push(LineResponse::reply("#A\r"));
+  EXPECT_FALSE(sio.is_open());
+  EXPECT_EQ(send("#Q\r"), Sio::kReceived);
+  EXPECT_FALSE(sio.is_open());
+  EXPECT_FALSE(line.is_open());
+  const auto l = log();
+  ASSERT_GE(l.size(), 3u);
+  EXPECT_EQ(l.front(), "open");
+  EXPECT_EQ(l.back(), "close");
+  line.set_present(false);
+  EXPECT_EQ(send("#Q\r"), Sio::kUnavailable);
+}
+
+TEST_F(SioTest, ExitEventEndsTheWaitAndTheWrite) {
+  sio.set_converter_automatic(1);
+  ASSERT_EQ(sio.open_port(), 0);
+  line.push(LineResponse::exit_after(sio.exit_event(), 20));
+  const std::int64_t start = clock.now_ms();
+  EXPECT_EQ(send("#Q\r"), Sio::kUnavailable);
+  EXPECT_EQ(clock.now_ms() - start, 20);
+  // Signalled before the next transfer: a write that has to wait ends at once.
+  line.set_hang(true);
+  EXPECT_EQ(send("#Q\r"), Sio::kUnavailable);
+  EXPECT_FALSE(sio.last_note().empty());
+  sio.exit_event().reset();
+  line.set_hang(false);
+  line.push(LineResponse::reply("#A\r"));
+  EXPECT_EQ(send("#Q\r"), Sio::kReceived);
+}
+
+TEST_F(SioTest, HungLineTimesOutAfterTheWriteTime) {
+  ASSERT_EQ(sio.open_port(), 0);
+  line.set_hang(true);
+  const std::int64_t start = clock.now_ms();
+  EXPECT_EQ(send("#Q\r"), Sio::kTimeout);
+  EXPECT_EQ(clock.now_ms() - start, 500);
+  EXPECT_TRUE(sio.is_open());
+}
+
+TEST_F(SioTest, VanishedDeviceClosesThePortAndTheNextRequestReopensIt) {
+  ASSERT_EQ(sio.open_port(), 0);
+  line.push(LineResponse::vanish());
+  EXPECT_EQ(send("#Q\r"), Sio::kUnavailable);
+  EXPECT_FALSE(sio.is_open());
+  EXPECT_FALSE(line.is_open());
+  // Still unplugged: the request fails at once.
+  EXPECT_EQ(send("#Q\r"), Sio::kUnavailable);
+  // Plugged in again: the port is opened for good again.
+  line.set_present(true);
+  line.push(LineResponse::reply("#A\r"));
+  EXPECT_EQ(send("#Q\r"), Sio::kReceived);
+  EXPECT_TRUE(sio.is_open());
+  EXPECT_TRUE(line.is_open());
+}
+
+TEST_F(SioTest, SemiAutomaticConverterHoldsRtsAroundTheFrame) {
+  sio.set_converter_automatic(0);
+  ASSERT_EQ(sio.open_port(), 0);
+  line.clear_log();
+  line.push(LineResponse::reply("#A\r"));
+  EXPECT_EQ(send("#HG\r"), Sio::kReceived);
+  const auto events = line.events();
+  std::vector<std::string> what;
+  for (const auto& e : events) what.push_back(e.what);
+  const std::vector<std::string> expect = {"purge",   "rts+",     "write #", "write H",
+                                           "write G", "write \r", "drain",   "rts-"};
+  ASSERT_GE(what.size(), expect.size());
+  EXPECT_EQ(std::vector<std::string>(what.begin(), what.begin() + 8), expect);
+  // One character time (1.0417 ms at 9600) between the characters, and after the last.
+  EXPECT_NEAR(events[3].at_us - events[2].at_us, 1042, 1);
+  EXPECT_NEAR(events[6].at_us - events[5].at_us, 1042, 1);
+}
+
+TEST_F(SioTest, AutomaticConverterWritesTheWholeFrame) {
+  sio.set_converter_automatic(1);
+  ASSERT_EQ(sio.open_port(), 0);
+  line.clear_log();
+  line.push(LineResponse::reply("#A\r"));
+  EXPECT_EQ(send("#HG\r"), Sio::kReceived);
+  const auto what = log();
+  ASSERT_GE(what.size(), 2u);
+  EXPECT_EQ(what[0], "purge");
+  EXPECT_EQ(what[1], "write #HG\r");
+  for (const auto& w : what) EXPECT_NE(w, "rts+");
+}
+
+TEST_F(SioTest, DriverRs485ModeTakesOverTheDirection) {
+  line.set_kernel_rs485(true);
+  sio.set_converter_automatic(0);
+  ASSERT_EQ(sio.open_port(), 0);
+  line.clear_log();
+  line.push(LineResponse::reply("#A\r"));
+  line.push(LineResponse::reply("#A\r"));
+  EXPECT_EQ(send("#HG\r"), Sio::kReceived);
+  sio.set_converter_automatic(1);
+  EXPECT_EQ(send("#HG\r"), Sio::kReceived);
+  const std::vector<std::string> expect = {"purge", "rs485 on",  "write #HG\r", "drain",
+                                           "purge", "rs485 off", "write #HG\r"};
+  EXPECT_EQ(log(), expect);
+}
+
+TEST_F(SioTest, TemporaryOpeningNeverClosesAPortOpenedForGood) {
+  {
+    Sio::TemporaryOpening a(sio);
+    EXPECT_TRUE(sio.is_open());
+    { Sio::TemporaryOpening b(sio); }
+    EXPECT_TRUE(sio.is_open());  // a still holds it
+  }
+  EXPECT_FALSE(sio.is_open());
+  {
+    Sio::TemporaryOpening a(sio);
+    // Another thread reopens the port for good while the request runs.
+    ASSERT_EQ(sio.open_port(), 0);
+  }
+  EXPECT_TRUE(sio.is_open());
+  EXPECT_TRUE(line.is_open());
+  EXPECT_EQ(line.open_count(), 3);
+}
+
+TEST_F(SioTest, PurgeAndCloseOfAClosedPort) {
+  EXPECT_EQ(sio.purge_port(), -2);
+  sio.close_port();
+  ASSERT_EQ(sio.open_port(), 0);
+  EXPECT_EQ(sio.purge_port(), 0);
+  // Opening again replaces the first descriptor instead of leaking it.
+  ASSERT_EQ(sio.open_port(), 0);
+  EXPECT_EQ(line.open_count(), 2);
+  sio.close_port();
+  EXPECT_FALSE(line.is_open());
+}
+
+TEST_F(SioTest, CharacterDelayBusyWaitsOnTheClock) {
+  const std::int64_t start = clock.now_us();
+  sio.wait_characters(1.0417f);
+  EXPECT_EQ(clock.now_us() - start, 1042);
+  sio.wait_characters(0);
+  EXPECT_EQ(clock.now_us() - start, 1042);
+}
+
+}  // namespace
+}  // namespace kba604
