@@ -3,6 +3,7 @@
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -61,7 +62,14 @@ bool rate_close_enough(unsigned wanted, unsigned actual) {
 
 class TerminalLine final : public SerialLine {
  public:
-  TerminalLine(int fd, Clock& clock) : fd_(fd), clock_(clock) {}
+  TerminalLine(int fd, Clock& clock) : fd_(fd), clock_(clock) {
+    // The terminal side of a pseudo-terminal (/dev/pts/N) has one of these major numbers.
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && S_ISCHR(st.st_mode)) {
+      const unsigned m = major(st.st_rdev);
+      pseudo_terminal_ = m >= 136 && m <= 143;
+    }
+  }
   ~TerminalLine() override {
     // The exclusive flag outlives this descriptor while the other side of a pseudo-terminal
     // stays open; clear it so the next opening is not refused.
@@ -111,10 +119,15 @@ class TerminalLine final : public SerialLine {
         break;
     }
     if (s.stop_bits == 2) t.c_cflag |= CSTOPB;
-    // Line errors and breaks are marked in the input (FF 00 x, FF 00 00), so a transfer can tell
-    // them from data; a data byte FF then arrives doubled.
-    t.c_iflag &= ~(IGNPAR | IGNBRK | BRKINT | ISTRIP | IXON | IXOFF | IXANY);
-    t.c_iflag |= PARMRK | INPCK;
+    // Breaks, and with parity also parity and framing errors, are marked in the input (FF 00 00,
+    // FF 00 x), so a transfer can tell them from data; a data byte FF then arrives doubled. The
+    // error counters of the driver tell the rest (read_counters). INPCK and ISTRIP also show
+    // the parity and a 7-bit character on a pseudo-terminal, which keeps no character format
+    // of its own.
+    t.c_iflag &= ~(IGNPAR | IGNBRK | BRKINT | ISTRIP | INPCK | IXON | IXOFF | IXANY);
+    t.c_iflag |= PARMRK;
+    if (s.parity != Parity::None) t.c_iflag |= INPCK;
+    if (s.data_bits < 8) t.c_iflag |= ISTRIP;
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
 
@@ -126,7 +139,8 @@ class TerminalLine final : public SerialLine {
     // tcsetattr reports success when any part was taken: read everything back.
     termios r{};
     if (::tcgetattr(fd_, &r) != 0) return false;
-    if ((r.c_cflag & kFormatBits) != (t.c_cflag & kFormatBits)) return false;
+    // A pseudo-terminal always reports 8 bits without parity; a real line must keep the format.
+    if (!pseudo_terminal_ && (r.c_cflag & kFormatBits) != (t.c_cflag & kFormatBits)) return false;
     if (speed != B0) return ::cfgetospeed(&r) == speed;
     unsigned actual = 0;
     if (!detail::set_custom_baud(fd_, static_cast<unsigned>(s.baud_rate), &actual)) return false;
@@ -136,7 +150,9 @@ class TerminalLine final : public SerialLine {
   bool purge() override {
     decoder_.reset();
     raw_pos_ = raw_len_ = 0;
-    return ::tcflush(fd_, TCIOFLUSH) == 0;
+    const bool purged = ::tcflush(fd_, TCIOFLUSH) == 0;
+    read_counters(&errors_seen_);
+    return purged;
   }
 
   void set_rts(bool on) override {
@@ -220,6 +236,14 @@ class TerminalLine final : public SerialLine {
       if (n > 0) {
         raw_pos_ = 0;
         raw_len_ = static_cast<std::size_t>(n);
+        // Errors the input does not mark (framing errors without parity, overruns) show in the
+        // driver's counters.
+        std::uint64_t errors = 0;
+        if (read_counters(&errors) && errors != errors_seen_) {
+          errors_seen_ = errors;
+          *line_error = true;
+          return static_cast<int>(out);
+        }
         continue;
       }
       if (n < 0 && (errno == EAGAIN || errno == EINTR)) return static_cast<int>(out);
@@ -229,6 +253,21 @@ class TerminalLine final : public SerialLine {
   }
 
  private:
+  // The sum of the driver's error counters (framing, parity, overrun, break); false when the
+  // device keeps none (a pseudo-terminal, most USB adapters): that is no line error.
+  bool read_counters(std::uint64_t* sum) {
+    if (!counters_supported_) return false;
+    serial_icounter_struct c{};
+    if (::ioctl(fd_, TIOCGICOUNT, &c) != 0) {
+      counters_supported_ = false;
+      return false;
+    }
+    *sum = static_cast<std::uint64_t>(c.frame) + static_cast<std::uint64_t>(c.parity) +
+           static_cast<std::uint64_t>(c.overrun) + static_cast<std::uint64_t>(c.buf_overrun) +
+           static_cast<std::uint64_t>(c.brk);
+    return true;
+  }
+
   LineWait wait_for(short what, Event* exit, std::int64_t deadline_us) {
     for (;;) {
       if (exit != nullptr && exit->is_set()) return LineWait::Exit;
@@ -246,6 +285,9 @@ class TerminalLine final : public SerialLine {
 
   int fd_;
   Clock& clock_;
+  bool pseudo_terminal_ = false;
+  bool counters_supported_ = true;
+  std::uint64_t errors_seen_ = 0;
   ParmrkDecoder decoder_;
   std::uint8_t raw_[256];
   std::size_t raw_pos_ = 0;

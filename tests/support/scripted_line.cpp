@@ -248,6 +248,11 @@ void ScriptedLine::push(LineResponse r) {
   state_->script.push_back(std::move(r));
 }
 
+void ScriptedLine::clear_script() {
+  std::lock_guard lock(state_->mutex);
+  state_->script.clear();
+}
+
 void ScriptedLine::set_responder(std::function<LineResponse(const std::string&)> responder) {
   std::lock_guard lock(state_->mutex);
   state_->responder = std::move(responder);

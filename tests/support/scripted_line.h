@@ -59,6 +59,8 @@ class ScriptedLine {
   Sio::LineOpener opener();
 
   void push(LineResponse r);
+  // Drops the responses not used yet.
+  void clear_script();
   // Answers requests when no scripted response is left; without one the device is silent.
   void set_responder(std::function<LineResponse(const std::string& request)> responder);
 
