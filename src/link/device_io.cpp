@@ -1,0 +1,380 @@
+#include "link/device_io.h"
+
+#include <cstring>
+
+#include "link/frame_codec.h"
+#include "link/modbus.h"
+#include "model/device_codes.h"
+#include "model/talv_codec.h"
+#include "platform/text.h"
+
+namespace kba604 {
+namespace {
+
+const char* const kUndecodableText = "Не могу раскодировать ответ";
+const char* const kBadReplyText = "Некорректный ответ";
+const char* const kAttributeSizeText =
+    "Ошибка атрибутов; размер ответа не совпадает с ожидаемым.\n";
+const char* const kPortErrorCaption = "Ошибка драйвера последовательного порта";
+const char* const kPortErrorText = "Не удается открыть порт ";
+const char* const kPortErrorTail = ". Связь с сетью отсутствует. Проверьте сетевые параметры";
+
+// A data byte as the trace lines show it: the character itself (Windows-1251 on the line),
+// or "." for a control code.
+std::string shown_char(std::uint8_t byte) {
+  if (byte < 32) return ".";
+  return platform::from_cp1251(std::string(1, static_cast<char>(byte)));
+}
+
+void trace_request(std::vector<std::string>* trace, const std::vector<std::uint8_t>& data) {
+  if (trace == nullptr) return;
+  trace->push_back(
+      platform::format("Размер инф-ой части посылки %i байт.", static_cast<int>(data.size())));
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    trace->push_back(platform::format(">> Посылка: #%2i : %03i = 0x%02X (", static_cast<int>(i),
+                                      data[i], data[i]) +
+                     shown_char(data[i]) + ")");
+  }
+}
+
+void trace_reply(std::vector<std::string>* trace, const std::uint8_t* reply, int count) {
+  if (trace == nullptr) return;
+  for (int i = 0; i < count; ++i) {
+    trace->push_back(platform::format("<< Ответ: #%2i : %03i = 0x%02hx (", i, reply[i],
+                                      static_cast<unsigned short>(reply[i])) +
+                     shown_char(reply[i]) + ")");
+  }
+  trace->push_back(
+      platform::format("Инф-ная часть квитанции ответа имеет размер %1i байт.", count));
+}
+
+}  // namespace
+
+std::string raw_exchange_text(int code) {
+  switch (code) {
+    case 2:
+      return kTimeoutText;
+    case 3:
+      return "Ошибки на линии связи";
+    case 4:
+      return "Ошибка в контрольной сумме";
+    case 5:
+      return "Адрес устройства в запросе не соответствует адресу в ответе.";
+    case 6:
+      return kBadReplyText;
+    default:
+      return {};
+  }
+}
+
+DeviceIO::DeviceIO(CKBA604App& app, platform::SettingsStore& settings, Sio::LineOpener opener)
+    : app_(app),
+      sio_(link_lock_, app.clock(), settings, std::move(opener)),
+      program_settings_(&settings, [this] { return sio_.list_ports(); }) {
+  // The converter type is the program's RS-485 direction mode itself: the menu and the
+  // converter flip of the connection check switch the same flag.
+  sio_.share_converter_flag(app.modes.rs485_type);
+}
+
+DeviceIO::~DeviceIO() {
+  // A transfer still waiting somewhere ends at once.
+  sio_.exit_event().set();
+  std::lock_guard lock(link_lock_);
+  sio_.close_port();
+}
+
+void DeviceIO::set_control_channel(NetParamChannel* channel) {
+  std::lock_guard lock(channel_mutex_);
+  channel_ = channel;
+}
+
+int DeviceIO::transact_parameter(std::vector<std::string>* trace, Parameter* parameter,
+                                 int request_bit, bool value_as_position, bool without_attributes) {
+  if (app_.options.no_port()) return kRequestOk;
+  // A closed port is opened for this request only; it is not closed under anyone else.
+  Sio::TemporaryOpening opening(sio_);
+  if (parameter != nullptr) parameter->note.clear();
+
+  if (protocol_mode() != kProtocolTalv) return switch_back(parameter);
+  if (parameter == nullptr) return kRequestFailed;
+  Parameter& p = *parameter;
+  const bool attributes_travel = !app_.modes.no_attributes.load() && !without_attributes;
+
+  std::vector<std::uint8_t> data;
+  if (request_bit == 0) {
+    std::string message;
+    const EncodeContext context{document_open_.load(), app_.modes.access_level.load()};
+    const int converted = p.ConvertToData(p.value, value_as_position, context, data, message);
+    if (converted == kNoWriteMethod) {
+      if (trace != nullptr) {
+        trace->push_back("Метод формирования посылки записи для команды '" + p.short_name +
+                         "' не определен.");
+      }
+      // A value refused with words of its own ("Сетевое имя пусто") keeps them in the note.
+      if (!message.empty()) p.note = message;
+      return kRequestNoWriteForm;
+    }
+    if (converted == kNotEncodable) {
+      if (trace != nullptr) trace->push_back("Неверное значение (не удается закодировать данные)");
+      return kRequestNotEncodable;
+    }
+    if (converted != kEncoded && trace != nullptr) {
+      trace->push_back("Предупреждение: странный ответ от ConvertToData(...)");
+    }
+  }
+  if (p.indexed) {
+    data.push_back(static_cast<std::uint8_t>((p.linear_index >> 8) & 0xFF));
+    data.push_back(static_cast<std::uint8_t>(p.linear_index & 0xFF));
+  }
+  // A frame carries at most 15 data bytes; a longer value would be cut into a wrong one.
+  if (data.size() > static_cast<std::size_t>(kMaxRequestData)) {
+    if (trace != nullptr) trace->push_back("Неверное значение (не удается закодировать данные)");
+    return kRequestNotEncodable;
+  }
+  trace_request(trace, data);
+
+  int result = value_exchange(trace, p, request_bit, data);
+  const std::uint16_t hash = hash_name(p.short_name);
+
+  if (result == kRequestOk && p.attribute_multiplicity > 0 && attributes_travel &&
+      p.linear_index % p.attribute_multiplicity == 0) {
+    result = exchange_attributes(request_bit, &p.editable, hash, p.indexed, p.linear_index,
+                                 &p.factory, &p.note);
+    if (result == 0) {
+      p.editability_changed = false;
+      p.owner_changed = false;
+    }
+  }
+
+  if (result == kRequestWriteRefused && request_bit == 0 && max_access() && !p.factory &&
+      app_.modes.access_level.load() >= 2) {
+    // The access attributes forbid the write: open them, write once more, close them again.
+    const std::string refusal = p.note;
+    p.note.clear();
+    const bool remembered = p.editable;
+    p.editable = true;
+    bool repeated = false;
+    if (exchange_attributes(0, &p.editable, hash, p.indexed, p.linear_index, &p.factory, &p.note) ==
+        0) {
+      p.note.clear();
+      result = value_exchange(trace, p, 0, data);
+      repeated = true;
+      const std::string repeat_note = p.note;
+      p.editable = remembered;
+      if (exchange_attributes(0, &p.editable, hash, p.indexed, p.linear_index, &p.factory,
+                              &p.note) == 0) {
+        p.editability_changed = false;
+        p.owner_changed = false;
+      }
+      // The note tells about the value first.
+      if (!repeat_note.empty()) p.note = repeat_note;
+    } else {
+      p.editable = remembered;
+    }
+    if (!repeated) p.note = refusal;
+  }
+  return result;
+}
+
+int DeviceIO::value_exchange(std::vector<std::string>* trace, Parameter& p, int request_bit,
+                             const std::vector<std::uint8_t>& data) {
+  std::uint8_t reply[kMaxReplyData] = {};
+  int count = 0;
+  std::string error;
+  const bool ok =
+      exchange_frame(*this, request_bit, hash_name(p.short_name), data.data(),
+                     static_cast<int>(data.size()), p.address_offset, reply, &count, &error);
+  p.store_reply(reply, static_cast<std::size_t>(count));
+  if (!ok) {
+    p.note = error;
+    return count > 0 && reply[0] == kEditingForbidden ? kRequestWriteRefused : kRequestFailed;
+  }
+  trace_reply(trace, reply, count);
+
+  std::string text;
+  if (p.ConvertFromData(reply, static_cast<std::size_t>(count), p.indexed, text) == kNotDecodable) {
+    p.note = kUndecodableText;
+    p.value.clear();
+    return kRequestUndecodable;
+  }
+  p.value = text;
+  p.changed = false;
+  return kRequestOk;
+}
+
+int DeviceIO::switch_back(Parameter* parameter) {
+  std::uint8_t reply[32] = {};
+  int count = 0;
+  int result =
+      exchange_raw(kSwitchBackCommand, static_cast<int>(sizeof kSwitchBackCommand), reply, &count);
+  if (result == kRawOk && (count != static_cast<int>(sizeof kSwitchBackCommand) ||
+                           std::memcmp(reply, kSwitchBackCommand, sizeof kSwitchBackCommand))) {
+    result = kRequestBadEcho;
+  }
+  if (parameter != nullptr) parameter->note = raw_exchange_text(result);
+  return result;
+}
+
+int DeviceIO::exchange_attributes(int request_bit, bool* editable, std::uint16_t hash, bool indexed,
+                                  int index, bool* factory, std::string* error_text) {
+  if (request_bit == 0 && app_.modes.access_level.load() < 2) return 0;
+  std::uint8_t data[5];
+  int count = 0;
+  if (request_bit == 0) {
+    data[count++] = static_cast<std::uint8_t>((*editable ? 1 : 0) | (*factory ? 0 : 2));
+  }
+  if (indexed) {
+    data[count++] = 0;
+    data[count++] = static_cast<std::uint8_t>(index & 0xFF);
+  }
+  data[count++] = static_cast<std::uint8_t>(hash >> 8);
+  data[count++] = static_cast<std::uint8_t>(hash & 0xFF);
+
+  const bool master = max_access();
+  std::uint8_t reply[kMaxReplyData] = {};
+  int reply_count = 0;
+  if (!exchange_frame(*this, request_bit, hash_name(master ? "M.s.t.r." : "Attr"), data, count, 0,
+                      reply, &reply_count, error_text)) {
+    return kRequestAttributesFailed;
+  }
+  if (reply_count != (indexed ? 5 : 3)) {
+    *error_text = kAttributeSizeText;
+    return kRequestAttributesSize;
+  }
+  *editable = (reply[0] & 1) != 0;
+  if (master) *factory = (reply[0] & 2) == 0;
+  return 0;
+}
+
+int DeviceIO::exchange_raw(const std::uint8_t* data, int count, std::uint8_t* reply,
+                           int* reply_count) {
+  *reply_count = 0;
+  if (sio_.address_length() > 8) return kRawAddressTooLong;
+  const auto address = static_cast<std::uint8_t>(sio_.device_address() & 0xFF);
+  std::vector<std::uint8_t> packet(1 + static_cast<std::size_t>(count));
+  packet[0] = address;
+  if (count > 0) std::memcpy(packet.data() + 1, data, static_cast<std::size_t>(count));
+  const bool rtu = protocol_mode() == kProtocolModbusRtu;
+  const std::string frame = rtu ? frame_modbus_rtu(packet) : frame_modbus_ascii(packet);
+
+  std::lock_guard lock(link_lock_);
+  char chars[32];
+  std::size_t received = 0;
+  int timeouts = 0;
+  int line_errors = 0;
+  for (;;) {
+    const int result = sio_.transfer(frame.data(), frame.size(), chars, &received);
+    if (result == Sio::kTimeout) {
+      // Perhaps the converter is of the other kind.
+      sio_.flip_converter();
+      if (timeouts == 3) return kRawTimeout;
+      ++timeouts;
+      continue;
+    }
+    if (result == Sio::kLineError) {
+      if (line_errors == 16) return kRawLineErrors;
+      ++line_errors;
+      continue;
+    }
+    break;
+  }
+
+  std::vector<std::uint8_t> answer;
+  const int unframed = rtu ? unframe_modbus_rtu(chars, received, &answer)
+                           : unframe_modbus_ascii(chars, received, &answer);
+  if (unframed != 0) return unframed;
+  if (answer[0] != address) return kRawAddressMismatch;
+  *reply_count = static_cast<int>(answer.size() - 1);
+  std::memcpy(reply, answer.data() + 1, answer.size() - 1);
+  return kRawOk;
+}
+
+std::vector<std::string> DeviceIO::load_port_settings() {
+  std::lock_guard lock(link_lock_);
+  std::vector<std::string> lines;
+  const Elements::NetRS485prg& e = program_settings_;
+
+  const std::string port = e.GetValueByName("Port");
+  if (!port.empty() && !platform::iequals(port, sio_.port_name())) {
+    sio_.set_port_name(port);
+    lines.push_back("!netparam Port " + port);
+  }
+  // A text that is no number (an unset value) leaves the port's setting as it is.
+  auto number = [&e](const char* name, int* out) {
+    const std::string text = e.GetValueByName(name);
+    char* end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0') return false;
+    *out = static_cast<int>(v);
+    return true;
+  };
+  struct NumberSetting {
+    const char* name;
+    const char* announced;
+    int (Sio::*get)() const;
+    void (Sio::*set)(int);
+  };
+  static constexpr NumberSetting kNumbers[] = {
+      {"bPS", "bPS", &Sio::baud_rate, &Sio::set_baud_rate},
+      {"Addr", "Addr", &Sio::device_address, &Sio::set_device_address},
+      {"A.Len", "Alen", &Sio::address_length, &Sio::set_address_length},
+      {"LEn", "len", &Sio::data_bits, &Sio::set_data_bits},
+      {"Sbit", "Sbit", &Sio::stop_bits, &Sio::set_stop_bits},
+  };
+  for (const auto& s : kNumbers) {
+    int v = 0;
+    if (number(s.name, &v) && v != (sio_.*s.get)()) {
+      (sio_.*s.set)(v);
+      lines.push_back(platform::format("!netparam %s %i", s.announced, v));
+    }
+  }
+  const int parity = Elements::parity_code_of(e.GetValueByName("PrtY"));
+  if (parity > 0 && parity != sio_.parity_code()) {
+    sio_.set_parity_code(parity);
+    lines.push_back(std::string("!netparam Prty ") + (parity == 1   ? "even"
+                                                      : parity == 4 ? "odd"
+                                                                    : "no"));
+  }
+  // The settings taken into use are kept, so that a program that is killed keeps them too.
+  program_settings_.save();
+  return lines;
+}
+
+void DeviceIO::announce(const std::vector<std::string>& lines) {
+  if (lines.empty() || !(app_.options.mode_flags.load() & StartOptions::kUniGiven)) return;
+  std::lock_guard lock(channel_mutex_);
+  if (channel_ == nullptr) return;
+  for (const auto& line : lines) channel_->announce(line);
+}
+
+int DeviceIO::reopen_port(bool show_message) {
+  int result;
+  std::string port;
+  std::vector<std::string> lines;
+  {
+    std::lock_guard lock(link_lock_);
+    sio_.close_port();
+    lines = load_port_settings();
+    const std::uint16_t modes = app_.options.mode_flags.load();
+    if (modes & (StartOptions::kSilent | StartOptions::kNoPort)) {
+      result = -1;
+    } else {
+      result = sio_.open_port();
+      if (result != 0) {
+        app_.exit_flags.set_bits(ExitFlags::kPortOpenFailed);
+      } else {
+        app_.exit_flags.clear_bits(ExitFlags::kPortOpenFailed);
+      }
+      port = sio_.port_name();
+    }
+  }
+  // Outside the link lock: the control channel and a person may take their time.
+  announce(lines);
+  if (result != 0 && !port.empty() && show_message && !app_.options.any_switch()) {
+    app_.prompter().show(kPortErrorText + port + kPortErrorTail, kPortErrorCaption,
+                         PromptIcon::None);
+  }
+  return result;
+}
+
+}  // namespace kba604

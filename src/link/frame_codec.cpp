@@ -1,0 +1,132 @@
+#include "link/frame_codec.h"
+
+#include <mutex>
+
+#include "link/device_io.h"
+#include "model/device_codes.h"
+#include "model/talv_codec.h"
+
+namespace kba604 {
+
+const char* const kTimeoutText = "Таймаут при передаче данных (нет связи)";
+const char* const kPortSettingsText = "Неверны настройки порта.";
+const char* const kLostStartText = "Потеря начала посылки.";
+const char* const kChecksumText = "Ошибка в контрольной сумме ответа";
+const char* const kForeignReplyText =
+    "Пришла посылка с кодом команды, отличным от посланной и от n.Err.\nВозможно в сети RS-485 "
+    "присутствует прибор со включенной функцией \"Мастер\"";
+
+namespace {
+
+// Repetitions allowed after the first transfer, per kind of failure; each kind counts on its own.
+constexpr int kTimeoutRepeats = 3;
+constexpr int kLineErrorRepeats = 16;
+constexpr int kLostStartRepeats = 15;
+
+}  // namespace
+
+std::string build_frame(int base_address, int address_length, int request_bit, std::uint16_t hash,
+                        const std::uint8_t* data, int count, int address_offset) {
+  const int address = address_offset == -1 ? 255 : base_address + address_offset;
+  std::uint8_t packet[4 + kMaxRequestData + 2];
+  int top_bits = 0;
+  if (address_length == 11) {
+    packet[0] = static_cast<std::uint8_t>((address >> 3) & 0xFF);
+    top_bits = address & 0x07;
+  } else {
+    packet[0] = static_cast<std::uint8_t>(address & 0xFF);
+  }
+  packet[1] =
+      static_cast<std::uint8_t>((top_bits << 5) | ((request_bit & 1) << 4) | (count & 0x0F));
+  packet[2] = static_cast<std::uint8_t>(hash >> 8);
+  packet[3] = static_cast<std::uint8_t>(hash & 0xFF);
+  for (int i = 0; i < count; ++i) packet[4 + i] = data[i];
+  const std::uint16_t sum = hash_buffer(packet, static_cast<std::size_t>(4 + count));
+  packet[4 + count] = static_cast<std::uint8_t>(sum >> 8);
+  packet[5 + count] = static_cast<std::uint8_t>(sum & 0xFF);
+  return "#" + encode_buffer(packet, static_cast<std::size_t>(6 + count)) + "\r";
+}
+
+bool exchange_frame(DeviceIO& link, int request_bit, std::uint16_t hash, const std::uint8_t* data,
+                    int count, int address_offset, std::uint8_t* reply, int* reply_count,
+                    std::string* error_text) {
+  *reply_count = 0;
+  if (count < 0 || count > kMaxRequestData) count = count < 0 ? 0 : kMaxRequestData;
+  Sio& sio = link.sio();
+  ExitFlags& exit_flags = link.app().exit_flags;
+
+  std::lock_guard lock(link.link_lock());
+  const std::string frame = build_frame(sio.device_address(), sio.address_length(), request_bit,
+                                        hash, data, count, address_offset);
+  char chars[32];
+  std::size_t received = 0;
+  int result = sio.transfer(frame.data(), frame.size(), chars, &received);
+
+  // The instrument takes new network settings on "APLY" and may answer at the new settings or
+  // not at all.
+  if (hash == kHashAply) return true;
+
+  int timeouts = 0;
+  int line_errors = 0;
+  int lost_starts = 0;
+  for (;;) {
+    if (result == Sio::kTimeout) {
+      if (timeouts == kTimeoutRepeats) {
+        *error_text = kTimeoutText;
+        exit_flags.note_timeout();
+        return false;
+      }
+      ++timeouts;
+    } else if (result == Sio::kLineError) {
+      if (line_errors == kLineErrorRepeats) {
+        *error_text = kPortSettingsText;
+        exit_flags.set_to(ExitFlags::kPortSettings);
+        return false;
+      }
+      ++line_errors;
+    } else {
+      if (received >= 2 && chars[0] == '#') break;
+      if (lost_starts == kLostStartRepeats) {
+        *error_text = kLostStartText;
+        exit_flags.set_to(ExitFlags::kPortSettings);
+        return false;
+      }
+      ++lost_starts;
+    }
+    result = sio.transfer(frame.data(), frame.size(), chars, &received);
+  }
+
+  // The link answered again: a time-out noted earlier becomes a loss of the connection.
+  exit_flags.note_reply_after_loss();
+
+  // The characters between "#" and the last one (the carriage return) are the packet.
+  std::uint8_t packet[16] = {};
+  const std::size_t size = (received - 2) / 2;
+  decode_buffer(chars + 1, received - 2, packet);
+  // A reply too short for its header, or whose length disagrees with its own data count,
+  // cannot pass the checksum test; its bytes are never read beyond what was decoded.
+  const int length = size >= 2 ? (packet[1] & 0x0F) : 0;
+  if (size < 6 || size != static_cast<std::size_t>(6 + length)) {
+    *error_text = kChecksumText;
+    return false;
+  }
+  const std::uint16_t sum = hash_buffer(packet, size - 2);
+  if (sum != ((packet[4 + length] << 8) | packet[5 + length])) {
+    *error_text = kChecksumText;
+    return false;
+  }
+  for (int i = 0; i < length; ++i) reply[i] = packet[4 + i];
+  *reply_count = length;
+
+  const std::uint16_t reply_hash = static_cast<std::uint16_t>((packet[2] << 8) | packet[3]);
+  if (reply_hash == hash) return true;
+  if (reply_hash == kHashNErr) {
+    // The instrument refused the request; the code stays in the reply for the caller.
+    *error_text = length > 0 ? network_error_text(reply[0]) : std::string();
+    return false;
+  }
+  *error_text = kForeignReplyText;
+  return false;
+}
+
+}  // namespace kba604
