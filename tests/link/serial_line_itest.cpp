@@ -3,6 +3,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -224,6 +225,85 @@ TEST(TerminalLink, DevExchangeOverATerminal) {
   ASSERT_TRUE(exchange_frame(io, 1, 0xD681, nullptr, 0, 0, data, &count, &error)) << error;
   EXPECT_EQ(std::string(data, data + count), "406ABK");
   EXPECT_TRUE(prompter.records().empty());
+}
+
+}  // namespace
+}  // namespace kba604
+
+namespace kba604 {
+namespace {
+
+// Three threads share the link, as the worker, a scanner and the user-interface thread do:
+// every request gets its own reply, since whole exchanges never interleave on the line.
+TEST(TerminalLink, ThreadsInterleaveRequestByRequest) {
+  test::PtyPair pty;
+  test::RecordingPrompter prompter;
+  CKBA604App app(prompter);
+  platform::MemorySettingsStore settings;
+  settings.set_value("Ports/COM9", pty.path());
+  settings.set_value("port_number", "9");
+  settings.set_value("baud_rate", "115200");
+  DeviceIO io(app, settings);
+  app.modes.rs485_type.store(1);
+  ASSERT_EQ(io.reopen_port(false), 0);
+  // The instrument answers each request with the request's hash and its low byte as data.
+  pty.start_responder([](const std::string& r) {
+    if (r.size() != 14 || r[0] != '#') return std::string();
+    std::uint8_t packet[6];
+    decode_buffer(r.data() + 1, 12, packet);
+    return test::talv_frame(16, 1, static_cast<std::uint16_t>((packet[2] << 8) | packet[3]),
+                            {packet[3]});
+  });
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 40; ++i) {
+        const auto hash = static_cast<std::uint16_t>(0x1000 * (t + 1) + i);
+        std::uint8_t data[kMaxReplyData];
+        int count = 0;
+        std::string error;
+        if (!exchange_frame(io, 1, hash, nullptr, 0, 0, data, &count, &error) || count != 1 ||
+            data[0] != (hash & 0xFF)) {
+          ++wrong;
+        }
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(pty.requests().size(), 120u);
+}
+
+// A request that waits in vain holds the others back for one exchange at most, and the exit
+// event lets all of them go at once.
+TEST(TerminalLink, ExitEventReleasesEveryWaitingThread) {
+  test::PtyPair pty;
+  test::RecordingPrompter prompter;
+  CKBA604App app(prompter);
+  platform::MemorySettingsStore settings;
+  settings.set_value("Ports/COM9", pty.path());
+  settings.set_value("port_number", "9");
+  settings.set_value("baud_rate", "110");  // a reply wait of 6.4 s; four of them per request
+  DeviceIO io(app, settings);
+  app.modes.rs485_type.store(1);
+  ASSERT_EQ(io.reopen_port(false), 0);
+  std::vector<std::thread> threads;
+  std::atomic<int> failed{0};
+  const auto start = Clock::now();
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&] {
+      std::uint8_t data[kMaxReplyData];
+      int count = 0;
+      std::string error;
+      if (!exchange_frame(io, 1, 0xD681, nullptr, 0, 0, data, &count, &error)) ++failed;
+    });
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  io.sio().exit_event().set();
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(failed.load(), 3);
+  EXPECT_LT(elapsed_ms(start), 2000);
 }
 
 }  // namespace
