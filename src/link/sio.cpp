@@ -250,7 +250,10 @@ int Sio::exchange_on_open_line(const char* frame, std::size_t count, char* reply
       last_note_ = "Прерывание записи вследствии выхода!\n";
       return kUnavailable;
     case platform::LineWait::Timeout:
-      // The line takes nothing (a hung adapter): no reply can come.
+      // The line takes no characters (a wedged adapter): no reply can come. The port is closed
+      // and the next request opens it afresh.
+      line_->purge();
+      lose_line();
       return kTimeout;
     case platform::LineWait::Failed:
       lose_line();
@@ -261,7 +264,12 @@ int Sio::exchange_on_open_line(const char* frame, std::size_t count, char* reply
 
 platform::LineWait Sio::write_frame(const char* frame, std::size_t count) {
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(frame);
-  const int write_time = static_cast<int>(timeouts_.write_constant);
+  // The write time-out, plus the line time of the frame itself: a semi-automatic converter
+  // waits for the last character to leave, which at the lowest rates takes longer than the
+  // time-out alone.
+  const int write_time =
+      static_cast<int>(timeouts_.write_constant) +
+      static_cast<int>(std::ceil(static_cast<double>(count) * double{character_time_}));
   const bool automatic = converter_automatic() != 0;
 
   // The driver's own RS-485 mode, where it has one, raises RTS exactly while the characters

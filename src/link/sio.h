@@ -72,7 +72,9 @@ class Sio {
   // kMaxReply characters; *received is how many were read. Returns 0 (something was read),
   // 2 (time-out, nothing received), 3 (line error or break, nothing read) or -1 (the port could
   // not be opened, the device is gone, or the exit event was signalled during the write or the
-  // wait). A closed port is opened for this transfer only.
+  // wait). A closed port is opened for this transfer only. A write that the line does not take
+  // within the write time-out (500 ms plus the frame's own line time) ends in 2 and closes the
+  // port; the next transfer opens it again.
   int transfer(const char* frame, std::size_t count, char* reply, std::size_t* received);
   // Busy-waits for the given time on the clock (the character delay of a semi-automatic
   // converter, so that RTS falls right after the last character).

@@ -75,6 +75,14 @@ TEST_F(FrameExchangeTest, DevRequestAndReply) {
   EXPECT_EQ(std::string(data, data + 6), "406ABK");
 }
 
+TEST_F(FrameExchangeTest, DevRequestInElevenBitAddressing) {
+  io.sio().set_address_length(11);
+  line.push(LineResponse::reply(talv_frame({0x02, 0x11, 0xD6, 0x81, 0x07})));
+  ASSERT_TRUE(exchange());
+  EXPECT_EQ(line.requests(), std::vector<std::string>{"#GIHGTMOHLKTQ\r"});
+  EXPECT_EQ(count, 1);
+}
+
 TEST_F(FrameExchangeTest, RepetitionLimits) {
   struct Case {
     const char* what;
