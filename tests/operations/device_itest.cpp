@@ -1,0 +1,187 @@
+// The device against the virtual instrument on a pseudo-terminal: the operations end to end over
+// the real link, with the shipped description on both sides.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "device_on_line.h"
+#include "model/archive.h"
+#include "platform/settings_store.h"
+#include "support/recording_prompter.h"
+#include "support/test_home.h"
+#include "support/virtual_instrument.h"
+
+namespace kba604::test {
+namespace {
+
+class DeviceOnInstrument : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    settings.set_value("Ports/COM1", sim.path());
+    device = Device::create(app, settings);
+    device->sio().set_converter_automatic(1);
+    device->set_max_access(true);
+    cutter.attach(*device);
+    device->set_view(&cutter);
+    load = load_shipped_description(*device, prompter);
+    ASSERT_TRUE(load.main_tree);
+  }
+  void TearDown() override {
+    device->forget_description();
+    device->shutdown();
+  }
+  void run(bool started) {
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(device->wait_idle(-1));
+  }
+  DescBranch& branch(const std::string& name) {
+    for (const auto& child : load.main_tree->children()) {
+      if (child->name() == name) return *child;
+    }
+    ADD_FAILURE() << "no branch " << name;
+    return *load.main_tree;
+  }
+  std::vector<std::string> log_texts() const {
+    std::vector<std::string> texts;
+    for (const LogRecord& r : view.log()) texts.push_back(r.text);
+    return texts;
+  }
+  int instrument_count(const char* name) {
+    std::optional<sim::Bytes> bytes = sim.with([&](sim::Instrument& i) { return i.value(name); });
+    if (!bytes || bytes->empty()) return -1;
+    int value = 0;
+    for (std::uint8_t b : *bytes) value = value * 256 + b;
+    return value;
+  }
+
+  VirtualInstrument sim;
+  RecordingPrompter prompter;
+  CKBA604App app{prompter};
+  platform::MemorySettingsStore settings;
+  RecordingOperationView view;
+  PauseCutter cutter{view};
+  std::shared_ptr<Device> device;
+  DescriptionLoad load;
+};
+
+TEST_F(DeviceOnInstrument, ReadsTheWholeMainTree) {
+  run(device->StartRead(*load.main_tree));
+  std::vector<std::string> log = log_texts();
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log[0], "Читаем ветвь 'KBA604'");
+  EXPECT_EQ(view.done(), view.total());
+  EXPECT_GT(view.total(), 100);
+  // Every parameter reached the instrument: a failed line may only be a reply that the
+  // parameter's format cannot show, never a failure of the link.
+  int failed = 0;
+  for (const LogRecord& r : view.log()) {
+    if (!r.bold) continue;
+    ++failed;
+    EXPECT_NE(r.text.find("Не могу раскодировать ответ"), std::string::npos) << r.text;
+  }
+  EXPECT_EQ(view.errors(), failed);
+  EXPECT_LE(failed, 1);
+  Parameter* channels = device->table().find_by_name("n.Ch");
+  ASSERT_NE(channels, nullptr);
+  EXPECT_EQ(channels->value, std::to_string(instrument_count("n.Ch")));
+}
+
+TEST_F(DeviceOnInstrument, WritingNChFromTwoToFiveStepsAndRereads) {
+  Parameter* channels = device->table().find_by_name("n.Ch");
+  ASSERT_NE(channels, nullptr);
+  // First the instrument is brought to 2 channels, one step at a time.
+  channels->value = "2";
+  device->set_single_target(channels);
+  run(device->StartWriteAll(*load.main_tree));
+  ASSERT_EQ(instrument_count("n.Ch"), 2);
+
+  channels->value = "5";
+  channels->changed = true;
+  view.set_auto_close(true);
+  run(device->StartWriteChanged(*load.main_tree));
+  std::vector<std::string> log = log_texts();
+  auto at = [&](const std::string& text) {
+    return std::find(log.begin(), log.end(), text) - log.begin();
+  };
+  const auto three = at("  Запись: n.Ch [новое значение] = 3");
+  const auto four = at("  Запись: n.Ch [новое значение] = 4");
+  const auto five = at("  Запись: n.Ch [новое значение] = 5");
+  const auto reread = at("Принудительное перечитывание некоторых параметров:");
+  ASSERT_LT(five, static_cast<long>(log.size()));
+  EXPECT_LT(three, four);
+  EXPECT_LT(four, five);
+  EXPECT_LT(five, reread);
+  EXPECT_LT(reread, at("  Чтение: S.idx:0 = " + device->table().find_by_name("S.idx")->value));
+  EXPECT_EQ(instrument_count("n.Ch"), 5);
+  EXPECT_EQ(view.errors(), 0);
+  EXPECT_FALSE(view.is_open());
+}
+
+TEST_F(DeviceOnInstrument, TwelveDifferencesAreFoundAndTheFirstTenReported) {
+  DescBranch& inputs = branch("Входы");
+  run(device->StartRead(inputs));
+  ASSERT_EQ(view.errors(), 0);
+  prompter.clear();
+  // Twelve parameters of the configuration get values that the instrument does not hold.
+  std::vector<Parameter*> changed;
+  std::vector<Parameter*> pending;
+  std::vector<const DescBranch*> branches = {&inputs};
+  while (!branches.empty() && changed.size() < 12) {
+    const DescBranch* b = branches.front();
+    branches.erase(branches.begin());
+    for (Parameter* p : b->parameters()) {
+      if (changed.size() < 12 && p->value != kNoData) {
+        p->value = "9" + p->value;
+        changed.push_back(p);
+      }
+    }
+    for (const auto& c : b->children()) branches.push_back(c.get());
+  }
+  ASSERT_EQ(changed.size(), 12u);
+  run(device->StartCompare(inputs));
+  device->ReportCompare();
+  ASSERT_FALSE(prompter.records().empty());
+  const std::string report = prompter.records().back().text;
+  EXPECT_EQ(
+      report.rfind("Обнаружено 12 отличий (показанны только первые 10):\n\n1) Параметер '", 0), 0u)
+      << report;
+  EXPECT_NE(report.find("\n10) Параметер '"), std::string::npos);
+  EXPECT_EQ(report.find("\n11) "), std::string::npos);
+  for (Parameter* p : changed) EXPECT_EQ(p->note.rfind("Знач-е в приборе: '", 0), 0u);
+}
+
+TEST_F(DeviceOnInstrument, AnImageSavedFromTheInstrumentRestoresItsValues) {
+  TestHome home;
+  const std::string path = (home.root() / "kba604.eep").string();
+  ASSERT_TRUE(device->SaveEepromImage(path));
+  const ParameterTable& table = device->table();
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ArchiveReader r(bytes);
+  EXPECT_EQ(r.read_i32(), static_cast<std::int32_t>(table.size()));
+  std::size_t records = 0;
+  while (!r.at_end()) {
+    r.read_u32();
+    r.read_string();
+    r.read_string();
+    ++records;
+  }
+  EXPECT_EQ(records, table.size() - table.operational_count());
+
+  // The instrument's channel count changes; writing the image back restores it.
+  const int saved = instrument_count("n.Ch");
+  Parameter* channels = device->table().find_by_name("n.Ch");
+  channels->value = std::to_string(saved - 1);
+  device->set_single_target(channels);
+  run(device->StartWriteAll(*load.main_tree));
+  ASSERT_EQ(instrument_count("n.Ch"), saved - 1);
+
+  prompter.answer_next(PromptAnswer::Yes);
+  ASSERT_TRUE(device->LoadEepromImage(path));
+  EXPECT_EQ(channels->value, std::to_string(saved));
+  EXPECT_EQ(view.opened_codes().back(), 9);
+  EXPECT_EQ(instrument_count("n.Ch"), saved);
+}
+
+}  // namespace
+}  // namespace kba604::test
