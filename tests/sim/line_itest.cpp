@@ -103,8 +103,8 @@ TEST_F(LineTest, OnlyFramesAtTheInstrumentsOwnLineSettingsAreHeard) {
   };
   const Case cases[] = {
       {{B9600, 8, 'N', 1}, true},  {{B19200, 8, 'N', 1}, false}, {{B4800, 8, 'N', 1}, false},
-      {{B9600, 7, 'E', 1}, false}, {{B9600, 7, 'N', 2}, false},  {{B9600, 8, 'O', 1}, false},
-      {{B9600, 8, 'N', 2}, false}, {{B9600, 8, 'N', 1}, true},
+      {{B9600, 7, 'E', 1}, false}, {{B9600, 8, 'E', 1}, false},  {{B9600, 8, 'O', 1}, false},
+      {{B9600, 8, 'N', 2}, false}, {{B9600, 7, 'N', 2}, false},  {{B9600, 8, 'N', 1}, true},
   };
   TerminalClient port(sim->path());
   for (const Case& c : cases) {

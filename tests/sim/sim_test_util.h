@@ -247,7 +247,7 @@ class TerminalClient {
   TerminalClient(const TerminalClient&) = delete;
   TerminalClient& operator=(const TerminalClient&) = delete;
 
-  // Raw mode as a serial line sets it, with parity checking always on and
+  // Raw mode as the program's serial line sets it: parity checking (INPCK) with parity,
   // ISTRIP for 7-bit characters.
   void set(Settings s) {
     termios t{};
@@ -258,8 +258,10 @@ class TerminalClient {
     t.c_iflag &= ~static_cast<tcflag_t>(INPCK | ISTRIP);
     t.c_cflag |= s.data_bits == 7 ? CS7 : CS8;
     if (s.data_bits == 7) t.c_iflag |= ISTRIP;
-    if (s.parity != 'N') t.c_cflag |= PARENB | (s.parity == 'O' ? PARODD : 0);
-    t.c_iflag |= INPCK;
+    if (s.parity != 'N') {
+      t.c_cflag |= PARENB | (s.parity == 'O' ? PARODD : 0);
+      t.c_iflag |= INPCK;
+    }
     if (s.stop_bits == 2) t.c_cflag |= CSTOPB;
     cfsetispeed(&t, s.speed);
     cfsetospeed(&t, s.speed);

@@ -93,9 +93,9 @@ bool read_line_settings(int fd, LineSettings& out) {
       s.data_bits = (t.c_iflag & ISTRIP) ? 7 : 8;
       break;
   }
-  // A pseudo-terminal clears PARENB but keeps PARODD and CMSPAR: odd, mark and space parity
-  // still show; even parity cannot be told from none there.
-  bool parity_on = (t.c_cflag & (PARENB | PARODD | CMSPAR)) != 0;
+  // A pseudo-terminal clears PARENB but keeps PARODD, CMSPAR and INPCK (parity checking, which
+  // a serial line sets exactly when its characters carry parity).
+  bool parity_on = (t.c_cflag & (PARENB | PARODD | CMSPAR)) != 0 || (t.c_iflag & INPCK) != 0;
   if (!parity_on) {
     s.parity = Parity::kNone;
   } else if (t.c_cflag & CMSPAR) {

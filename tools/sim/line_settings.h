@@ -29,10 +29,10 @@ bool parse_parity(std::string_view text, Parity& out);
 char parity_letter(Parity parity);
 
 // Reads the settings of a terminal. On a pseudo-terminal master this reports what the program on
-// the other side set, with one limit: Linux keeps every pseudo-terminal at 8 data bits and
-// clears its parity-enable bit. There the data bits follow ISTRIP too (a 7-bit line strips the
-// eighth bit), the odd, mark and space parities show through the bits that survive, and even
-// parity looks like none.
+// the other side set, with one twist: Linux keeps every pseudo-terminal at 8 data bits and
+// clears its parity-enable bit. There the data bits follow ISTRIP (a serial line strips the
+// eighth bit of 7-bit characters) and the parity follows INPCK (it checks parity exactly when
+// its characters carry one), besides the odd, mark and space bits that survive.
 bool read_line_settings(int fd, LineSettings& out);
 
 // Puts raw mode with these settings on a terminal (any rate, through BOTHER). False with a

@@ -343,10 +343,10 @@ Instruments. Options before the first --address apply to every instrument; optio
   --stop-bits 1|2       (default 1)
       The instrument hears only frames sent at its own settings: on a pseudo-terminal it reads
       what the program on the other side set. Linux keeps every pseudo-terminal at 8 data bits
-      and clears its parity-enable bit, so there 7-bit characters show only through ISTRIP and
-      even parity cannot be told from none; speed, stop bits and odd, mark or space parity show
-      as they are. "APLY" makes the network settings written before ("bPS", "LEn", "PrtY",
-      "Sbit", "A.Len", "Addr") its own.
+      and clears its parity-enable bit, so there 7-bit characters show through ISTRIP and parity
+      through INPCK (which a serial line sets exactly with 7 bits and with parity); speed, stop
+      bits and the odd, mark and space bits show as they are. "APLY" makes the network settings
+      written before ("bPS", "LEn", "PrtY", "Sbit", "A.Len", "Addr") its own.
   --model TEXT          answer "dev" with TEXT instead of KBA604 (another model on the line)
   --firmware TEXT       answer "ver" with TEXT (default 1.10)
   --reset-cause N       reset cause reported by "exit" (default 7: power-on reset)
