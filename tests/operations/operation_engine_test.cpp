@@ -431,6 +431,16 @@ TEST_F(Initialisation, AResetThatFailsFiveTimesIsLoggedAndTheTreeFollows) {
   EXPECT_TRUE(logged("Не удалось инициализировать параметр \"r.co\"!"));
 }
 
+TEST_F(Initialisation, WithoutAResetParameterTheTreeIsWrittenAtOnce) {
+  param(0).short_name = "r.cx";
+  param(0).reference_value.clear();
+  run(device->StartInit(root));
+  std::vector<std::string> t = device->transcript();
+  ASSERT_FALSE(t.empty());
+  EXPECT_EQ(t[0], "W t.rs:3=0");
+  EXPECT_FALSE(logged("Не удалось инициализировать параметр \"r.co\"!"));
+}
+
 TEST_F(Initialisation, GuardsComeBeforeAnyExchange) {
   struct Polling final : PollingGuard {
     bool AnyPollingOn() const override { return true; }
