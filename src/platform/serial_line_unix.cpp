@@ -299,11 +299,9 @@ class TerminalLine final : public SerialLine {
 std::unique_ptr<SerialLine> open_terminal_line(const std::string& path, Clock& clock) {
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return nullptr;
-  // A COM port is exclusive. Root is not held back by this, other users are.
-  if (::ioctl(fd, TIOCEXCL) != 0 && errno == EBUSY) {
-    ::close(fd);
-    return nullptr;
-  }
+  // A COM port is exclusive: a second opening by another program is refused with EBUSY while
+  // this descriptor holds it (root is not held back by this).
+  ::ioctl(fd, TIOCEXCL);
   // Linux raises RTS and DTR on open; a semi-automatic converter would then hold the bus in
   // transmit. A device without modem lines refuses the call, which is harmless.
   int bits = TIOCM_RTS | TIOCM_DTR;

@@ -149,7 +149,7 @@ TEST_F(TerminalTest, ByteFFArrivesOnceAndLineErrorMarksAreNoData) {
   sio.set_protocol_mode(kProtocolModbusRtu);
   ASSERT_EQ(sio.open_port(), 0);
   const std::string echo("\x10\x05\xF0\xF0\xFF\x00\xBC\x48", 8);
-  pty.start_responder([&](const std::string&) { return echo; });
+  pty.start_responder([echo](const std::string&) { return echo; });
   std::string reply;
   EXPECT_EQ(send(std::string("\x10\x05\xF0\xF0\xFF\x00\xBC\x48", 8), &reply), Sio::kReceived);
   EXPECT_EQ(reply, echo);
@@ -218,7 +218,7 @@ TEST(TerminalLink, DevExchangeOverATerminal) {
   // "dev" answered with "KBA604", text sent last character first.
   const std::string reply = test::talv_frame(16, 1, 0xD681, {'4', '0', '6', 'A', 'B', 'K'});
   pty.start_responder(
-      [&](const std::string& r) { return r == "#HGHGTMOHPGMO\r" ? reply : std::string(); });
+      [reply](const std::string& r) { return r == "#HGHGTMOHPGMO\r" ? reply : std::string(); });
   std::uint8_t data[kMaxReplyData];
   int count = 0;
   std::string error;
