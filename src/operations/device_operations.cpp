@@ -196,6 +196,15 @@ void DeviceOperations::perform_read() {
 }
 
 void DeviceOperations::perform_write(bool all) {
+  if (!all && immediate_write_pending_.exchange(false)) {
+    if (ObjectWithParameters* root = tree_root_.load()) {
+      current_element_.store(root);
+      current_code_.store(operation_code::kWriteChanged);
+      set_total(count_writes(*root, kWriteChanged));
+      done_.store(0);
+      errors_.store(0);
+    }
+  }
   ObjectWithParameters* element = current_element_.load();
   int mode = kWriteChanged;
   if (all)
@@ -372,11 +381,9 @@ void DeviceOperations::immediate_write(const Parameter& changed) {
   if (!app_.modes.immediate_write.load() || !changed.any_change()) return;
   ObjectWithParameters* root = tree_root();
   if (root == nullptr) return;
-  current_element_.store(root);
-  current_code_.store(operation_code::kWriteChanged);
-  set_total(count_writes(*root, kWriteChanged));
-  done_.store(0);
-  errors_.store(0);
+  // The worker takes the tree and the counters when it comes to the write, so that a running
+  // operation keeps its element and counters.
+  immediate_write_pending_.store(true);
   schedule(write_changed_);
 }
 

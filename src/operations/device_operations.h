@@ -288,6 +288,8 @@ class DeviceOperations : public ParameterOperations, public OperationControl {
   std::atomic<int> difference_count_{0}, skipped_count_{0};
   std::atomic<int> group_kind_{group_kind::kNone};
   std::atomic<bool> network_settings_written_{false};
+  // An immediate write waits for the worker: it writes the changes of the whole tree.
+  std::atomic<bool> immediate_write_pending_{false};
   std::atomic<bool> window_open_{false};
   std::atomic<OperationButton> button_{OperationButton::Stop};
   std::atomic<std::size_t> log_length_{0};

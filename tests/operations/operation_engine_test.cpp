@@ -371,6 +371,25 @@ TEST_F(Engine, ImmediateWriteSendsAChangeWithoutAWindow) {
   EXPECT_TRUE(view.log().empty());
 }
 
+TEST_F(Engine, AnImmediateWriteWaitsBehindARunningOperation) {
+  make_table(3);
+  ObjectWithParameters root, branch;
+  list(root, 0, 3);
+  list(branch, 0, 2);
+  device->set_tree_root(&root);
+  app.modes.immediate_write = true;
+  device->hold_requests();
+  ASSERT_TRUE(device->StartRead(branch));
+  device->wait_for_held_request();
+  param(2).changed = true;
+  device->immediate_write(param(2));
+  device->release_requests();
+  ASSERT_TRUE(device->wait_idle(-1));
+  EXPECT_EQ(device->transcript(), (std::vector<std::string>{"R p0", "R p1", "W p2=1"}));
+  EXPECT_EQ(view.done(), 2);
+  EXPECT_EQ(view.total(), 2);
+}
+
 // ---- initialisation ---------------------------------------------------------------------------
 
 class Initialisation : public OperationsTest {
