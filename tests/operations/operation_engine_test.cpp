@@ -89,8 +89,41 @@ TEST_F(Engine, TheFifthTimeoutInARowStopsTheExchange) {
     for (const LogRecord& r : view.log()) in_log |= r.text.rfind(head, 0) == 0;
     EXPECT_EQ(box, c.stopped && !c.quiet);
     EXPECT_EQ(in_log, c.stopped && c.quiet);
-    EXPECT_EQ(device->consecutive_failures(), c.stopped ? 0 : 0);
+    // The limit clears the count, and so does the last answer of the other patterns.
+    EXPECT_EQ(device->consecutive_failures(), 0);
     EXPECT_FALSE(device->stop_event().is_set());
+  }
+}
+
+TEST_F(Engine, TimeoutsInARowAreCountedAcrossOperations) {
+  make_table(3);
+  ObjectWithParameters element;
+  list(element, 0, 3);
+  device->fail_next("", FakeLinkDevice::timeout(), 3);
+  run(device->StartRead(element));
+  EXPECT_EQ(device->consecutive_failures(), 3);
+  device->fail_next("", FakeLinkDevice::timeout(), 3);
+  device->clear_transcript();
+  run(device->StartRead(element));
+  EXPECT_EQ(device->transcript().size(), 2u);  // the fifth in a row stops the second read
+  EXPECT_EQ(prompter.count(), 1u);
+}
+
+TEST_F(Engine, TheCheckBoxSetsTheCaptionOnlyWithoutCommandLineSwitches) {
+  struct Case {
+    bool switches;
+    bool ticked;
+    OperationButton caption;
+  } cases[] = {
+      {false, true, OperationButton::Close},
+      {false, false, OperationButton::Stop},
+      {true, true, OperationButton::Stop},
+  };
+  for (const Case& c : cases) {
+    app.options.switch_flags = c.switches ? StartOptions::kAnySwitch : 0;
+    view.set_button(OperationButton::Stop);
+    device->auto_close_toggled(c.ticked);
+    EXPECT_EQ(view.button(), c.caption) << c.switches << c.ticked;
   }
 }
 
