@@ -56,4 +56,8 @@ bool Device::link_max_access() const {
   return max_access();
 }
 
+void Device::description_changed() {
+  set_max_access(table().loaded_at_max_access());
+}
+
 }  // namespace kba604

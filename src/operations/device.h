@@ -36,6 +36,8 @@ class Device final : public DeviceIO, public DeviceOperations {
   void link_close_port() override;
   platform::Event& link_exit_event() override;
   bool link_max_access() const override;
+  // The link's maximum-access flag follows the access level the table was loaded at.
+  void description_changed() override;
 };
 
 }  // namespace kba604

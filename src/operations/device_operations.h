@@ -82,8 +82,12 @@ class DeviceOperations : public ParameterOperations, public OperationControl {
   void set_view(OperationView* view) { view_.store(view); }
   void set_listener(OperationListener* listener) { listener_.store(listener); }
   // The root of the main tree: a write from it uses mode 2, and the forced re-reads search
-  // the whole tree from it. Every reload of the description sets it anew (or to none).
-  void set_tree_root(ObjectWithParameters* root) { tree_root_.store(root); }
+  // the whole tree from it. Every reload of the description sets it anew (or to none); the
+  // link then takes the access level the table was loaded at.
+  void set_tree_root(ObjectWithParameters* root) {
+    tree_root_.store(root);
+    description_changed();
+  }
   ObjectWithParameters* tree_root() const { return tree_root_.load(); }
   // Restricts the next read, write or compare to this parameter; cleared when it has run.
   void set_single_target(Parameter* parameter) { single_target_.store(parameter); }
@@ -201,6 +205,8 @@ class DeviceOperations : public ParameterOperations, public OperationControl {
   virtual platform::Event& link_exit_event() = 0;
   // Whether the description was loaded at the maximum access level.
   virtual bool link_max_access() const = 0;
+  // The description was loaded anew (or released): the link follows the table.
+  virtual void description_changed() {}
 
  private:
   enum class Wake {

@@ -20,11 +20,12 @@ class DeviceOnInstrument : public ::testing::Test {
     settings.set_value("Ports/COM1", sim.path());
     device = Device::create(app, settings);
     device->sio().set_converter_automatic(1);
-    device->set_max_access(true);
     cutter.attach(*device);
     device->set_view(&cutter);
     load = load_shipped_description(*device, prompter);
     ASSERT_TRUE(load.main_tree);
+    // Loaded at the full access level: the link asks for attributes as the maximum level.
+    ASSERT_TRUE(device->max_access());
   }
   void TearDown() override {
     device->forget_description();
@@ -192,6 +193,7 @@ TEST_F(DeviceOnInstrument, InitialisationBringsTheInstrumentToItsFactoryValues) 
 
   prompter.answer_next(PromptAnswer::Yes);
   ASSERT_TRUE(device->InitialiseDevice(*load.main_tree, nullptr));
+  ASSERT_EQ(view.opened_codes(), (std::vector<int>{4, 7}));
   std::vector<std::string> log = log_texts();
   ASSERT_FALSE(log.empty());
   EXPECT_EQ(log[0].rfind("  Запись: r.co [новое значение] = ", 0), 0u) << log[0];
@@ -200,6 +202,21 @@ TEST_F(DeviceOnInstrument, InitialisationBringsTheInstrumentToItsFactoryValues) 
     EXPECT_NE(r.colour, log_colour::kWriteFailed) << r.text;
   }
   EXPECT_EQ(view.errors(), 0);
+
+  // A description loaded below the maximum access level refuses initialisation.
+  device->forget_description();
+  DescriptionRequest request;
+  request.data_folder = shipped_description_folder();
+  request.version_text = "1.10";
+  request.access_level = 1;
+  load = load_description(device->table(), request, &prompter);
+  ASSERT_TRUE(load.main_tree);
+  device->set_tree_root(load.main_tree.get());
+  EXPECT_FALSE(device->max_access());
+  prompter.answer_next(PromptAnswer::Yes);
+  EXPECT_FALSE(device->InitialiseDevice(*load.main_tree, nullptr));
+  EXPECT_EQ(prompter.records().back().text,
+            "Эта операция доступна только на максимальном уровне доступа");
 }
 
 }  // namespace
