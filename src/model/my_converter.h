@@ -66,7 +66,7 @@ class MyConverter {
   // index. Returns kDecoded, kNotDecodable (text empty), or kDecodedErrorText when the text is
   // a message (a length error, an invalid name code, a status code of a measured value) that
   // is shown in place of the value. Short names with conversions of their own ("dev", "ver",
-  // "exit", "APLY", the network settings, the measured values with status codes) take
+  // "exit", "APLY", "PRTL", the network settings, the measured values with status codes) take
   // precedence over the format.
   int ConvertFromData(const std::uint8_t* data, std::size_t count, bool indexed,
                       std::string& text) const;

@@ -283,7 +283,8 @@ int encode_item(std::string_view text, bool item_position, const std::vector<std
 int MyConverter::ConvertFromData(const std::uint8_t* data, std::size_t count, bool indexed,
                                  std::string& text) const {
   text.clear();
-  if (platform::iequals(short_name, "APLY")) return kDecoded;
+  // The commands "APLY" and "PRTL" carry no data either way.
+  if (is_name(short_name, {"APLY", "PRTL"})) return kDecoded;
   if (is_name(short_name, {"dev", "ver"})) {
     if (count == 0) return kNotDecodable;
     text = reversed_text(data, count);
@@ -362,7 +363,7 @@ int MyConverter::ConvertToData(std::string_view text, bool item_position,
   int result = kNotEncodable;
   if (is_name(short_name, {"dev", "ver", "exit"})) {
     result = kNoWriteMethod;
-  } else if (platform::iequals(short_name, "APLY")) {
+  } else if (is_name(short_name, {"APLY", "PRTL"})) {
     result = kEncoded;
   } else if (const NetworkList* list = network_list(short_name)) {
     result = encode_item(text, item_position, parse_format(list->items).items, 0, data);

@@ -286,6 +286,8 @@ TEST(ServiceCommands, RepliesAndWrites) {
       {"exit", {0x00, 0x00}, kNotDecodable, ""},
       {"exit", {0x00, 0x00, 0x01, 0x00}, kNotDecodable, ""},
       {"APLY", {}, kDecoded, ""},
+      // The instrument acknowledges "PRTL" with an empty reply before it changes protocol.
+      {"PRTL", {}, kDecoded, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -297,6 +299,9 @@ TEST(ServiceCommands, RepliesAndWrites) {
   Encoded aply = encode(*make("APLY", "DEC_dot"), "");
   EXPECT_EQ(aply.result, kEncoded);
   EXPECT_TRUE(aply.data.empty());
+  Encoded prtl = encode(*make("PRTL", "DEC_dot"), "");
+  EXPECT_EQ(prtl.result, kEncoded);
+  EXPECT_TRUE(prtl.data.empty());
 }
 
 TEST(DeviceCodes, Tables) {
