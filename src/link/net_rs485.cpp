@@ -31,7 +31,6 @@ constexpr NetworkParameter kNetworkParameters[] = {
     {"A.Len", "Длина адреса RS-485", "8:11"},
     {"Addr", "Собственный адрес прибора", "DEC_dot"},
 };
-constexpr std::size_t kNetworkParameterCount = std::size(kNetworkParameters);
 
 const char* const kPortCaption = "Порт компьютера";
 const char* const kPortLine = "COM-порт: ";
@@ -67,17 +66,34 @@ NetRS485::NetRS485() : NetRS485(kInstrumentCaption) {}
 
 NetRS485::NetRS485(std::string caption) : InvisibleElement(std::move(caption)) {
   for (const auto& np : kNetworkParameters) {
-    add_owned(make_parameter(np.name, np.caption, np.format));
+    own_.push_back(&add_owned(make_parameter(np.name, np.caption, np.format)));
   }
   for (Parameter* p : parameters_) p->attribute_multiplicity = 0;
 }
 
+void NetRS485::bind(const ObjectWithParameters* network_branch) {
+  bound_ = false;
+  for (std::size_t i = 0; i < own_.size() && i < parameters_.size(); ++i) {
+    Parameter* table =
+        network_branch != nullptr ? network_branch->FindByName(own_[i]->short_name) : nullptr;
+    parameters_[i] = table != nullptr ? table : own_[i];
+    bound_ = bound_ || table != nullptr;
+  }
+}
+
 std::string NetRS485::network_summary() const {
+  // The element's own captions: a description may title its parameters otherwise.
   std::string text;
-  for (std::size_t i = 0; i < kNetworkParameterCount && i < parameters_.size(); ++i) {
-    text += parameters_[i]->title + ": " + parameters_[i]->value + "\n";
+  for (std::size_t i = 0; i < own_.size() && i < parameters_.size(); ++i) {
+    text += own_[i]->title + ": " + parameters_[i]->value + "\n";
   }
   return text;
+}
+
+void NetRS485::DeleteParameters() {
+  InvisibleElement::DeleteParameters();
+  own_.clear();
+  bound_ = false;
 }
 
 NetRS485prg::NetRS485prg(platform::SettingsStore* store, std::function<std::string()> port_list)

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "description/elements.h"
 #include "platform/settings_store.h"
@@ -18,13 +19,29 @@ class NetRS485 : public InvisibleElement {
   // "Addr", with their value lists; no attributes are ever exchanged for them.
   NetRS485();
 
+  // Binds the instrument's element to the network branch of the description: its six settings
+  // become the branch's parameters of the same names (parameters of the device's table, so
+  // that what the element shows and changes is read, written and saved in configuration files
+  // like any other parameter). A setting the branch lacks stays the element's own. none returns
+  // to the element's own parameters; every reload of the description does that before the old
+  // table goes, and binds again to the new branch afterwards.
+  void bind(const ObjectWithParameters* network_branch);
+  bool bound() const { return bound_; }
+
   // One line "caption: value" per network parameter.
   std::string network_summary() const override;
+  // Forgets the binding together with the parameters.
+  void DeleteParameters() override;
 
   static const char* const kInstrumentCaption;
 
  protected:
   explicit NetRS485(std::string caption);
+
+ private:
+  // The element's own six settings, in element order, whether listed or bound over.
+  std::vector<Parameter*> own_;
+  bool bound_ = false;
 };
 
 class NetRS485prg : public NetRS485 {
