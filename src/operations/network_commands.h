@@ -1,0 +1,91 @@
+// The commands that make the instrument take new network settings into use: "APLY" (the dialog
+// Dialogs::CApply, "Послать команду APLY") and "PRTL" ("Послать команду PRTL"), which switches
+// it to the exchange protocol chosen in its "Prot" parameter.
+//
+// Both write through the operation engine (WriteParameter) on the calling thread, as commands
+// of the menu run. CApply is the dialog's logic without its window: the front end shows its
+// texts and options and calls OnOK when the engineer confirms.
+//
+//   Dialogs::CApply apply(device.get(), &instrument_network);
+//   apply.broadcast = true;  // the engineer ticked "Поcлать широковещательную команду APLY"
+//   apply.OnOK();
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "link/net_rs485.h"
+#include "operations/device.h"
+
+namespace kba604 {
+namespace Dialogs {
+
+class CApply {
+ public:
+  static constexpr std::string_view kTitle = "Перевод прибора на новый режим работы";
+  static constexpr std::string_view kWarning =
+      "ВНИМАНИЕ: Данная операция приведет к переключению прибора на новые сетевые параметры. "
+      "Это может привести к потере связи с прибором. Проверьте параметры связи:";
+  static constexpr std::string_view kNewParametersLabel = "Новые параметры:";
+  static constexpr std::string_view kHint =
+      "Параметры можно посмотреть в дереве №26\n\"Мастер Сети\"";
+  static constexpr std::string_view kChangeProgramOption =
+      "Поменять сразу сетевые настройки программы";
+  static constexpr std::string_view kBroadcastOption = "Поcлать широковещательную команду APLY";
+  static constexpr std::string_view kThreeTimesOption = "Поcлать посылку трижды (для надежности)";
+  static constexpr std::string_view kErrorCaption = "Имела место ошибка";
+  static constexpr std::string_view kNoDeviceText =
+      "Нет данных - контекст устройства не получен диалогом APLY\n\nВнутренняя ошибка программы";
+  static constexpr std::string_view kNoElementText =
+      "Нет данных - элемент 'Сетевые параметры прибора' не инициализирован\n\nВнутренняя ошибка "
+      "программы";
+  // The pause before and after each repeated broadcast.
+  static constexpr int kBroadcastPauseMs = 100;
+
+  // device and instrument (the instrument's network element) may be none: the dialog then
+  // shows its internal error and OK does nothing.
+  CApply(Device* device, const Elements::NetRS485* instrument)
+      : device_(device), instrument_(instrument) {}
+
+  // The text under "Новые параметры:": the instrument's new settings, one line each, or the
+  // internal error.
+  std::string parameters_text() const;
+  // Whether OK can do anything (a device and the instrument's element are there).
+  bool ready() const { return device_ != nullptr && instrument_ != nullptr; }
+
+  // The options as the engineer leaves them. "Поcлать посылку трижды" is ticked and cannot be
+  // changed (three_times_enabled).
+  bool change_program_settings = true;
+  bool broadcast = false;
+  bool three_times = true;
+  static constexpr bool three_times_enabled() { return false; }
+
+  // OK: sends "APLY" at the program's current settings; with change_program_settings copies
+  // the instrument's six settings that have a value into the program's, reopens the port (with
+  // its failure message) and checks silently who answers there; with broadcast sends "APLY" to
+  // the broadcast address once more (three times with three_times), each time between pauses
+  // of 100 ms; finally shows the check's error text, if any, under "Имела место ошибка". False
+  // when the dialog is not ready.
+  bool OnOK();
+
+  // The error text the device check left (empty when it found the instrument, or did not run).
+  const std::string& check_errors() const { return check_errors_; }
+
+ private:
+  Device* device_;
+  const Elements::NetRS485* instrument_;
+  std::string check_errors_;
+};
+
+}  // namespace Dialogs
+
+inline constexpr std::string_view kPrtlCaption = "Перевод прибора на новый протокол обмена";
+
+// "Послать команду PRTL": asks, with the protocol the instrument is to speak (the value text of
+// its "Prot" parameter, prot; none reads as "Нет данных"), whether to switch it; on Yes writes
+// "PRTL" and returns the write's result. Nothing when the engineer said No (the safe answer, the
+// one a program with command-line switches takes).
+std::optional<int> send_prtl(Device& device, const Parameter* prot);
+
+}  // namespace kba604
