@@ -55,6 +55,7 @@ CKBA604Doc::CKBA604Doc(DocumentServices services, std::shared_ptr<DeviceOperatio
 
 CKBA604Doc::~CKBA604Doc() {
   // Nothing may point into the trees once they go.
+  instrument_network_.bind(nullptr);
   if (device_) device_->forget_description();
 }
 
@@ -92,6 +93,8 @@ DocumentConstruction CKBA604Doc::construct() {
 }
 
 void CKBA604Doc::load_description(std::optional<std::string> version) {
+  // The table is replaced: nothing may point into the old one.
+  instrument_network_.bind(nullptr);
   DescriptionRequest request;
   request.data_folder = settings_.data_directory();
   request.version_text = std::move(version);
@@ -101,9 +104,11 @@ void CKBA604Doc::load_description(std::optional<std::string> version) {
   description_ = kba604::load_description(device_->table(), request, &app_.prompter());
   description_loaded_ = !description_.stopped_by_version && !description_.refused;
   device_->set_tree_root(description_.main_tree.get());
+  instrument_network_.bind(description_.network_branch);
 }
 
 void CKBA604Doc::release_description() {
+  instrument_network_.bind(nullptr);
   device_->forget_description();
   current_branch_ = nullptr;
   selected_parameter_ = nullptr;

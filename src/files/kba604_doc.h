@@ -21,6 +21,7 @@
 #include "app/program_settings.h"
 #include "description/description_loader.h"
 #include "files/configuration_file.h"
+#include "link/net_rs485.h"
 #include "operations/device_operations.h"
 #include "platform/settings_store.h"
 
@@ -149,6 +150,10 @@ class CKBA604Doc : public ConfigurationTarget {
   DescBranch* operational_tree() const { return description_.operational_tree.get(); }
   DescBranch* hidden_tree() const { return description_.hidden_tree.get(); }
   DescBranch* network_branch() const { return description_.network_branch; }
+  // The instrument's network settings element ("Сетевые параметры прибора", the "APLY"
+  // dialog's source): bound to the network branch of the loaded description, its own
+  // parameters while there is none.
+  Elements::NetRS485& instrument_network() { return instrument_network_; }
   const std::filesystem::path& tooltip_file() const { return description_.tooltip_file; }
   bool description_loaded() const { return description_loaded_; }
   bool refuses_documents() const { return refuse_documents_; }
@@ -203,6 +208,7 @@ class CKBA604Doc : public ConfigurationTarget {
 
   std::unique_ptr<Elements::CommonParams> service_;
   DescriptionLoad description_;
+  Elements::NetRS485 instrument_network_;
   NameTexts names_;
   ObjectWithParameters* current_branch_ = nullptr;
   Parameter* selected_parameter_ = nullptr;
