@@ -13,6 +13,7 @@
 #include "operations/network_commands.h"
 #include "operations/setup_carrier.h"
 #include "platform/settings_store.h"
+#include "support/recording_net_param_channel.h"
 #include "support/recording_prompter.h"
 #include "support/scripted_line.h"
 
@@ -583,6 +584,27 @@ TEST_F(CarrierOnScriptedLine, AScanWithoutAnswerRestoresTheSpeed) {
   carrier->OnConnect();
   ASSERT_TRUE(view.ended.wait(10000, platform::Clock::real()));
   EXPECT_EQ(view.result, PreStart::kResultConnected);
+}
+
+TEST_F(CarrierOnScriptedLine, TheScanAnnouncesEachSpeedOnceWithUni) {
+  RecordingNetParamChannel channel;
+  device->set_control_channel(&channel);
+  app.options.mode_flags.store(StartOptions::kUniGiven);
+  ASSERT_EQ(device->reopen_port(false), 0);
+  EXPECT_TRUE(channel.lines().empty()) << "nothing changed yet";
+  instrument->silent = true;
+  carrier->OnInitDialog();
+  carrier->OnScan();
+  settle();
+  // Many reopenings at each speed (converter flips, protocol modes), one line per change, and
+  // the remembered speed at the end.
+  const std::vector<std::string> expected = {
+      "!netparam bPS 2400",   "!netparam bPS 4800",  "!netparam bPS 9600",  "!netparam bPS 14400",
+      "!netparam bPS 19200",  "!netparam bPS 28800", "!netparam bPS 38400", "!netparam bPS 57600",
+      "!netparam bPS 115200", "!netparam bPS 9600"};
+  EXPECT_EQ(channel.lines(), expected);
+  carrier->close();
+  device->set_control_channel(nullptr);
 }
 
 TEST_F(CarrierOnScriptedLine, ExitDuringAScanRestoresTheSpeedWithoutAFailure) {
