@@ -663,11 +663,18 @@ TEST_F(CarrierOnScriptedLine, FactorySettingsThenASuccessfulCheck) {
 
 TEST_F(CarrierOnScriptedLine, AFailedConnectionIsShownAndTheTableComesBack) {
   instrument->silent = true;
+  // The check holds at its first request until the test has tried to edit.
+  platform::Event edited(platform::Event::Reset::Manual);
+  instrument->on_request = [&edited](const std::string&) {
+    edited.wait(10000, platform::Clock::real());
+  };
   carrier->OnInitDialog();
   carrier->OnConnect();
   EXPECT_FALSE(carrier->table_enabled());
   EXPECT_EQ(carrier->edit_row(0, "19200").value_or(BoxMessage{"taken", "", {}}).text, "");
+  edited.set();
   settle();
+  EXPECT_EQ(device->program_settings().GetValueByName("bPS"), "9600");
   const auto statuses = view.status_list();
   ASSERT_EQ(statuses.size(), 2u);
   EXPECT_EQ(statuses[0], (RecordingCarrierView::Status{"Идет сканирование...", false}));
