@@ -16,30 +16,6 @@ bool parse_whole_integer(std::string_view text, long long& out) {
   return ec == std::errc() && ptr == end;
 }
 
-// The stored form of a value: an item list keeps the item's position ("-1" when the value is
-// none of the items), so that a file survives a change of the item texts' letter case.
-std::string stored_value(const Parameter& p) {
-  ValueFormat f = p.parsed_format();
-  if (f.kind != FormatKind::ItemList) return p.value;
-  return std::to_string(find_item(f.items, p.value));
-}
-
-// The value read back from its stored form: a position or an item text selects the item;
-// anything else becomes "Нет данных"; an empty text stays empty.
-std::string loaded_value(const Parameter& p, std::string stored) {
-  ValueFormat f = p.parsed_format();
-  if (f.kind != FormatKind::ItemList || stored.empty()) return stored;
-  long long position = 0;
-  if (parse_whole_integer(stored, position)) {
-    if (position >= 0 && position < static_cast<long long>(f.items.size())) {
-      return f.items[static_cast<std::size_t>(position)];
-    }
-    return std::string(kNoData);
-  }
-  int found = find_item(f.items, stored);
-  return found >= 0 ? f.items[static_cast<std::size_t>(found)] : std::string(kNoData);
-}
-
 }  // namespace
 
 Parameter::~Parameter() {
@@ -53,7 +29,7 @@ void Parameter::Serialize(Archive& ar) {
   if (ar.is_storing()) {
     ArchiveWriter& w = ar.writer();
     w.write_string(short_name);
-    w.write_string(stored_value(*this));
+    w.write_string(stored_value());
     w.write_bool(indexed);
     w.write_i32(linear_index);
     w.write_i32(address_offset);
@@ -87,7 +63,7 @@ void Parameter::Serialize(Archive& ar) {
   description_flag = r.read_bool();
   // Converted last: the item list is the parameter's own, and a record cut short leaves the
   // fields read so far.
-  value = loaded_value(*this, std::move(stored));
+  value = value_from_stored(std::move(stored));
 }
 
 bool Parameter::has_problem_note() const {
@@ -161,6 +137,27 @@ int Parameter::DisarmTimer() {
   if (!owns_timer_ || !timer_armed_.load()) return 1;
   timer_armed_.store(false);
   return 0;
+}
+
+// The item position keeps a file valid when only the letter case of the item texts changes.
+std::string Parameter::stored_value() const {
+  ValueFormat f = parsed_format();
+  if (f.kind != FormatKind::ItemList) return value;
+  return std::to_string(find_item(f.items, value));
+}
+
+std::string Parameter::value_from_stored(std::string stored) const {
+  ValueFormat f = parsed_format();
+  if (f.kind != FormatKind::ItemList || stored.empty()) return stored;
+  long long position = 0;
+  if (parse_whole_integer(stored, position)) {
+    if (position >= 0 && position < static_cast<long long>(f.items.size())) {
+      return f.items[static_cast<std::size_t>(position)];
+    }
+    return std::string(kNoData);
+  }
+  int found = find_item(f.items, stored);
+  return found >= 0 ? f.items[static_cast<std::size_t>(found)] : std::string(kNoData);
 }
 
 }  // namespace kba604

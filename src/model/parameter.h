@@ -82,6 +82,14 @@ class Parameter : public MyConverter {
   // the data end or are malformed.
   virtual void Serialize(Archive& ar);
 
+  // The value as configuration files and EEPROM images store it: for an item list the decimal
+  // position of the item ("-1" when the value is none of the items), otherwise the text.
+  std::string stored_value() const;
+  // The value read back from its stored form: a position or an item text (without regard to
+  // case) selects the item, anything else becomes "Нет данных"; other formats and an empty
+  // text take the text as it is.
+  std::string value_from_stored(std::string stored) const;
+
   // A text typed by the user becomes the value when the format accepts it: kAssigned (value
   // replaced, *changed* set), kNotAcceptable or kBadFormat (value unchanged; the caller shows
   // assignment_failure). When the automatic precision of "STORED_DOT" drops digits, the

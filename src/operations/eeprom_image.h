@@ -18,10 +18,6 @@
 
 namespace kba604 {
 
-// The stored form of a value: for an item-list format the decimal position of the item ("-1"
-// when the value is none of the items), otherwise the display text.
-std::string eeprom_value_text(const Parameter& parameter);
-
 // The bytes of the image of the table.
 std::string build_eeprom_image(const ParameterTable& table);
 
