@@ -34,13 +34,13 @@ bool parse_double(const std::string& text, double& out) {
   return true;
 }
 
-struct Spec {
+struct OptionInfo {
   const char* name;
   bool takes_value;
   bool per_instrument;
 };
 
-const Spec kSpecs[] = {
+const OptionInfo kOptions[] = {
     {"help", false, false},
     {"link", true, false},
     {"device", true, false},
@@ -77,8 +77,8 @@ const Spec kSpecs[] = {
     {"cal-store-fails", false, true},
 };
 
-const Spec* find_spec(const std::string& name) {
-  for (const Spec& s : kSpecs)
+const OptionInfo* find_option(const std::string& name) {
+  for (const OptionInfo& s : kOptions)
     if (name == s.name) return &s;
   return nullptr;
 }
@@ -255,15 +255,15 @@ bool parse_options(const std::vector<std::string>& args, SimOptions& out, std::s
       value = name.substr(eq + 1);
       name.resize(eq);
     }
-    const Spec* spec = find_spec(name);
-    if (!spec) return fail("unknown option --" + name);
-    if (spec->takes_value && !value) {
+    const OptionInfo* info = find_option(name);
+    if (!info) return fail("unknown option --" + name);
+    if (info->takes_value && !value) {
       if (i + 1 >= args.size()) return fail("--" + name + " needs a value");
       value = args[++i];
     }
-    if (!spec->takes_value && value) return fail("--" + name + " takes no value");
+    if (!info->takes_value && value) return fail("--" + name + " takes no value");
     Given g{name, value.value_or("")};
-    if (!spec->per_instrument) {
+    if (!info->per_instrument) {
       if (std::string why = apply_line(g, o); !why.empty()) return fail(why);
     } else if (name == "address") {
       per.push_back({g});
