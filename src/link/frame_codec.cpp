@@ -105,14 +105,19 @@ bool exchange_frame(DeviceIO& link, int request_bit, std::uint16_t hash, const s
   decode_buffer(chars + 1, received - 2, packet);
   // A reply too short for its header, or whose length disagrees with its own data count,
   // cannot pass the checksum test; its bytes are never read beyond what was decoded.
+  // A damaged reply is a fault of the line as much as a lost start: it gives the exit code of
+  // the line's faults, so that a supervising program never takes a read whose replies all came
+  // in damaged for a success.
   const int length = size >= 2 ? (packet[1] & 0x0F) : 0;
   if (size < 6 || size != static_cast<std::size_t>(6 + length)) {
     *error_text = kChecksumText;
+    exit_flags.set_to(ExitFlags::kPortSettings);
     return false;
   }
   const std::uint16_t sum = hash_buffer(packet, size - 2);
   if (sum != ((packet[4 + length] << 8) | packet[5 + length])) {
     *error_text = kChecksumText;
+    exit_flags.set_to(ExitFlags::kPortSettings);
     return false;
   }
   for (int i = 0; i < length; ++i) reply[i] = packet[4 + i];

@@ -149,6 +149,8 @@ TEST_F(FrameExchangeTest, ExitFlagsFollowTheLink) {
   const std::vector<LineResponse> lost(4, LineResponse::silence());
   std::vector<LineResponse> starts(16, LineResponse::reply("x\r"));
   std::vector<LineResponse> errors(17, LineResponse::line_error());
+  std::string bad_sum = talv_frame(16, 1, kHashDev, {1, 2});
+  bad_sum[bad_sum.size() - 2] = bad_sum[bad_sum.size() - 2] == 'G' ? 'H' : 'G';
   const Case cases[] = {
       {0, lost, ExitFlags::kTimeout},
       {ExitFlags::kPortSettings, lost, ExitFlags::kPortSettings},  // 8 stays
@@ -159,6 +161,8 @@ TEST_F(FrameExchangeTest, ExitFlagsFollowTheLink) {
       {ExitFlags::kTimeout | 0x40, {answer(kHashDev, {})}, ExitFlags::kTimeout | 0x40},
       {0, {answer(kHashDev, {})}, 0},
       {ExitFlags::kTimeout, {LineResponse::reply("#GG\r")}, ExitFlags::kPortSettings},
+      {0, {LineResponse::reply(bad_sum)}, ExitFlags::kPortSettings},  // a damaged reply
+      {0x40, {LineResponse::reply("#GGGG\r")}, ExitFlags::kPortSettings},
   };
   for (const auto& c : cases) {
     app.exit_flags.set_to(c.before);
