@@ -13,6 +13,7 @@ namespace exit_code {
 inline constexpr int kAlreadyRunning = 3;      // "Программа уже запущена!"
 inline constexpr int kDescriptionRefused = 4;  // "/test": the description files were refused
 inline constexpr int kNoFileName = 5;          // "read" or "newnetparam" without a file name
+inline constexpr int kNoConnection = 6;        // no switches, the connection check failed
 inline constexpr int kFileNotOpened = 8;       // the command-line file is no configuration
 inline constexpr int kSaveFailed = 9;          // the save after "read" failed
 inline constexpr int kSignalFailed = 7;        // --signal-exitevent: no such event

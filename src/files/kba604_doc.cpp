@@ -66,8 +66,10 @@ DocumentConstruction CKBA604Doc::construct() {
   }
 
   // The program's line settings first: "ver" is to be read through the port the command line
-  // names, not through the one used before.
-  apply_program_line_settings();
+  // names, or else through the program's own settings, never through the port's built-in
+  // defaults (COM1 at 9600 baud), which would read the version of whatever answers there.
+  const bool settings_given = apply_program_line_settings();
+  if (link_ != nullptr && (settings_given || !app_.options.no_port())) link_->reopen_port(false);
 
   if (message_window_) message_window_(kLoadingTreeText);
   // The device has its table before the description is loaded, so that "ver" exists to be
@@ -98,6 +100,7 @@ void CKBA604Doc::load_description(std::optional<std::string> version) {
   DescriptionRequest request;
   request.data_folder = settings_.data_directory();
   request.version_text = std::move(version);
+  request.access_level = app_.modes.access_level.load();
   if (!request.version_text && !app_.options.no_port() && link_ != nullptr) {
     request.read_ver = [this](Parameter& ver) { return device_->ReadParameter(ver, false); };
   }
@@ -160,11 +163,14 @@ bool CKBA604Doc::set_line_settings(Elements::InvisibleElement& element, bool mar
   return any;
 }
 
-void CKBA604Doc::apply_program_line_settings() {
+bool CKBA604Doc::apply_program_line_settings() {
   const StartOptions& o = app_.options;
-  if (link_ == nullptr || !(o.switch_flags.load() & StartOptions::kLineSettingsGiven)) return;
-  if (o.mode_flags.load() & StartOptions::kNewNetParam) return;
-  if (set_line_settings(link_->program_settings(), false, true)) link_->reopen_port(false);
+  if (link_ == nullptr || !(o.switch_flags.load() & StartOptions::kLineSettingsGiven)) {
+    return false;
+  }
+  if (o.mode_flags.load() & StartOptions::kNewNetParam) return false;
+  // The port takes them (and the settings file keeps them) when it is reopened next.
+  return set_line_settings(link_->program_settings(), false, true);
 }
 
 void CKBA604Doc::apply_device_line_settings() {

@@ -114,9 +114,10 @@ class CKBA604Doc : public ConfigurationTarget {
   void set_open_file_command(std::function<void()> open) { open_file_command_ = std::move(open); }
 
   // The construction, in this order: folders "protocol" and "temp"; the program's line
-  // settings from the command line; the description, loaded after reading "ver" from the
-  // instrument; the instrument's line settings with "aply"; the configurator registration; the
-  // start-up connection check unless the program has no port; "test".
+  // settings from the command line, and the port reopened with the program's settings; the
+  // description, loaded after reading "ver" from the instrument; the instrument's line
+  // settings with "aply"; the configurator registration; the start-up connection check unless
+  // the program has no port; "test".
   DocumentConstruction construct();
 
   // ---- the framework's document steps ------------------------------------------------------
@@ -187,7 +188,8 @@ class CKBA604Doc : public ConfigurationTarget {
   // Hands the command-line line settings to an element, as texts by parameter name; false when
   // no item was given.
   bool set_line_settings(Elements::InvisibleElement& element, bool mark_change, bool with_port);
-  void apply_program_line_settings();
+  // The command-line line settings into the program's own settings; true when any was given.
+  bool apply_program_line_settings();
   void apply_device_line_settings();
   // The whole-tree and branch commands.
   bool tree_command(int command);

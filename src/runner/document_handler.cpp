@@ -5,8 +5,59 @@
 #include "app/commands.h"
 #include "operations/device_operations.h"
 #include "platform/paths.h"
+#include "platform/port_names.h"
 
 namespace kba604 {
+namespace {
+
+// What the exit flags of a failed connection check say happened.
+std::string connection_status(const ExitFlags& flags, const std::string& port,
+                              const std::string& device) {
+  switch (flags.exit_code()) {
+    case 201:
+      return "the port " + port + " (" + device + ") could not be opened (exit code 201)";
+    case 202:
+      return "nothing answered on " + port + " (exit code 202)";
+    case 203:
+      return "the replies on " + port +
+             " came in damaged: wrong port settings or lost frame starts (exit code 203)";
+    case 206:
+      return "another device than a KBA604 answered on " + port + " (exit code 206)";
+    default:
+      return "the answers on " + port + " could not be understood";
+  }
+}
+
+}  // namespace
+
+void ConfiguratorDocument::report_failed_connection(RunContext& context) {
+  std::string port = "COM1";
+  std::string summary;
+  if (bundle_.link) {
+    Elements::InvisibleElement& settings = bundle_.link->program_settings();
+    port = settings.GetValueByName("Port");
+    summary = settings.network_summary();
+  }
+  const std::string device = platform::port_device(context.settings.store(), port);
+  std::string text = "kba604: no KBA604 answers at the program's port settings: " +
+                     connection_status(context.app.exit_flags, port, device) + ".\n";
+  text += "kba604: the program's port settings are\n";
+  std::size_t begin = 0;
+  while (begin < summary.size()) {
+    const std::size_t end = summary.find('\n', begin);
+    text += "  " + summary.substr(begin, end - begin) + "\n";
+    if (end == std::string::npos) break;
+    begin = end + 1;
+  }
+  text +=
+      "kba604: give the right ones on the command line, e.g. \"kba604 /port:3 /bps:19200 "
+      "/addr:16\" (the program keeps them), or set port_number, baud_rate, address, "
+      "address_length, byte_size, parity_scheme and stop_bits in " +
+      platform::settings_file().string() +
+      "; a name COMn means the device mapped to it in the section [Ports] of that file "
+      "(COM3=/dev/serial/by-id/...), else /dev/ttyS<n-1>.\n";
+  std::fputs(text.c_str(), stderr);
+}
 
 ConfiguratorDocument::~ConfiguratorDocument() {
   shutdown();
@@ -22,11 +73,19 @@ DocumentStart ConfiguratorDocument::construct(RunContext& context) {
   DocumentServices services{context.app,  context.settings,     context.registration,
                             context.sink, context.program_path, platform::program_directory()};
   document_ = std::make_unique<CKBA604Doc>(services, bundle_.device, bundle_.link.get());
+  // The connection-search dialog belongs to the window front end; the headless program says
+  // what failed and how to mend it, and gives up as the dialog's "Выход" does.
+  bool search_given_up = false;
+  document_->set_connection_search([this, &context, &search_given_up] {
+    report_failed_connection(context);
+    search_given_up = true;
+    return false;
+  });
   switch (document_->construct()) {
     case DocumentConstruction::DescriptionRefused:
       return DocumentStart::DescriptionRefused;
     case DocumentConstruction::Refused:
-      return DocumentStart::Refused;
+      return search_given_up ? DocumentStart::NoConnection : DocumentStart::Refused;
     case DocumentConstruction::Ready:
       break;
   }
@@ -61,7 +120,8 @@ void ConfiguratorDocument::shutdown() {
   bundle_.device->set_listener(nullptr);
   bundle_.device->shutdown();
   // The document and its trees go before the link whose settings they may show; the link
-  // saves the program's port settings as it goes.
+  // saves the program's port settings as it goes (a worker that did not end in time keeps the
+  // device itself alive).
   document_.reset();
   bundle_.link.reset();
   bundle_.device->set_view(nullptr);

@@ -44,6 +44,10 @@ class ConfiguratorDocument final : public DocumentHandler, public OperationListe
   CKBA604Doc* document() const { return document_.get(); }
 
  private:
+  // A failed start-up connection check without switches: what failed, the program's port
+  // settings and how to mend them, on stderr.
+  void report_failed_connection(RunContext& context);
+
   DeviceFactory factory_;
   RunContext* context_ = nullptr;
   DeviceBundle bundle_;

@@ -1,47 +1,46 @@
-// The device of this build. The serial line and its request layer are not part of the build
-// yet, so the device cannot reach an instrument: opening the port fails as it does for a port
-// that does not exist (exit code 201), and a program started without a port works offline
-// with its description and configuration files.
-#include "app/exit_flags.h"
-#include "operations/device_operations.h"
+// The device of this build: the program's one link object with its operation engine, and the
+// document's view of its link (the program's port settings, reopening the port, the checks of
+// the instrument).
+#include <memory>
+
+#include "operations/connection_check.h"
+#include "operations/device.h"
 #include "runner/document_handler.h"
 
 namespace kba604 {
 namespace {
 
-class NoLineDevice final : public DeviceOperations {
+class DeviceLink final : public DocumentLink {
  public:
-  explicit NoLineDevice(CKBA604App& app) : DeviceOperations(app), app_(app) {}
-  ~NoLineDevice() override { shutdown(); }
+  explicit DeviceLink(std::shared_ptr<Device> device) : device_(std::move(device)) {
+    // The document exists from here to the program's end.
+    device_->set_document_open(true);
+  }
+  ~DeviceLink() override {
+    device_->set_document_open(false);
+    // The settings in use are kept already; saving them once more at the end keeps whatever
+    // the person changed without reopening the port.
+    device_->program_settings().save();
+  }
 
- protected:
-  int link_transact(Parameter& parameter, int, bool) override {
-    parameter.note = "Порт не открыт";
-    return 1;
-  }
-  int link_exchange_attributes(Parameter&, int) override { return 200; }
-  bool link_port_open() override { return false; }
-  bool link_open_port() override {
-    app_.exit_flags.set_bits(ExitFlags::kPortOpenFailed);
-    return false;
-  }
-  void link_close_port() override {}
-  platform::Event& link_exit_event() override { return exit_; }
-  bool link_max_access() const override { return table().loaded_at_max_access(); }
+  Elements::InvisibleElement& program_settings() override { return device_->program_settings(); }
+  int reopen_port(bool show_message) override { return device_->reopen_port(show_message); }
+  // The device's stop event (set when the program is told to end) cuts the check short.
+  bool connection_check() override { return ConnectionCheck(*device_, &device_->stop_event()); }
+  void check_device_and_show() override { check_device(*device_, nullptr, true); }
 
  private:
-  CKBA604App& app_;
-  platform::Event exit_{platform::Event::Reset::Manual};
+  std::shared_ptr<Device> device_;
 };
 
 }  // namespace
 
 std::unique_ptr<DocumentHandler> make_document_handler() {
-  return std::make_unique<ConfiguratorDocument>([](CKBA604App& app, platform::SettingsStore&) {
-    auto device = std::make_shared<NoLineDevice>(app);
-    device->start_worker(device);
-    return DeviceBundle{device, nullptr};
-  });
+  return std::make_unique<ConfiguratorDocument>(
+      [](CKBA604App& app, platform::SettingsStore& settings) {
+        std::shared_ptr<Device> device = Device::create(app, settings);
+        return DeviceBundle{device, std::make_unique<DeviceLink>(device)};
+      });
 }
 
 }  // namespace kba604

@@ -178,7 +178,15 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
         result = exit_code::kFileNotOpened;
       }
       break;
+    case DocumentStart::NoConnection:
+      result = app.exit_flags.exit_code();
+      if (result == 0) result = exit_code::kNoConnection;
+      break;
     case DocumentStart::Ready:
+      // The post-creation step: the converter type of the command line or of the settings,
+      // and no automatic reading without a port.
+      app.modes.rs485_type.store(initial_rs485_type(o, settings));
+      apply_window_modes(o, settings, app.modes);
       break;
   }
 
@@ -190,7 +198,9 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
     if (o.any_switch()) {
       automation_done.set();
       const std::uint32_t switches = o.switch_flags.load();
-      if (int command = automation_command(o); command != 0) {
+      // A program told to end during its start-up does not begin the command any more.
+      const bool ending = close_requested.is_set() || terminate.is_set();
+      if (int command = automation_command(o); command != 0 && !ending) {
         automation_done.reset();
         if (!s.document.start_command(context, command)) automation_done.set();
       }

@@ -56,6 +56,8 @@ enum class DocumentStart {
                        // "newnetparam" after writing its file, "write" with a missing file,
                        // a file that could not be opened
   DescriptionRefused,  // the description files were damaged and refused
+  NoConnection,        // started without switches, no KBA604 answered the connection check and
+                       // nobody can search for it: the program ends as after "Выход"
 };
 
 // The configuration document as the start-up drives it.

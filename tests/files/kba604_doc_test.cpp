@@ -53,6 +53,7 @@ class FakeLink : public DocumentLink {
   Elements::InvisibleElement& program_settings() override { return settings_; }
   int reopen_port(bool) override {
     ++reopenings;
+    if (on_reopen) on_reopen();
     return 0;
   }
   bool connection_check() override {
@@ -63,6 +64,7 @@ class FakeLink : public DocumentLink {
 
   Elements::InvisibleElement settings_{"Сетевые параметры программы"};
   int reopenings = 0;
+  std::function<void()> on_reopen;
   int checks = 0;
   bool check_result = true;
 };
@@ -128,7 +130,12 @@ TEST_F(Document, ConstructionReadsVerLoadsTheTreesAndMakesItsFolders) {
 // The program's line settings reach its port before "ver" is read, so that the version comes
 // through the port the command line names; "aply" hands them to the instrument's element too.
 TEST_F(Document, LineSettingsOfTheCommandLineGoToTheirElements) {
-  std::vector<std::string> reads_seen_port;
+  std::string port_at_reopening;
+  std::vector<std::string> requests_at_reopening;
+  link.on_reopen = [&] {
+    port_at_reopening = link.program_settings().GetValueByName("Port");
+    requests_at_reopening = device->transcript();
+  };
   ASSERT_EQ(construct({"/port:5/bps:19200/addr:24/prty:even/aply"}), DocumentConstruction::Ready);
   Elements::InvisibleElement& prg = link.program_settings();
   EXPECT_EQ(prg.GetValueByName("Port"), "COM5");
@@ -137,17 +144,37 @@ TEST_F(Document, LineSettingsOfTheCommandLineGoToTheirElements) {
   EXPECT_EQ(prg.GetValueByName("PrtY"), "Четность");
   EXPECT_EQ(prg.GetValueByName("LEn"), "Нет данных");  // not given: left as it was
   EXPECT_EQ(link.reopenings, 1);
+  EXPECT_EQ(port_at_reopening, "COM5");
+  EXPECT_TRUE(requests_at_reopening.empty());
+  EXPECT_EQ(device->transcript().front(), "R ver");
   EXPECT_EQ(doc->network_branch()->GetValueByName("bPS"), "19200");
   EXPECT_TRUE(param("bPS").changed);
   EXPECT_EQ(doc->network_branch()->GetValueByName("Addr"), "24");
+}
 
-  // The port given without other settings still reopens the port; nothing given, nothing done.
-  link.reopenings = 0;
-  ASSERT_EQ(construct({"/port:3"}), DocumentConstruction::Ready);
-  EXPECT_EQ(link.reopenings, 1);
-  link.reopenings = 0;
-  ASSERT_EQ(construct({"/port:1/prty:even/prty:xyz"}), DocumentConstruction::Ready);
-  EXPECT_EQ(link.reopenings, 0);
+// Whatever the command line says, a program with a port reopens it once with its settings
+// before "ver" is read, and one without a port leaves it closed.
+TEST_F(Document, PortTakesTheProgramsSettingsBeforeTheVersionIsRead) {
+  struct Case {
+    std::vector<std::string> switches;
+    int reopenings;
+    const char* port;
+  };
+  const Case cases[] = {
+      {{"/port:3"}, 1, "COM3"},
+      {{"/port:1/prty:even/prty:xyz"}, 1, "Нет данных"},  // the settings flag was cleared
+      {{}, 1, "Нет данных"},                              // no switch: the saved settings
+      {{"/read/close"}, 0, "Нет данных"},                 // a switch without a port
+      {{"/bps:19200/close"}, 1, "Нет данных"},  // no port, but the settings are taken and kept
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.switches));
+    link.reopenings = 0;
+    link.program_settings().SetValueByName("Port", "Нет данных", false);
+    ASSERT_EQ(construct(c.switches), DocumentConstruction::Ready);
+    EXPECT_EQ(link.reopenings, c.reopenings);
+    EXPECT_EQ(link.program_settings().GetValueByName("Port"), c.port);
+  }
 }
 
 TEST_F(Document, TestAndAFailedSearchRefuseEveryDocument) {

@@ -29,9 +29,11 @@ class FakeDocument final : public DocumentHandler {
   std::atomic<int> stops{0};
   int shutdowns = 0;
   bool no_port = false;
+  std::uint32_t flags_at_construction = 0;
 
   DocumentStart construct(RunContext& context) override {
     file_name = context.file_name;
+    context.app.exit_flags.set_bits(flags_at_construction);
     no_port = context.app.options.no_port();
     if (context.app.options.mode_flags.load() & StartOptions::kTest) {
       return start == DocumentStart::Ready ? DocumentStart::Refused : start;
@@ -85,7 +87,14 @@ TEST_F(Runner, DocumentOutcomesGiveTheirOwnExitCodes) {
   document.start = DocumentStart::Refused;
   EXPECT_EQ(run({"/write/close", "a.604"}), exit_code::kFileNotOpened);
   EXPECT_EQ(run({"/newnetparam/bps:9600", "a.604"}), 0);
-  EXPECT_EQ(document.shutdowns, 3);
+  // Started without switches, no instrument answered and the search was given up: the code of
+  // what the check met, or our own when it met nothing it could tell.
+  document.start = DocumentStart::NoConnection;
+  EXPECT_EQ(run({}), exit_code::kNoConnection);
+  document.flags_at_construction = ExitFlags::kOtherModel;
+  EXPECT_EQ(run({}), 206);
+  EXPECT_EQ(document.shutdowns, 5);
+  EXPECT_TRUE(document.commands.empty());
 }
 
 TEST_F(Runner, ReadOrNewNetParamWithoutFileNameIsRefused) {
