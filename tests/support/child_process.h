@@ -3,6 +3,8 @@
 // before the call is the child's home too.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -17,7 +19,43 @@ struct ChildResult {
 // Runs the program with its arguments (argv[0] is the program path) and waits for it.
 ChildResult run_child(const std::vector<std::string>& argv);
 
+// A child that runs while the test goes on: the test watches what it writes to stderr, signals
+// it and waits for its end. Its stdout and stderr go to files, so no pipe can fill up and block
+// it. A child still running when the object goes is killed and reaped.
+class RunningChild {
+ public:
+  // cwd: the folder the child starts in (empty: the test's own).
+  explicit RunningChild(const std::vector<std::string>& argv, const std::string& cwd = {});
+  ~RunningChild();
+  RunningChild(const RunningChild&) = delete;
+  RunningChild& operator=(const RunningChild&) = delete;
+
+  bool started() const { return pid_ > 0; }
+  // Whether the child has not ended yet.
+  bool running();
+  // What the child has written to stderr so far.
+  std::string err() const;
+  // Waits, in short steps, until its stderr holds text; false when the child ended first or
+  // timeout_ms passed.
+  bool wait_for_err(const std::string& text, int timeout_ms);
+  // Sends a signal; false when the child has ended.
+  bool signal(int number);
+  // Waits for the end; a child still running after timeout_ms is killed (exit code 128 + 9).
+  ChildResult wait(int timeout_ms);
+
+ private:
+  bool reap(bool block);
+
+  pid_t pid_ = -1;
+  bool ended_ = false;
+  int status_ = 0;
+  std::string out_name_;
+  std::string err_name_;
+};
+
 // The kba604 program of this build.
 std::string kba604_program();
+// The kba604-sim program of this build.
+std::string kba604_sim_program();
 
 }  // namespace kba604::test

@@ -1,0 +1,387 @@
+// The program driven from the command line as another program drives it: a kba604 process in a
+// private home whose [Ports] section maps COM9 to the virtual instrument's pseudo-terminal, and
+// the exit code it ends with.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "app/exit_flags.h"
+#include "description/description_loader.h"
+#include "files/configuration_file.h"
+#include "platform/ini_settings_store.h"
+#include "platform/named_event.h"
+#include "platform/paths.h"
+#include "sim/device_value.h"
+#include "sim/instrument.h"
+#include "support/child_process.h"
+#include "support/description_files.h"
+#include "support/recording_prompter.h"
+#include "support/test_home.h"
+#include "support/virtual_instrument.h"
+
+namespace kba604 {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Upper bounds of waiting for a process; they only matter when something hangs.
+constexpr int kProcessLimitMs = 120'000;
+constexpr int kStartLimitMs = 60'000;
+
+const char* const kSavedText = "configuration saved to";
+const char* const kReadTitle = "Идет чтение параметров из прибора";
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A configuration file loaded the way another program run would load it: over the shipped
+// description of the version the file names.
+class LoadedConfiguration final : public ConfigurationTarget {
+ public:
+  explicit LoadedConfiguration(const fs::path& path) {
+    const std::string bytes = read_file(path);
+    result = load_configuration(bytes, path.string(), *this, prompter, true);
+  }
+  void reload_description(const std::string& version) override {
+    DescriptionRequest request;
+    request.data_folder = test::shipped_description_folder();
+    request.version_text = version;
+    load_ = load_description(table_, request, &prompter);
+  }
+  ParameterTable& table() override { return table_; }
+  NameTexts& names() override { return names_; }
+  std::string value(const char* name) const {
+    const Parameter* p = table_.find_by_name(name);
+    return p != nullptr ? p->value : "<missing>";
+  }
+  std::size_t stored_parameters() const { return table_.size() - table_.operational_count(); }
+
+  test::RecordingPrompter prompter;
+  ConfigurationLoad result;
+
+ private:
+  ParameterTable table_;
+  NameTexts names_;
+  DescriptionLoad load_;
+};
+
+// The stored values of an instrument (its EEPROM) as the instrument reports them.
+nlohmann::json instrument_values(test::VirtualInstrument& sim) {
+  return sim.with([](sim::Instrument& i) { return i.state(); });
+}
+
+class Automation : public ::testing::Test {
+ protected:
+  // The instrument for the next runs, reachable as COM9.
+  test::VirtualInstrument& instrument(std::vector<std::string> args = {}) {
+    sim_ = std::make_unique<test::VirtualInstrument>(std::move(args));
+    map_port(9, sim_->path());
+    return *sim_;
+  }
+  void map_port(int number, const std::string& device) {
+    platform::open_program_settings()->set_value("Ports/COM" + std::to_string(number), device);
+  }
+  std::string setting(const char* name) {
+    return platform::open_program_settings()->value(name).value_or("<none>");
+  }
+  std::string path(const char* name) const { return (home.root() / name).string(); }
+  // kba604 with these switches, started in the home's root folder.
+  test::ChildResult kba604(std::vector<std::string> args) {
+    args.insert(args.begin(), test::kba604_program());
+    test::RunningChild child(args, home.root().string());
+    return child.wait(kProcessLimitMs);
+  }
+  std::unique_ptr<test::RunningChild> start_kba604(std::vector<std::string> args) {
+    args.insert(args.begin(), test::kba604_program());
+    return std::make_unique<test::RunningChild>(args, home.root().string());
+  }
+
+  test::TestHome home;
+  std::unique_ptr<test::VirtualInstrument> sim_;
+};
+
+// The automatic converter type: the semi-automatic one waits out every frame's characters,
+// which a pseudo-terminal does not need.
+const char* const kLine = "/port:9/rs485:off";
+
+TEST_F(Automation, ReadAndCloseSavesAConfigurationThatLoads) {
+  test::VirtualInstrument& sim = instrument();
+  const std::uint8_t channels = sim.with([](sim::Instrument& i) { return (*i.value("n.Ch"))[0]; });
+
+  test::ChildResult r = kba604({kLine, "/read", "read.604", "/close"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(r.out.empty()) << "stdout belongs to the control channel: " << r.out;
+  EXPECT_NE(r.err.find(kSavedText), std::string::npos) << r.err;
+
+  LoadedConfiguration file(home.root() / "read.604");
+  EXPECT_TRUE(file.result.complete) << file.result.fault;
+  EXPECT_EQ(file.result.loaded, file.stored_parameters());
+  EXPECT_EQ(file.value("ver"), "1.10");
+  EXPECT_EQ(file.value("n.Ch"), std::to_string(channels));
+  // The settings the command line gave are the program's from now on.
+  EXPECT_EQ(setting("port_number"), "9");
+}
+
+// The start-up check brings an instrument left in a Modbus protocol back before the read.
+TEST_F(Automation, InstrumentLeftInModbusIsBroughtBackAndRead) {
+  for (const char* protocol : {"rtu", "ascii"}) {
+    SCOPED_TRACE(protocol);
+    instrument({"--protocol", protocol});
+    test::ChildResult r = kba604({kLine, "/read", "modbus.604", "/close"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(LoadedConfiguration(home.root() / "modbus.604").value("ver"), "1.10");
+  }
+}
+
+// The exit codes of the line's faults and of the instrument's answers.
+TEST_F(Automation, LineFaultsGiveTheirExitCodes) {
+  struct Case {
+    std::vector<std::string> instrument;
+    int code;
+  };
+  const Case cases[] = {
+      {{"--silent"}, 202},
+      {{"--no-start-every", "1"}, 203},
+      {{"--corrupt-every", "1"}, 203},
+      {{"--model", "TRM"}, 206},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.instrument[0]);
+    instrument(c.instrument);
+    test::ChildResult r = kba604({kLine, "/read", "faults.604", "/close"});
+    EXPECT_EQ(r.exit_code, c.code) << r.err;
+  }
+}
+
+TEST_F(Automation, PortThatCannotBeOpenedEndsWith201) {
+  map_port(9, path("no-such-terminal"));
+  test::ChildResult r = kba604({kLine, "/read", "x.604", "/close"});
+  EXPECT_EQ(r.exit_code, 201) << r.err;
+}
+
+TEST_F(Automation, WriteOfAMissingFileEndsWith200WithoutAnyWrite) {
+  test::VirtualInstrument& sim = instrument();
+  const nlohmann::json before = instrument_values(sim);
+  test::ChildResult r = kba604({kLine, "/write", "missing.604", "/close"});
+  EXPECT_EQ(r.exit_code, 200) << r.err;
+  EXPECT_EQ(r.err.find("Запись"), std::string::npos) << r.err;
+  EXPECT_EQ(instrument_values(sim), before);
+  EXPECT_FALSE(fs::exists(home.root() / "missing.604"));
+}
+
+// Our own exit codes, for the failures the flag word cannot tell.
+TEST_F(Automation, RefusedStartsGiveTheirOwnExitCodes) {
+  test::VirtualInstrument& sim = instrument();
+  const nlohmann::json before = instrument_values(sim);
+  std::ofstream(home.root() / "junk.604") << "not a configuration";
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    const char* said;
+  };
+  const Case cases[] = {
+      {{kLine, "/read", "/close"}, exit_code::kNoFileName, "file name"},
+      {{"/newnetparam/bps:19200"}, exit_code::kNoFileName, "file name"},
+      {{kLine, "/write", "junk.604", "/close"}, exit_code::kFileNotOpened, "junk.604"},
+      {{kLine, "/read", "no-such-folder/r.604", "/close"},
+       exit_code::kSaveFailed,
+       "no-such-folder/r.604"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    test::ChildResult r = kba604(c.args);
+    EXPECT_EQ(r.exit_code, c.code) << r.err;
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(instrument_values(sim), before);
+  EXPECT_EQ(read_file(home.root() / "junk.604"), "not a configuration");
+}
+
+TEST_F(Automation, SecondInstanceIsRefusedWhileTheFirstRuns) {
+  instrument();
+  // Without "close" the first one stays once its read is saved.
+  auto first = start_kba604({kLine, "/read", "first.604"});
+  ASSERT_TRUE(first->wait_for_err(kSavedText, kStartLimitMs)) << first->err();
+
+  test::ChildResult second = kba604({"/test"});
+  EXPECT_EQ(second.exit_code, exit_code::kAlreadyRunning) << second.err;
+  EXPECT_NE(second.err.find("Программа уже запущена!"), std::string::npos) << second.err;
+
+  EXPECT_TRUE(first->running());
+  ASSERT_TRUE(first->signal(SIGTERM));
+  EXPECT_EQ(first->wait(kProcessLimitMs).exit_code, 0);
+}
+
+// Without "close" the program lives on after its command, as its window would, until a
+// signal ends it: then it leaves gracefully, its threads stopped and its settings kept.
+TEST_F(Automation, WithoutCloseTheProgramStaysUntilASignal) {
+  instrument();
+  for (int signal_number : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal_number);
+    fs::remove(home.root() / "stay.604");
+    platform::open_program_settings()->remove("port_number");
+    auto child = start_kba604({kLine, "/read", "stay.604"});
+    ASSERT_TRUE(child->wait_for_err(kSavedText, kStartLimitMs)) << child->err();
+    // The port settings were kept as soon as the port took them, not at the end.
+    EXPECT_EQ(setting("port_number"), "9");
+    EXPECT_TRUE(child->running());
+
+    ASSERT_TRUE(child->signal(signal_number));
+    test::ChildResult r = child->wait(kProcessLimitMs);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("ending on a signal"), std::string::npos) << r.err;
+    EXPECT_TRUE(LoadedConfiguration(home.root() / "stay.604").result.complete);
+    EXPECT_EQ(setting("port_number"), "9");
+  }
+}
+
+// The exit event ends the program with 205, during a read as well as afterwards.
+TEST_F(Automation, ExitEventEndsTheProgramWith205) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> instrument;
+    std::vector<std::string> switches;
+    const char* wait_for;
+  };
+  const Case cases[] = {
+      // At the instrument's own speed a whole read takes half a minute: long enough to stop.
+      {"during the read", {"--time-scale", "1"}, {"/read", "event.604", "/close"}, kReadTitle},
+      {"after the read", {}, {"/read", "event.604"}, kSavedText},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    instrument(c.instrument);
+    const std::string event = home.unique_name("exit");
+    std::vector<std::string> args = {kLine, "/exitevent:" + event};
+    args.insert(args.end(), c.switches.begin(), c.switches.end());
+    auto child = start_kba604(args);
+    ASSERT_TRUE(child->wait_for_err(c.wait_for, kStartLimitMs)) << child->err();
+    std::string error;
+    ASSERT_TRUE(platform::NamedEvent::signal(event, &error)) << error;
+    test::ChildResult r = child->wait(kProcessLimitMs);
+    EXPECT_EQ(r.exit_code, 205) << r.err;
+  }
+}
+
+// Started without switches, the program needs the instrument at its own settings; when it is
+// not there, the headless program says why and how to mend the settings, and ends.
+TEST_F(Automation, FailedConnectionCheckWithoutSwitchesEndsWithTheReason) {
+  platform::open_program_settings()->set_value("port_number", "9");
+  struct Case {
+    std::vector<std::string> instrument;  // none: COM9 leads nowhere
+    int code;
+    const char* said;
+  };
+  const Case cases[] = {
+      {{}, 201, "could not be opened"},
+      {{"--silent"}, 202, "nothing answered"},
+      {{"--model", "TRM"}, 206, "another device"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    if (c.code == 201) {
+      map_port(9, path("no-such-terminal"));
+    } else {
+      instrument(c.instrument);
+    }
+    test::ChildResult r = kba604({});
+    EXPECT_EQ(r.exit_code, c.code) << r.err;
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("COM9"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(platform::settings_file().string()), std::string::npos) << r.err;
+  }
+}
+
+// An instrument whose configuration differs from the description's initial one in every
+// value that a write of the whole configuration carries: item lists take their next item,
+// limited numbers another value within their limits. Left alone: the factory's parameters,
+// which only the factory write sends, and the network settings, which the instrument takes
+// only in combinations of its own rules (and into use only with "APLY"). Returns the number
+// of values changed.
+int change_every_value(test::VirtualInstrument& sim) {
+  std::shared_ptr<const sim::Description> description = test::shipped_description();
+  nlohmann::json state = instrument_values(sim);
+  const std::set<std::string> network = {"bPS", "LEn", "PrtY", "Sbit", "A.Len", "Addr", "Prot"};
+  int changed = 0;
+  for (auto& [key, hex] : state["values"].items()) {
+    const std::size_t colon = key.find(':');
+    const std::string name = key.substr(0, colon);
+    const int slot = colon == std::string::npos ? 0 : std::stoi(key.substr(colon + 1));
+    const sim::ParamDef* def = description->find(name, slot);
+    if (def == nullptr || def->read_only || def->tree_read_only || def->operational ||
+        def->factory || network.count(name) != 0) {
+      continue;
+    }
+    sim::Bytes bytes;
+    for (std::size_t i = 0; i + 1 < hex.get<std::string>().size(); i += 2) {
+      bytes.push_back(
+          static_cast<std::uint8_t>(std::stoi(hex.get<std::string>().substr(i, 2), nullptr, 16)));
+    }
+    const std::optional<double> now = sim::numeric_value(*def, bytes);
+    if (!now) continue;
+    double next;
+    if (def->kind == sim::FormatKind::kItems) {
+      if (def->items.size() < 2) continue;
+      next = static_cast<double>((static_cast<std::size_t>(*now) + 1) % def->items.size());
+    } else if (def->has_limits() && def->maximum > def->minimum) {
+      next = def->minimum + (def->maximum - def->minimum) / 3;
+      if (def->decimals == 0) next = static_cast<double>(static_cast<long>(next));
+      if (next == *now) next = def->minimum;
+    } else {
+      continue;
+    }
+    sim::Bytes new_bytes = sim::bytes_for_number(*def, next);
+    if (sim::check_value(*def, new_bytes) != 0 || new_bytes == bytes) continue;
+    std::string text;
+    for (std::uint8_t b : new_bytes) {
+      static const char digits[] = "0123456789abcdef";
+      text += digits[b >> 4];
+      text += digits[b & 15];
+    }
+    hex = text;
+    ++changed;
+  }
+  std::string error;
+  EXPECT_TRUE(sim.with([&](sim::Instrument& i) { return i.restore(state, &error); })) << error;
+  return changed;
+}
+
+// A configuration read by one process and written by another carries every writable value
+// from one instrument to the other; read back, it is the same file.
+TEST_F(Automation, ConfigurationCarriesAnInstrumentToAnother) {
+  test::VirtualInstrument& source = instrument();
+  EXPECT_GT(change_every_value(source), 100);
+  const nlohmann::json configured = instrument_values(source)["values"];
+
+  test::ChildResult read = kba604({kLine, "/read", "carried.604", "/close"});
+  ASSERT_EQ(read.exit_code, 0) << read.err;
+
+  test::VirtualInstrument& target = instrument();
+  ASSERT_NE(instrument_values(target)["values"], configured);
+  test::ChildResult write = kba604({kLine, "/write", "carried.604", "/close"});
+  ASSERT_EQ(write.exit_code, 0) << write.err;
+  const nlohmann::json written = instrument_values(target)["values"];
+  std::vector<std::string> different;
+  for (auto& [key, value] : configured.items()) {
+    if (written.value(key, std::string()) != value.get<std::string>()) {
+      different.push_back(key + " " + written.value(key, std::string()) + " instead of " +
+                          value.get<std::string>());
+    }
+  }
+  EXPECT_TRUE(different.empty()) << ::testing::PrintToString(different);
+
+  test::ChildResult again = kba604({kLine, "/read", "again.604", "/close"});
+  ASSERT_EQ(again.exit_code, 0) << again.err;
+  EXPECT_TRUE(read_file(home.root() / "again.604") == read_file(home.root() / "carried.604"));
+}
+
+}  // namespace
+}  // namespace kba604
