@@ -373,6 +373,9 @@ bool CKBA604Doc::OnCommand(int command) {
     case command::kCheckConnection:
       if (link_ != nullptr) link_->check_device_and_show();
       return true;
+    case command::kSendPrtl:
+      if (link_ != nullptr) link_->send_prtl(device_->table().find_by_name("prot"));
+      return true;
     case command::kReadAll:
     case command::kWriteAll:
     case command::kWriteChanged:

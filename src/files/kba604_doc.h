@@ -49,6 +49,7 @@ inline constexpr int kBranchCompare = 153;       // compare
 inline constexpr int kWriteChanged = 256;  // "Записать только измененные параметры"
 inline constexpr int kCompare = 257;  // "Сравнить с реальными значениями"
 inline constexpr int kWriteFactory = 263;  // "Записать заводские параметры в прибор"
+inline constexpr int kSendPrtl = 32895;  // "Послать команду PRTL"
 }  // namespace command
 
 // The link's part in the document's construction: the program's own port settings (the
@@ -68,6 +69,9 @@ class DocumentLink {
   virtual bool connection_check() = 0;
   // "Проверка связи": asks the instrument who it is and shows the answer.
   virtual void check_device_and_show() = 0;
+  // "Послать команду PRTL": asks whether to switch the instrument to the protocol its "Prot"
+  // parameter names (prot, or none), and on Yes sends the command.
+  virtual void send_prtl(const Parameter* /*prot*/) {}
 };
 
 // What the program gives the document.

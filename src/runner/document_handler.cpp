@@ -28,9 +28,35 @@ std::string connection_status(const ExitFlags& flags, const std::string& port,
   }
 }
 
+// The link of the device as the document sees it in the headless program. Without switches a
+// failed start-up check opens the connection search, which the headless program answers with
+// its report; with switches the program goes on with its command, and the report comes from
+// here (a program that runs silent opens no port by design and says nothing).
+class ReportingLink final : public DocumentLink {
+ public:
+  ReportingLink(DocumentLink& link, const StartOptions& options, std::function<void()> report)
+      : link_(link), options_(options), report_(std::move(report)) {}
+
+  Elements::InvisibleElement& program_settings() override { return link_.program_settings(); }
+  int reopen_port(bool show_message) override { return link_.reopen_port(show_message); }
+  bool connection_check() override {
+    const bool connected = link_.connection_check();
+    const bool silent = options_.mode_flags.load() & StartOptions::kSilent;
+    if (!connected && options_.any_switch() && !silent) report_();
+    return connected;
+  }
+  void check_device_and_show() override { link_.check_device_and_show(); }
+  void send_prtl(const Parameter* prot) override { link_.send_prtl(prot); }
+
+ private:
+  DocumentLink& link_;
+  const StartOptions& options_;
+  std::function<void()> report_;
+};
+
 }  // namespace
 
-void ConfiguratorDocument::report_failed_connection(RunContext& context) {
+void ConfiguratorDocument::report_failed_connection(RunContext& context, bool going_on) {
   std::string port = "COM1";
   std::string summary;
   if (bundle_.link) {
@@ -56,6 +82,11 @@ void ConfiguratorDocument::report_failed_connection(RunContext& context) {
       platform::settings_file().string() +
       "; a name COMn means the device mapped to it in the section [Ports] of that file "
       "(COM3=/dev/serial/by-id/...), else /dev/ttyS<n-1>.\n";
+  if (going_on) {
+    text +=
+        "kba604: the command of the command line runs anyway; its exit code tells how it "
+        "went.\n";
+  }
   std::fputs(text.c_str(), stderr);
 }
 
@@ -72,12 +103,17 @@ DocumentStart ConfiguratorDocument::construct(RunContext& context) {
 
   DocumentServices services{context.app,  context.settings,     context.registration,
                             context.sink, context.program_path, platform::program_directory()};
-  document_ = std::make_unique<CKBA604Doc>(services, bundle_.device, bundle_.link.get());
+  if (bundle_.link) {
+    document_link_ = std::make_unique<ReportingLink>(
+        *bundle_.link, context.app.options,
+        [this, &context] { report_failed_connection(context, true); });
+  }
+  document_ = std::make_unique<CKBA604Doc>(services, bundle_.device, document_link_.get());
   // The connection-search dialog belongs to the window front end; the headless program says
   // what failed and how to mend it, and gives up as the dialog's "Выход" does.
   bool search_given_up = false;
   document_->set_connection_search([this, &context, &search_given_up] {
-    report_failed_connection(context);
+    report_failed_connection(context, false);
     search_given_up = true;
     return false;
   });
@@ -123,6 +159,7 @@ void ConfiguratorDocument::shutdown() {
   // saves the program's port settings as it goes (a worker that did not end in time keeps the
   // device itself alive).
   document_.reset();
+  document_link_.reset();
   bundle_.link.reset();
   bundle_.device->set_view(nullptr);
   bundle_.device.reset();

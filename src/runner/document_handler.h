@@ -44,13 +44,16 @@ class ConfiguratorDocument final : public DocumentHandler, public OperationListe
   CKBA604Doc* document() const { return document_.get(); }
 
  private:
-  // A failed start-up connection check without switches: what failed, the program's port
-  // settings and how to mend them, on stderr.
-  void report_failed_connection(RunContext& context);
+  // A failed start-up connection check: what failed, the program's port settings and how to
+  // mend them, on stderr; with going_on, that the command of the command line runs anyway.
+  void report_failed_connection(RunContext& context, bool going_on);
 
   DeviceFactory factory_;
   RunContext* context_ = nullptr;
   DeviceBundle bundle_;
+  // The link as the document sees it: bundle_.link, with the report of a failed start-up check
+  // when command-line switches were given.
+  std::unique_ptr<DocumentLink> document_link_;
   std::unique_ptr<CKBA604Doc> document_;
 };
 

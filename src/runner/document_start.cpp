@@ -5,6 +5,7 @@
 
 #include "operations/connection_check.h"
 #include "operations/device.h"
+#include "operations/network_commands.h"
 #include "runner/document_handler.h"
 
 namespace kba604 {
@@ -28,6 +29,7 @@ class DeviceLink final : public DocumentLink {
   // The device's stop event (set when the program is told to end) cuts the check short.
   bool connection_check() override { return ConnectionCheck(*device_, &device_->stop_event()); }
   void check_device_and_show() override { check_device(*device_, nullptr, true); }
+  void send_prtl(const Parameter* prot) override { kba604::send_prtl(*device_, prot); }
 
  private:
   std::shared_ptr<Device> device_;

@@ -28,6 +28,18 @@ const char* kMainTree = R"({"branch": "Корень", "children": [
     {"ref": "ver"}
 ]})";
 
+// The link's part in the menu commands, recorded.
+struct RecordingLink : DocumentLink {
+  Elements::InvisibleElement& program_settings() override { return settings; }
+  int reopen_port(bool) override { return 0; }
+  bool connection_check() override { return true; }
+  void check_device_and_show() override {}
+  void send_prtl(const Parameter* prot) override { prtl.push_back(prot); }
+
+  Elements::InvisibleElement settings;
+  std::vector<const Parameter*> prtl;
+};
+
 struct InstrumentNetwork : ::testing::Test {
   test::TestHome home;
   test::RecordingPrompter prompter;
@@ -36,6 +48,7 @@ struct InstrumentNetwork : ::testing::Test {
   ProgramSettings settings{store};
   CKBA604App app{prompter};
   std::shared_ptr<test::FakeLinkDevice> device;
+  RecordingLink link;
   std::unique_ptr<CKBA604Doc> doc;
 
   void SetUp() override {
@@ -48,7 +61,7 @@ struct InstrumentNetwork : ::testing::Test {
     CmyCommandLineInfo(app.options).parse({"/test"});
     DocumentServices services{app,  settings,          registration,
                               sink, "/usr/bin/kba604", home.data_dir()};
-    doc = std::make_unique<CKBA604Doc>(services, device, nullptr);
+    doc = std::make_unique<CKBA604Doc>(services, device, &link);
     doc->construct();
   }
   void TearDown() override {
@@ -91,6 +104,13 @@ TEST_F(InstrumentNetwork, FollowsEveryLoadOfTheDescription) {
   EXPECT_FALSE(instrument.bound());
   EXPECT_EQ(instrument.GetValueByName("bPS"), kNoData);
   expect_no_stale_parameter(instrument);
+}
+
+TEST_F(InstrumentNetwork, PrtlAsksAboutTheProtocolOfTheLoadedDescription) {
+  EXPECT_TRUE(doc->OnCommand(command::kSendPrtl));
+  ASSERT_EQ(link.prtl.size(), 1u);
+  EXPECT_EQ(link.prtl[0], device->table().find_by_name("prot"));
+  EXPECT_NE(link.prtl[0], nullptr);
 }
 
 }  // namespace
