@@ -209,6 +209,8 @@ TEST_F(NetworkOnInstrument, FactorySettingsThenASuccessfulCheck) {
   EXPECT_EQ(view.result.load(), PreStart::kResultConnected);
   EXPECT_EQ(view.statuses().back(), "Связь установлена!");
 
+  const std::vector<std::string> rows = {"9600", "8", "Отсутствует", "1", "8", "16", "COM1"};
+  for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(carrier.rows()[i].value, rows[i]);
   const PortSettings stored = ProgramSettings(settings).port_settings();
   EXPECT_EQ(stored.port_number, 1u);
   EXPECT_EQ(stored.address, 16u);

@@ -540,29 +540,6 @@ TEST_F(CarrierOnScriptedLine, EditsFollowTheNetworkRules) {
   }
 }
 
-TEST_F(CarrierOnScriptedLine, ScanFindsTheSpeedAndKeepsIt) {
-  instrument->baud = 19200;
-  carrier->OnInitDialog();
-  carrier->OnScan();
-  ASSERT_TRUE(view.ended.wait(10000, platform::Clock::real()));
-  EXPECT_EQ(view.result, PreStart::kResultConnected);
-  const std::vector<RecordingCarrierView::Status> expected = {
-      {"Идет сканирование на скорости 2400...", false},
-      {"Идет сканирование на скорости 4800...", false},
-      {"Идет сканирование на скорости 9600...", false},
-      {"Идет сканирование на скорости 14400...", false},
-      {"Идет сканирование на скорости 19200...", false},
-      {"Связь установлена!", false},
-  };
-  EXPECT_EQ(view.status_list(), expected);
-  EXPECT_EQ(row_value("bPS"), "19200");
-  EXPECT_EQ(device->program_settings().GetValueByName("bPS"), "19200");
-  carrier->close();
-  EXPECT_EQ(device->sio().baud_rate(), 19200);
-  EXPECT_FALSE(device->stop_event().is_set()) << "the dialog's stop is its own business";
-  EXPECT_TRUE(view.table_enabled);
-}
-
 TEST_F(CarrierOnScriptedLine, AScanWithoutAnswerRestoresTheSpeed) {
   instrument->silent = true;
   carrier->OnInitDialog();
@@ -628,37 +605,6 @@ TEST_F(CarrierOnScriptedLine, ExitDuringAScanRestoresTheSpeedWithoutAFailure) {
   EXPECT_EQ(statuses[2], (RecordingCarrierView::Status{"Прерывание операции...", false}));
   EXPECT_EQ(row_value("bPS"), "9600");
   EXPECT_EQ(device->program_settings().GetValueByName("bPS"), "9600");
-}
-
-TEST_F(CarrierOnScriptedLine, FactorySettingsThenASuccessfulCheck) {
-  Elements::NetRS485prg& program = device->program_settings();
-  program.SetValueByName("bPS", "19200", false);
-  program.SetValueByName("LEn", "7", false);
-  program.SetValueByName("PrtY", "Нечетность", false);
-  program.SetValueByName("Sbit", "2", false);
-  program.SetValueByName("A.Len", "11", false);
-  program.SetValueByName("Addr", "24", false);
-  program.SetValueByName("Port", "COM2", false);
-  carrier->OnInitDialog();
-  carrier->OnFactorySettings();
-  ASSERT_TRUE(view.ended.wait(10000, platform::Clock::real()));
-  EXPECT_EQ(view.result, PreStart::kResultConnected);
-  EXPECT_EQ(view.status_list().front().text, "Идет сканирование...");
-  EXPECT_EQ(view.status_list().back().text, "Связь установлена!");
-
-  const std::vector<std::string> rows = {"9600", "8", "Отсутствует", "1", "8", "16", "COM1"};
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    EXPECT_EQ(carrier->rows()[i].value, rows[i]);
-    EXPECT_EQ(program.parameters()[i]->value, rows[i]);
-  }
-  const Sio& sio = device->sio();
-  EXPECT_EQ(sio.port_name(), "COM1");
-  EXPECT_EQ(sio.device_address(), 16);
-  EXPECT_EQ(sio.baud_rate(), 9600);
-  EXPECT_EQ(sio.data_bits(), 8);
-  EXPECT_EQ(sio.parity_code(), 3);
-  EXPECT_EQ(sio.stop_bits(), 1);
-  EXPECT_EQ(sio.address_length(), 8);
 }
 
 TEST_F(CarrierOnScriptedLine, AFailedConnectionIsShownAndTheTableComesBack) {
