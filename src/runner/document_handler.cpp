@@ -104,16 +104,18 @@ DocumentStart ConfiguratorDocument::construct(RunContext& context) {
   DocumentServices services{context.app,  context.settings,     context.registration,
                             context.sink, context.program_path, platform::program_directory()};
   if (bundle_.link) {
-    document_link_ = std::make_unique<ReportingLink>(
-        *bundle_.link, context.app.options,
-        [this, &context] { report_failed_connection(context, true); });
+    document_link_ =
+        std::make_unique<ReportingLink>(*bundle_.link, context.app.options, [this, &context] {
+          if (!context.close_requested.is_set()) report_failed_connection(context, true);
+        });
   }
   document_ = std::make_unique<CKBA604Doc>(services, bundle_.device, document_link_.get());
   // The connection-search dialog belongs to the window front end; the headless program says
   // what failed and how to mend it, and gives up as the dialog's "Выход" does.
   bool search_given_up = false;
   document_->set_connection_search([this, &context, &search_given_up] {
-    report_failed_connection(context, false);
+    // A program told to end meanwhile has nothing to mend.
+    if (!context.close_requested.is_set()) report_failed_connection(context, false);
     search_given_up = true;
     return false;
   });

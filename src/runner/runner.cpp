@@ -153,21 +153,33 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
                      automation_done,
                      ui};
 
-  // ExitWatcher: the external exit event ends the program with 205. Either way, once the
-  // program ends, a running exchange is stopped. The thread holds what it waits on by shared
-  // ownership, as a thread that may be left behind must.
+  // The command the command line asks for (write all, calibrate or read all), or 0.
+  const int command = o.any_switch() ? automation_command(o) : 0;
+  // Set when a signal came before that command had finished (or begun): the program then ends
+  // with 205, as on the exit event, so that a supervising program never takes it for done.
+  std::atomic<bool> cut_short{false};
+
+  // ExitWatcher: the external exit event ends the program with 205; a signal ends it too. Either
+  // way a running exchange is stopped at once, also one of the start-up (the connection check
+  // may take a while on a silent line). Whether the command had finished is decided before the
+  // stop, which would end it. The thread holds what it waits on by shared ownership, as a
+  // thread that may be left behind must.
   std::shared_ptr<platform::Event> external =
       external_exit ? external_exit->event_ptr() : std::shared_ptr<platform::Event>();
-  platform::Thread exit_watcher([&app, &s, &program_exit, &close_requested, external] {
-    if (platform::wait_any({&program_exit, external.get()}, -1) == 1) {
-      app.exit_flags.set_to(ExitFlags::kCancelled);
-      close_requested.set();
-    }
+  platform::Thread exit_watcher([&app, &s, &program_exit, &terminate, &close_requested,
+                                 &automation_done, &cut_short, command, external] {
+    // A signal or the exit event wins over the program's own end when both are there: the
+    // loop may have ended on the signal before this thread looked.
+    const int which = platform::wait_any({&terminate, external.get(), &program_exit}, -1);
+    if (which == 0) cut_short.store(command != 0 && !automation_done.is_set());
+    if (which == 1) app.exit_flags.set_to(ExitFlags::kCancelled);
+    if (which != 2) close_requested.set();
     s.document.stop();
   });
 
   int result = 0;
   const DocumentStart start = s.document.construct(context);
+  if (start != DocumentStart::Ready && terminate.is_set()) say("ending on a signal");
   switch (start) {
     case DocumentStart::DescriptionRefused:
       result = exit_code::kDescriptionRefused;
@@ -194,15 +206,13 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
   if (start == DocumentStart::Ready) {
     // The command of the command line, and AutomationWatcher, which ends the automation when
     // it is done: from then on the program behaves as if started without switches, and with
-    // "close" (or "calibrate") it closes.
+    // "close" (or "calibrate") it closes. AutomationDoneEvent stays clear while a command is
+    // to run.
     if (o.any_switch()) {
-      automation_done.set();
       const std::uint32_t switches = o.switch_flags.load();
       // A program told to end during its start-up does not begin the command any more.
-      const bool ending = close_requested.is_set() || terminate.is_set();
-      if (int command = automation_command(o); command != 0 && !ending) {
-        automation_done.reset();
-        if (!s.document.start_command(context, command)) automation_done.set();
+      if (command == 0 || close_requested.is_set() || !s.document.start_command(context, command)) {
+        automation_done.set();
       }
       automation_watcher.start([&o, &program_exit, &automation_done, &close_requested, switches] {
         const int which = platform::wait_any({&program_exit, &automation_done}, -1);
@@ -214,15 +224,12 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
     }
     // The program's loop: runs what the worker hands over until it is to end.
     for (;;) {
-      const int which = platform::wait_any({&close_requested, &terminate, &ui.ready()}, -1);
+      const int which = platform::wait_any({&terminate, &close_requested, &ui.ready()}, -1);
       if (which == 2) {
         ui.run_pending();
         continue;
       }
-      if (which == 1) {
-        say("ending on a signal");
-        close_requested.set();
-      }
+      if (which == 0) say("ending on a signal");
       break;
     }
     result = app.exit_flags.exit_code();
@@ -236,7 +243,8 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
   s.document.shutdown();
   // A supervising program that signalled the exit event gets 205 however the stopped work ended:
   // an exchange cut short by the stop would otherwise leave a time-out (202) behind.
-  if (external && external->is_set() && start != DocumentStart::DescriptionRefused) {
+  if ((cut_short.load() || (external && external->is_set())) &&
+      start != DocumentStart::DescriptionRefused) {
     app.exit_flags.set_to(ExitFlags::kCancelled);
     result = app.exit_flags.exit_code();
   }

@@ -243,18 +243,24 @@ TEST_F(Automation, WithoutCloseTheProgramStaysUntilASignal) {
   }
 }
 
-// The exit event ends the program with 205, during a read as well as afterwards.
-TEST_F(Automation, ExitEventEndsTheProgramWith205) {
+// The exit event ends the program with 205, during a read as well as afterwards; a signal
+// that cuts the command short does too, so that the supervising program never takes it for
+// done (after the command a signal is a normal end, see above).
+TEST_F(Automation, ExitEventOrASignalDuringTheCommandEndWith205) {
+  // At the instrument's own speed a whole read takes half a minute: long enough to stop.
+  const std::vector<std::string> slow = {"--time-scale", "1"};
   struct Case {
     const char* name;
     std::vector<std::string> instrument;
     std::vector<std::string> switches;
     const char* wait_for;
+    int signal_number;  // 0: the exit event
   };
   const Case cases[] = {
-      // At the instrument's own speed a whole read takes half a minute: long enough to stop.
-      {"during the read", {"--time-scale", "1"}, {"/read", "event.604", "/close"}, kReadTitle},
-      {"after the read", {}, {"/read", "event.604"}, kSavedText},
+      {"exit event during the read", slow, {"/read", "end.604", "/close"}, kReadTitle, 0},
+      {"exit event after the read", {}, {"/read", "end.604"}, kSavedText, 0},
+      {"SIGTERM during the read", slow, {"/read", "end.604", "/close"}, kReadTitle, SIGTERM},
+      {"SIGINT during the write", slow, {"/write", "end.604", "/close"}, "Идет запись", SIGINT},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -264,8 +270,12 @@ TEST_F(Automation, ExitEventEndsTheProgramWith205) {
     args.insert(args.end(), c.switches.begin(), c.switches.end());
     auto child = start_kba604(args);
     ASSERT_TRUE(child->wait_for_err(c.wait_for, kStartLimitMs)) << child->err();
-    std::string error;
-    ASSERT_TRUE(platform::NamedEvent::signal(event, &error)) << error;
+    if (c.signal_number == 0) {
+      std::string error;
+      ASSERT_TRUE(platform::NamedEvent::signal(event, &error)) << error;
+    } else {
+      ASSERT_TRUE(child->signal(c.signal_number));
+    }
     test::ChildResult r = child->wait(kProcessLimitMs);
     EXPECT_EQ(r.exit_code, 205) << r.err;
   }

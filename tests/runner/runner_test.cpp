@@ -30,10 +30,12 @@ class FakeDocument final : public DocumentHandler {
   int shutdowns = 0;
   bool no_port = false;
   std::uint32_t flags_at_construction = 0;
+  std::function<void(RunContext&)> construct_body;
 
   DocumentStart construct(RunContext& context) override {
     file_name = context.file_name;
     context.app.exit_flags.set_bits(flags_at_construction);
+    if (construct_body) construct_body(context);
     no_port = context.app.options.no_port();
     if (context.app.options.mode_flags.load() & StartOptions::kTest) {
       return start == DocumentStart::Ready ? DocumentStart::Refused : start;
@@ -168,6 +170,30 @@ TEST_F(Runner, WithoutCloseTheProgramStaysUntilATerminateSignal) {
     EXPECT_EQ(run({"/read/port:1", "x.604"}), 0);
     EXPECT_TRUE(cleared);
   }
+}
+
+// A signal that ends the program before its command has finished is not a success: the
+// command is stopped (or never begun) and the program ends with 205, as on the exit event.
+TEST_F(Runner, SignalBeforeTheCommandHasFinishedEndsWith205) {
+  document.command_body = [&](RunContext& c, int) {
+    ::raise(SIGTERM);
+    EXPECT_TRUE(c.close_requested.wait(-1));
+    c.app.exit_flags.set_bits(ExitFlags::kTimeout);  // what the interrupted exchange left
+  };
+  EXPECT_EQ(run({"/read/port:1/close", "x.604"}), 205);
+  EXPECT_GE(document.stops, 1);
+
+  // During the start-up: the exchanges of the start-up are stopped at once and the command
+  // is not begun.
+  document.commands.clear();
+  document.stops = 0;
+  document.construct_body = [&](RunContext& c) {
+    ::raise(SIGINT);
+    EXPECT_TRUE(c.close_requested.wait(-1));
+    while (document.stops.load() == 0) std::this_thread::yield();
+  };
+  EXPECT_EQ(run({"/write/port:1/close", "x.604"}), 205);
+  EXPECT_TRUE(document.commands.empty());
 }
 
 TEST_F(Runner, SaveFailureAfterReadIsNotReportedAsSuccess) {
