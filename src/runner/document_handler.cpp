@@ -97,6 +97,10 @@ ConfiguratorDocument::~ConfiguratorDocument() {
 DocumentStart ConfiguratorDocument::construct(RunContext& context) {
   context_ = &context;
   bundle_ = factory_(context.app, context.settings.store());
+  {
+    std::lock_guard lock(stoppable_mutex_);
+    stoppable_ = bundle_.device;
+  }
   DeviceOperations& device = *bundle_.device;
   device.set_view(&context.view);
   device.set_listener(this);
@@ -150,11 +154,16 @@ bool ConfiguratorDocument::start_command(RunContext&, int command) {
 }
 
 void ConfiguratorDocument::stop() {
-  if (bundle_.device) bundle_.device->stop_event().set();
+  std::lock_guard lock(stoppable_mutex_);
+  if (stoppable_) stoppable_->stop_event().set();
 }
 
 void ConfiguratorDocument::shutdown() {
   if (!bundle_.device) return;
+  {
+    std::lock_guard lock(stoppable_mutex_);
+    stoppable_.reset();
+  }
   bundle_.device->set_listener(nullptr);
   bundle_.device->shutdown();
   // The document and its trees go before the link whose settings they may show; the link

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "files/kba604_doc.h"
 #include "operations/operation_hooks.h"
@@ -51,6 +52,10 @@ class ConfiguratorDocument final : public DocumentHandler, public OperationListe
   DeviceFactory factory_;
   RunContext* context_ = nullptr;
   DeviceBundle bundle_;
+  // The device as stop() reaches it from the exit watcher's thread, which may come at any
+  // moment of the start-up or of the end.
+  std::mutex stoppable_mutex_;
+  std::shared_ptr<DeviceOperations> stoppable_;
   // The link as the document sees it: bundle_.link, with the report of a failed start-up check
   // when command-line switches were given.
   std::unique_ptr<DocumentLink> document_link_;

@@ -73,7 +73,8 @@ class DocumentHandler {
   // 139). Its end, and the save after "read", come from the worker: context.automation_done is
   // set then. False when nothing started.
   virtual bool start_command(RunContext& context, int command) = 0;
-  // Stops a running exchange at once (the device's stop event).
+  // Stops a running exchange at once (the device's stop event). Any thread, at any moment,
+  // also during construct() and shutdown().
   virtual void stop() = 0;
   // The program ends: the device's threads stop and the program's settings are saved.
   virtual void shutdown() = 0;
