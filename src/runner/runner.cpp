@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "app/start_rules.h"
 #include "platform/instance_lock.h"
@@ -55,11 +56,16 @@ std::optional<int> run_tool_switch(const std::vector<std::string>& params) {
 namespace {
 
 // SIGTERM and SIGINT end the program as closing its window would. The handler only sets an
-// event (a write on an eventfd, which a signal handler may do).
+// event (a write on an eventfd, which a signal handler may do). It counts itself while it uses
+// the event, so that the guard can wait for a handler still running on another thread before
+// the event goes (lock-free atomics are safe in a signal handler).
 std::atomic<platform::Event*> signal_event{nullptr};
+std::atomic<int> handlers_running{0};
 
 extern "C" void on_terminate_signal(int) {
+  handlers_running.fetch_add(1);
   if (platform::Event* e = signal_event.load()) e->set();
+  handlers_running.fetch_sub(1);
 }
 
 class SignalGuard {
@@ -76,6 +82,8 @@ class SignalGuard {
     ::sigaction(SIGTERM, &old_term_, nullptr);
     ::sigaction(SIGINT, &old_int_, nullptr);
     signal_event.store(nullptr);
+    // A handler that took the event before it was withdrawn is done with it first.
+    while (handlers_running.load() != 0) std::this_thread::yield();
   }
   SignalGuard(const SignalGuard&) = delete;
   SignalGuard& operator=(const SignalGuard&) = delete;
