@@ -79,27 +79,23 @@ void DeviceOperations::perform_initialise() {
 // ---- EEPROM image ----------------------------------------------------------------------------
 
 bool DeviceOperations::StartEepromRead() {
-  if (!wait_for_previous_window()) return false;
-  std::vector<Parameter*> list;
-  for (Parameter& p : table_) {
-    if (p.owns_polling_timer() || one_of(p.short_name, {"n.Err", "r-s"})) continue;
-    list.push_back(&p);
-  }
-  {
-    std::lock_guard lock(mutex_);
-    eeprom_list_ = std::move(list);
-    set_total(static_cast<int>(eeprom_list_.size()));
-  }
-  done_.store(0);
-  errors_.store(0);
-  return open_window(operation_code::kEepromRead, eeprom_read_);
+  return start_eeprom_operation(operation_code::kEepromRead, {"n.Err", "r-s"}, eeprom_read_);
 }
 
 bool DeviceOperations::StartEepromWrite() {
+  return start_eeprom_operation(operation_code::kEepromWrite, {"dev", "ver", "n.Err", "r-s"},
+                                eeprom_write_);
+}
+
+// The image operations go over the whole table but the polled parameters and the commands
+// that must not travel (the error register, regulation start/stop; identity on writing).
+bool DeviceOperations::start_eeprom_operation(int code,
+                                              std::initializer_list<std::string_view> excluded,
+                                              platform::Event& event) {
   if (!wait_for_previous_window()) return false;
   std::vector<Parameter*> list;
   for (Parameter& p : table_) {
-    if (p.owns_polling_timer() || one_of(p.short_name, {"dev", "ver", "n.Err", "r-s"})) continue;
+    if (p.owns_polling_timer() || one_of(p.short_name, excluded)) continue;
     list.push_back(&p);
   }
   {
@@ -109,7 +105,7 @@ bool DeviceOperations::StartEepromWrite() {
   }
   done_.store(0);
   errors_.store(0);
-  return open_window(operation_code::kEepromWrite, eeprom_write_);
+  return open_window(code, event);
 }
 
 void DeviceOperations::perform_eeprom_read() {

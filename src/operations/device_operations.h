@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -237,6 +238,8 @@ class DeviceOperations : public ParameterOperations, public OperationControl {
   // event, opens the view, empties the re-read set, sets the group kind for the group codes and
   // sets the operation's event. False when the previous window stayed open.
   bool open_window(int code, platform::Event& event);
+  bool start_eeprom_operation(int code, std::initializer_list<std::string_view> excluded,
+                              platform::Event& event);
   // Waits up to 10 steps of 200 ms for a previous window to close and the worker to become
   // idle; false when either is still the case.
   bool wait_for_previous_window();
