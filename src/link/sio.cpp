@@ -43,6 +43,9 @@ bool line_parity(int code, platform::Parity* parity) {
   }
 }
 
+// What a transfer notes for itself when the exit event cut its write short; not shown.
+const char* const kWriteInterruptedNote = "Прерывание записи вследствии выхода!\n";
+
 int left_ms(std::int64_t deadline_us, std::int64_t now_us) {
   std::int64_t left = deadline_us - now_us;
   return left <= 0 ? 0 : static_cast<int>((left + 999) / 1000);
@@ -243,11 +246,17 @@ int Sio::exchange_on_open_line(const char* frame, std::size_t count, char* reply
     lose_line();
     return kUnavailable;
   }
+  // Once the program is told to exit, nothing more goes onto the line: a request (and each of
+  // its repetitions) ends before its frame is written.
+  if (exit_event_.is_set()) {
+    last_note_ = kWriteInterruptedNote;
+    return kUnavailable;
+  }
   switch (write_frame(frame, count)) {
     case platform::LineWait::Ready:
       break;
     case platform::LineWait::Exit:
-      last_note_ = "Прерывание записи вследствии выхода!\n";
+      last_note_ = kWriteInterruptedNote;
       return kUnavailable;
     case platform::LineWait::Timeout:
       // The line takes no characters (a wedged adapter): no reply can come. The port is closed
@@ -296,6 +305,11 @@ platform::LineWait Sio::write_frame(const char* frame, std::size_t count) {
   line_->set_rts(true);
   platform::LineWait w = platform::LineWait::Ready;
   for (std::size_t i = 0; i < count && w == platform::LineWait::Ready; ++i) {
+    // The exit event ends the frame between two characters too.
+    if (exit_event_.is_set()) {
+      w = platform::LineWait::Exit;
+      break;
+    }
     w = line_->write(bytes + i, 1, &exit_event_, left_ms(deadline, clock_.now_us()));
     if (w == platform::LineWait::Ready) wait_characters(character_time_);
   }

@@ -174,6 +174,17 @@ TEST_F(FrameExchangeTest, ExitFlagsFollowTheLink) {
   }
 }
 
+TEST_F(FrameExchangeTest, AtProgramExitARequestEndsWithoutPuttingFramesOnTheLine) {
+  io.sio().exit_event().set();
+  line.push(answer(kHashDev, {1}));
+  const std::int64_t start = clock.now_us();
+  EXPECT_FALSE(exchange());
+  EXPECT_EQ(error, kLostStartText);
+  EXPECT_EQ(count, 0);
+  EXPECT_TRUE(line.requests().empty());
+  EXPECT_EQ(clock.now_us(), start);
+}
+
 TEST_F(FrameExchangeTest, AplyIsSentOnceWithoutWaitingForTheAnswer) {
   ASSERT_TRUE(exchange(kHashAply));
   EXPECT_EQ(count, 0);

@@ -218,6 +218,26 @@ TEST_F(SioTest, ExitEventEndsTheWaitAndTheWrite) {
   EXPECT_EQ(send("#Q\r"), Sio::kReceived);
 }
 
+TEST_F(SioTest, AfterTheExitEventNoFrameGoesOntoTheLine) {
+  for (int automatic : {0, 1}) {
+    sio.set_converter_automatic(automatic);
+    ASSERT_EQ(sio.open_port(), 0);
+    sio.exit_event().set();
+    line.clear_log();
+    line.push(LineResponse::reply("#A\r"));
+    const std::int64_t start = clock.now_us();
+    EXPECT_EQ(send("#HG\r"), Sio::kUnavailable) << automatic;
+    EXPECT_EQ(clock.now_us(), start) << automatic;
+    EXPECT_FALSE(sio.last_note().empty()) << automatic;
+    for (const std::string& what : log()) {
+      EXPECT_NE(what.rfind("write", 0), 0u) << automatic << ": " << what;
+      EXPECT_NE(what, "rts+") << automatic;
+    }
+    sio.exit_event().reset();
+    line.clear_script();
+  }
+}
+
 TEST_F(SioTest, HungLineTimesOutAfterTheWriteTimeAndIsReopened) {
   sio.set_converter_automatic(1);
   ASSERT_EQ(sio.open_port(), 0);
