@@ -55,6 +55,9 @@ std::optional<BoxMessage> CSetupCarrier::edit_row(std::size_t row, std::string_v
     name = rows_[row].name;
   }
   Elements::NetRS485prg& element = device_.program_settings();
+  // The engineer may have plugged the adapter in while the dialog was open: the port is one of
+  // the ports present now.
+  if (platform::iequals(name, "Port")) element.refresh_port_list();
   if (std::optional<BoxMessage> refusal = check_network_edit(element, name, text)) return refusal;
   Parameter* p = element.FindByName(name);
   if (p == nullptr) return std::nullopt;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "link/link_fixture.h"
@@ -16,6 +18,7 @@
 #include "support/recording_net_param_channel.h"
 #include "support/recording_prompter.h"
 #include "support/scripted_line.h"
+#include "support/test_home.h"
 
 namespace kba604::test {
 namespace {
@@ -538,6 +541,24 @@ TEST_F(CarrierOnScriptedLine, EditsFollowTheNetworkRules) {
     EXPECT_EQ(carrier->rows()[c.row].value, c.kept);
     EXPECT_EQ(device->program_settings().parameters()[c.row]->value, c.kept);
   }
+}
+
+TEST_F(CarrierOnScriptedLine, APortPluggedInWhileTheDialogIsOpenCanBeChosen) {
+  carrier->OnInitDialog();
+  const std::size_t port_row = 6;
+  ASSERT_EQ(carrier->rows()[port_row].name, "Port");
+  // No device behind COM7 yet: it is not among the ports.
+  settings.set_value("Ports/COM7", "/dev/kba604-test-com7-missing");
+  EXPECT_TRUE(carrier->edit_row(port_row, "COM7").has_value());
+  EXPECT_EQ(carrier->rows()[port_row].value, "COM1");
+  // The adapter is plugged in: its device node appears.
+  TestHome home;
+  const std::filesystem::path adapter = home.root() / "ttyUSB-adapter";
+  std::ofstream(adapter).put('\n');
+  settings.set_value("Ports/COM7", adapter.string());
+  EXPECT_FALSE(carrier->edit_row(port_row, "COM7").has_value());
+  EXPECT_EQ(carrier->rows()[port_row].value, "COM7");
+  EXPECT_EQ(device->program_settings().GetValueByName("Port"), "COM7");
 }
 
 TEST_F(CarrierOnScriptedLine, AScanWithoutAnswerRestoresTheSpeed) {
