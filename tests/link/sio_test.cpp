@@ -238,6 +238,50 @@ TEST_F(SioTest, AfterTheExitEventNoFrameGoesOntoTheLine) {
   }
 }
 
+// The test clock, with the port's exit event signalled during the character delay after the
+// second character of a frame.
+class ExitDuringTheFrame final : public platform::Clock {
+ public:
+  explicit ExitDuringTheFrame(platform::ManualClock& clock) : clock_(clock) {}
+  std::int64_t now_us() const override { return clock_.now_us(); }
+  int poll(pollfd* fds, nfds_t count, int timeout_ms) override {
+    return clock_.poll(fds, count, timeout_ms);
+  }
+  void busy_wait_us(std::int64_t us) override {
+    clock_.busy_wait_us(us);
+    if (++delays_ == 2 && exit != nullptr) exit->set();
+  }
+  platform::Event* exit = nullptr;
+
+ private:
+  platform::ManualClock& clock_;
+  int delays_ = 0;
+};
+
+TEST(SioExit, ExitEventEndsASemiAutomaticFrameBetweenTwoCharacters) {
+  platform::ManualClock clock;
+  ExitDuringTheFrame hooked{clock};
+  std::recursive_mutex lock;
+  platform::MemorySettingsStore settings;
+  ScriptedLine line{clock};
+  Sio sio{lock, hooked, settings, line.opener()};
+  hooked.exit = &sio.exit_event();
+
+  sio.set_converter_automatic(0);
+  ASSERT_EQ(sio.open_port(), 0);
+  line.clear_log();
+  line.push(LineResponse::reply("#A\r"));
+  char buf[32];
+  std::size_t n = 0;
+  EXPECT_EQ(sio.transfer("#HGHG\r", 6, buf, &n), Sio::kUnavailable);
+  EXPECT_EQ(n, 0u);
+  // Two characters left, then RTS fell; nothing more was written.
+  std::vector<std::string> what;
+  for (const auto& e : line.events()) what.push_back(e.what);
+  const std::vector<std::string> expect = {"purge", "rts+", "write #", "write H", "rts-"};
+  EXPECT_EQ(what, expect);
+}
+
 TEST_F(SioTest, HungLineTimesOutAfterTheWriteTimeAndIsReopened) {
   sio.set_converter_automatic(1);
   ASSERT_EQ(sio.open_port(), 0);
