@@ -221,3 +221,56 @@ TEST_F(DeviceOnInstrument, InitialisationBringsTheInstrumentToItsFactoryValues) 
 
 }  // namespace
 }  // namespace kba604::test
+
+namespace kba604::test {
+namespace {
+
+TEST_F(DeviceOnInstrument, AConfigurationJustReadAndWrittenBackMatchesTheInstrument) {
+  // What was read from the instrument is what it holds: a comparison finds nothing, and
+  // writing the whole tree back changes nothing and is refused nowhere.
+  run(device->StartRead(*load.main_tree));
+  ASSERT_EQ(view.errors(), 0);
+  prompter.clear();
+  run(device->StartCompare(*load.main_tree));
+  EXPECT_EQ(view.errors(), 0);
+  device->ReportCompare();
+  ASSERT_FALSE(prompter.records().empty());
+  EXPECT_EQ(prompter.records().back().text, "Отличий не обнаружено");
+  EXPECT_EQ(device->skipped_count(), 0);
+
+  run(device->StartWriteAll(*load.main_tree));
+  EXPECT_EQ(view.errors(), 0);
+  for (const LogRecord& r : view.log()) EXPECT_NE(r.colour, log_colour::kWriteFailed) << r.text;
+  prompter.clear();
+  run(device->StartCompare(*load.main_tree));
+  device->ReportCompare();
+  ASSERT_FALSE(prompter.records().empty());
+  EXPECT_EQ(prompter.records().back().text, "Отличий не обнаружено");
+}
+
+TEST_F(DeviceOnInstrument, AnImageReadAndWrittenBackLeavesTheInstrumentAsItWas) {
+  // The instrument's configuration is made different from the factory's first, so that a
+  // reset in the middle of the write-back would show.
+  Parameter* channels = device->table().find_by_name("n.Ch");
+  ASSERT_NE(channels, nullptr);
+  channels->value = "6";
+  device->set_single_target(channels);
+  run(device->StartWriteAll(*load.main_tree));
+  ASSERT_EQ(instrument_count("n.Ch"), 6);
+
+  TestHome home;
+  const std::string path = (home.root() / "kba604.eep").string();
+  ASSERT_TRUE(device->SaveEepromImage(path));
+  prompter.answer_next(PromptAnswer::Yes);
+  ASSERT_TRUE(device->LoadEepromImage(path));
+  ASSERT_EQ(view.opened_codes().back(), 9);
+  EXPECT_EQ(instrument_count("n.Ch"), 6);
+  prompter.clear();
+  run(device->StartCompare(*load.main_tree));
+  device->ReportCompare();
+  ASSERT_FALSE(prompter.records().empty());
+  EXPECT_EQ(prompter.records().back().text, "Отличий не обнаружено");
+}
+
+}  // namespace
+}  // namespace kba604::test

@@ -66,3 +66,37 @@ TEST_F(ShippedDescription, EverySensorCodeTheCalibrationWritesIsASensorType) {
 
 }  // namespace
 }  // namespace kba604::test
+
+namespace kba604::test {
+namespace {
+
+TEST_F(ShippedDescription, TheConfigurationResetRestsAtNotRequested) {
+  // "r.co" performs the reset when written with its reference value and reads back as "Нет"
+  // (position 0) before and after, so that a value read from the instrument and written back
+  // (an EEPROM image) never resets its configuration.
+  auto inst = fresh();
+  const sim::ParamDef* reset = description_->find("r.co", 0);
+  ASSERT_NE(reset, nullptr);
+  ASSERT_FALSE(reset->reference.empty());
+  auto read = [&](std::string_view name) {
+    sim::Instrument::Outcome out = inst->handle(request(kBase, true, name), 0);
+    return out.reply->data;
+  };
+  EXPECT_EQ(read("r.co"), sim::Bytes{0});
+  ASSERT_EQ(inst->handle(request(kBase, false, "n.Ch", {7}), 0).reply->hash, hash_name("n.Ch"));
+  // Writing back what was read changes nothing.
+  inst->handle(request(kBase, false, "r.co", read("r.co")), 0);
+  const sim::ParamDef* channels = description_->find("n.Ch", 0);
+  ASSERT_NE(channels, nullptr);
+  EXPECT_EQ(sim::numeric_value(*channels, read("n.Ch")), 7.0);
+  // Writing the reference value resets the channel count to its reference 8.
+  sim::Bytes perform;
+  ASSERT_TRUE(sim::encode_value(*reset, reset->reference, perform, nullptr));
+  ASSERT_NE(perform, sim::Bytes{0});
+  inst->handle(request(kBase, false, "r.co", perform), 0);
+  EXPECT_EQ(sim::numeric_value(*channels, read("n.Ch")), 8.0);
+  EXPECT_EQ(read("r.co"), sim::Bytes{0});
+}
+
+}  // namespace
+}  // namespace kba604::test

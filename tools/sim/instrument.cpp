@@ -158,8 +158,13 @@ Instrument::Instrument(InstrumentOptions options, std::shared_ptr<const Descript
         warnings_.push_back(def.name + ": reference value \"" + def.reference + "\" is " + why);
     }
     // Without an initial value the instrument leaves the factory with its reference value, or
-    // with the nearest thing to zero its rules allow.
-    if (cell.initial.empty()) cell.initial = cell.reference ? *cell.reference : neutral_value(def);
+    // with the nearest thing to zero its rules allow. The configuration reset is a command, not
+    // a setting: it rests at "not requested" whatever value performs it, so that reading it
+    // back (into an EEPROM image, say) and writing that back never resets anything.
+    if (cell.initial.empty()) {
+      const bool command_cell = named(def, "r.co");
+      cell.initial = cell.reference && !command_cell ? *cell.reference : neutral_value(def);
+    }
     cell.value = cell.initial;
     std::uint16_t hash = hash_name(def.name);
     Entry& entry = entries_[hash];
