@@ -118,6 +118,9 @@ void DeviceOperations::perform_eeprom_read() {
     if (stop_requested()) break;
     ReadParameter(*p, true);
   }
+  // A read cut short (the button, the failure limit, a port that would not open) leaves most
+  // of the table as the configuration had it: such an image is no image of the instrument.
+  eeprom_read_complete_.store(!stop_requested());
   FinishOperation(false);
 }
 
@@ -138,10 +141,17 @@ void DeviceOperations::perform_eeprom_write() {
 bool DeviceOperations::SaveEepromImage(const std::string& path) {
   OperationListener* listener = listener_.load();
   if (listener != nullptr) listener->set_refresh_timer(false);
+  eeprom_read_complete_.store(false);
   const bool started = StartEepromRead();
   if (started) wait_idle();
   bool saved = false;
-  if (started) {
+  if (started && !eeprom_read_complete_.load()) {
+    // An existing image stays as it was rather than being replaced by a partial one.
+    app_.prompter().show(platform::format("Чтение EEPROM из прибора было прервано. Образ EEPROM "
+                                          "не записан в файл \"%s\".",
+                                          path.c_str()),
+                         "Предупреждение", PromptIcon::Warning);
+  } else if (started) {
     std::string error;
     saved = platform::write_file_atomically(path, build_eeprom_image(table_), &error);
     if (!saved) {

@@ -140,7 +140,8 @@ class DeviceOperations : public ParameterOperations, public OperationControl {
   // ---- Part of the document's commands over the whole instrument (they wait for the worker)
   // Initialisation with its guards and question; true when it ran.
   bool InitialiseDevice(ObjectWithParameters& root, const PollingGuard* polling);
-  // Reads every parameter of the table and saves the image at path (replacing a file there).
+  // Reads every parameter of the table and saves the image at path (replacing a file there);
+  // a read that was stopped before its end saves nothing and says so.
   bool SaveEepromImage(const std::string& path);
   // Loads the image at path into the configuration and, when the engineer agrees, writes it to
   // the instrument.
@@ -307,6 +308,8 @@ class DeviceOperations : public ParameterOperations, public OperationControl {
   std::atomic<int> current_code_{0};
   // Parameters the running EEPROM operation works on.
   std::vector<Parameter*> eeprom_list_;
+  // Whether the last EEPROM read went through the whole list without being stopped.
+  std::atomic<bool> eeprom_read_complete_{false};
 
   mutable std::mutex mutex_;  // guards the difference text, the group list and the re-read set
   std::string difference_text_;

@@ -557,6 +557,44 @@ TEST_F(Engine, AnImageIsReadSavedLoadedAndWrittenBack) {
   EXPECT_EQ(prompter.records().back().caption, "Ошибка открытия");
 }
 
+TEST_F(Engine, AnImageReadThatWasStoppedReplacesNoFile) {
+  TestHome home;
+  const std::string path = (home.root() / "image.eep").string();
+  make_table(8);
+  for (std::size_t i = 0; i < 8; ++i) device->set(param(i).short_name, 0, "7");
+  ASSERT_TRUE(device->SaveEepromImage(path));
+  std::ifstream first(path, std::ios::binary);
+  const std::string good((std::istreambuf_iterator<char>(first)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(good.empty());
+
+  struct Case {
+    const char* what;
+    bool port_fails;
+    int timeouts;  // every parameter of the table times out this many times
+  };
+  const Case cases[] = {
+      {"the port cannot be opened", true, 0},
+      {"the fifth time-out in a row stops the read", false, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (std::size_t i = 0; i < 8; ++i) {
+      param(i).value = "1";
+      if (c.timeouts > 0) device->fail_next(param(i).short_name, FakeLinkDevice::timeout());
+    }
+    device->set_port_fails(c.port_fails);
+    prompter.clear();
+    EXPECT_FALSE(device->SaveEepromImage(path));
+    ASSERT_FALSE(prompter.records().empty());
+    EXPECT_EQ(prompter.records().back().caption, "Предупреждение");
+    EXPECT_NE(prompter.records().back().text.find(path), std::string::npos);
+    std::ifstream in(path, std::ios::binary);
+    const std::string now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(now, good);
+    device->set_port_fails(false);
+  }
+}
+
 // ---- automation after an operation -------------------------------------------------------------
 
 struct RecordingListener final : OperationListener {
