@@ -122,6 +122,11 @@ TEST_F(InstrumentTest, WritesAreEchoedAsTheyAreStored) {
   EXPECT_EQ(read("in-t", {0, 3}), (Bytes{0x0A, 0, 3}));
   EXPECT_EQ(read("in-t", {0, 2}), (Bytes{0x05, 0, 2}));  // its neighbour is untouched
   EXPECT_EQ(*inst_->value("in-t", 3), Bytes{0x0A});
+  // With the index in the address field the data is the value alone, and so is the echo.
+  sim::Packet by_address = ask(request(kBase + 2, false, "in-t", {0x0A}));
+  EXPECT_EQ(by_address.hash, hash_name("in-t"));
+  EXPECT_EQ(by_address.data, Bytes{0x0A});
+  EXPECT_EQ(read("in-t", {0, 2}), (Bytes{0x0A, 0, 2}));
   // The attribute list of a master at full access: 0xAC..0xAF store the position 0..3.
   EXPECT_EQ(write("Ch.At", {0xAD}), Bytes{0x01});
   EXPECT_EQ(write("Ch.At", {0x02}), Bytes{0x02});

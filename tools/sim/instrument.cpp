@@ -304,6 +304,9 @@ Instrument::Outcome Instrument::handle_parameter(const Packet& request, int offs
     } else if (request.read && !data.empty()) {
       out.reply = refuse(request, nerr::kDataSize);
       return out;
+    } else if (!request.read && offset > 0) {
+      // The index travels in the address field: the data is the value alone.
+      value = data;
     } else if (!request.read) {
       if (data.size() < 3) {
         out.reply = refuse(request, nerr::kDataSize);
