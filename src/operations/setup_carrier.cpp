@@ -134,8 +134,12 @@ void CSetupCarrier::end_dialog(int result) {
 void CSetupCarrier::close() {
   if (!thread_.joinable()) return;
   stop_.set();
-  // A check in progress makes no further request; a transfer ends within its reply wait.
-  thread_.join(platform::Thread::kDefaultJoinMs);
+  // The worker works on this object and on the dialog's view, so it is never left running
+  // behind them (a detached worker would use both after they are gone). Once stopped it makes
+  // no further request, and the exchange in progress ends within the link's own repetition
+  // limits, which at the lowest speed of the list and with a line full of garbage can take
+  // longer than the usual limit of a join.
+  thread_.join(-1);
 }
 
 void CSetupCarrier::worker() {

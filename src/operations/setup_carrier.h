@@ -110,8 +110,9 @@ class CSetupCarrier {
   // Completes a command that waited for the worker (what post_command asked for).
   void complete(PendingCommand command);
 
-  // Ends the worker and waits for it (a check in progress ends after its current transfer).
-  // Called when the dialog goes; safe to call twice.
+  // Ends the worker and waits for it to return, however long the exchange in progress takes
+  // (a stopped check makes no further request). Called before the dialog and its view go; safe
+  // to call twice.
   void close();
 
   // Set by the worker when it ends.

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <thread>
 
 #include "link/link_fixture.h"
 #include "model/talv_codec.h"
@@ -649,6 +650,32 @@ TEST_F(CarrierOnScriptedLine, AFailedConnectionIsShownAndTheTableComesBack) {
             (RecordingCarrierView::Status{"Не удалось установить связь с прибором!", true}));
   EXPECT_FALSE(view.ended.is_set());
   EXPECT_TRUE(carrier->table_enabled());
+}
+
+TEST_F(CarrierOnScriptedLine, ClosingTheDialogWaitsForTheExchangeInProgress) {
+  instrument->silent = true;
+  // The instrument's line holds the first request until the test lets it go.
+  platform::Event in_exchange(platform::Event::Reset::Manual);
+  platform::Event release(platform::Event::Reset::Manual);
+  instrument->on_request = [&](const std::string&) {
+    in_exchange.set();
+    release.wait(10000, platform::Clock::real());
+  };
+  carrier->OnInitDialog();
+  carrier->OnConnect();
+  ASSERT_TRUE(in_exchange.wait(10000, platform::Clock::real()));
+  platform::Event closed(platform::Event::Reset::Manual);
+  std::thread closing([&] {
+    carrier->close();
+    closed.set();
+  });
+  EXPECT_FALSE(closed.wait(50, platform::Clock::real()));
+  release.set();
+  closing.join();
+  // The worker has returned: it touched the view for the last time before close came back.
+  EXPECT_TRUE(carrier->finished());
+  EXPECT_TRUE(view.table_enabled);
+  EXPECT_FALSE(view.ended.is_set());
 }
 
 TEST_F(CarrierOnScriptedLine, OfflineAndExitWaitForTheWorker) {
