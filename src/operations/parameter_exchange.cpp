@@ -95,10 +95,12 @@ void DeviceOperations::note_read_outcome(Parameter& parameter, int result) {
       "не подключен к компьютеру\n(или связь стабильно отсутствует по какой-либо другой "
       "причине). \n",
       count);
-  message +=
-      "Режим автоматического чтения параметров был отключен.\nВы можете заново включить этот "
-      "режим в меню \"Режимы программы\".\n\n";
-  app_.modes.auto_read.store(false);
+  // The message says that automatic reading was switched off only when it was on.
+  if (app_.modes.auto_read.exchange(false)) {
+    message +=
+        "Режим автоматического чтения параметров был отключен.\nВы можете заново включить этот "
+        "режим в меню \"Режимы программы\".\n\n";
+  }
   message +=
       "Ради избежания бессмысленных задержек и торможения\nкомпьютера операции обмена "
       "приостановлены.";

@@ -56,11 +56,11 @@ TEST_F(Engine, TheFifthTimeoutInARowStopsTheExchange) {
     bool quiet;
     int requests;  // requests made before the stop
     bool stopped;
+    bool auto_read = true;  // automatic reading is on before the read
   } cases[] = {
-      {"tttttttt", false, 5, true},
-      {"tttttttt", true, 5, true},
-      {"ttttottttt", false, 10, true},
-      {"ttttotttto", false, 10, false},
+      {"tttttttt", false, 5, true},        {"tttttttt", true, 5, true},
+      {"ttttottttt", false, 10, true},     {"ttttotttto", false, 10, false},
+      {"tttttttt", false, 5, true, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pattern);
@@ -70,7 +70,7 @@ TEST_F(Engine, TheFifthTimeoutInARowStopsTheExchange) {
       if (c.pattern[i] == 't')
         device->fail_next("p" + std::to_string(i), FakeLinkDevice::timeout());
     }
-    app.modes.auto_read = true;
+    app.modes.auto_read = c.auto_read;
     app.options.switch_flags = c.quiet ? StartOptions::kAnySwitch : 0;
     prompter.clear();
     device->clear_transcript();
@@ -79,7 +79,7 @@ TEST_F(Engine, TheFifthTimeoutInARowStopsTheExchange) {
     run(device->StartRead(element));
 
     EXPECT_EQ(static_cast<int>(device->transcript().size()), c.requests);
-    EXPECT_EQ(app.modes.auto_read.load(), !c.stopped);
+    EXPECT_EQ(app.modes.auto_read.load(), c.auto_read && !c.stopped);
     const std::string head =
         "Так как прошло 5 неудачных попыток чтения параметров подряд,\nпохоже что прибор "
         "КВА-604 не подключен к компьютеру\n";
@@ -89,6 +89,14 @@ TEST_F(Engine, TheFifthTimeoutInARowStopsTheExchange) {
     for (const LogRecord& r : view.log()) in_log |= r.text.rfind(head, 0) == 0;
     EXPECT_EQ(box, c.stopped && !c.quiet);
     EXPECT_EQ(in_log, c.stopped && c.quiet);
+    // The message tells of automatic reading only when it has just been switched off.
+    if (box) {
+      const std::string text = prompter.records()[0].text;
+      EXPECT_EQ(
+          text.find("Режим автоматического чтения параметров был отключен.") != std::string::npos,
+          c.auto_read);
+      EXPECT_NE(text.find("Ради избежания бессмысленных задержек"), std::string::npos);
+    }
     // The limit clears the count, and so does the last answer of the other patterns.
     EXPECT_EQ(device->consecutive_failures(), 0);
     EXPECT_FALSE(device->stop_event().is_set());
