@@ -213,6 +213,7 @@ bool CKBA604Doc::OnNewDocument() {
 }
 
 bool CKBA604Doc::OnOpenDocument(const std::string& path) {
+  net_settings_saved_ = false;
   if (refuse_documents_) return false;
   const StartOptions& o = app_.options;
   std::error_code ec;
@@ -238,6 +239,14 @@ bool CKBA604Doc::OnOpenDocument(const std::string& path) {
       DeleteContents();
       return false;
     }
+    if (!load.complete && (o.switch_flags.load() & StartOptions::kWrite)) {
+      // "write" is about to send the whole configuration to the instrument: one that could not
+      // be read to its end (a cut or damaged file, a file of another table) would leave the
+      // instrument half written while the program reported success.
+      app_.prompter().show(platform::format(kNotWholeText, path.c_str()), "", PromptIcon::Error);
+      DeleteContents();
+      return false;
+    }
   }
   path_ = path;
   modified_ = false;
@@ -250,7 +259,7 @@ bool CKBA604Doc::OnOpenDocument(const std::string& path) {
     if (DescBranch* network = description_.network_branch) {
       set_line_settings(*network, true, false);
     }
-    OnSaveDocument(path);
+    net_settings_saved_ = OnSaveDocument(path);
     return false;
   }
   return true;
@@ -259,7 +268,8 @@ bool CKBA604Doc::OnOpenDocument(const std::string& path) {
 bool CKBA604Doc::OnSaveDocument(const std::string& path) {
   const std::string bytes = store_configuration(*service_, device_->table(), names_);
   std::string error;
-  if (!platform::write_file_atomically(path, bytes, &error)) {
+  save_failed_ = !platform::write_file_atomically(path, bytes, &error);
+  if (save_failed_) {
     app_.prompter().show(platform::format(kSaveFailedText, path.c_str(), error.c_str()), "",
                          PromptIcon::Error);
     return false;

@@ -35,6 +35,9 @@ inline constexpr std::string_view kPollingRunsText =
     "Нельзя выполнить эту операцию, так как включен опрос оперативных параметров.\nВыключите "
     "опрос всех оперативных параметров, затем повторите попытку.";
 inline constexpr std::string_view kLoadingTreeText = "Загрузка файлов дерева...";
+// Our own words: a configuration that "write" was to send could not be read to its end.
+inline constexpr const char* kNotWholeText =
+    "Файл \"%s\" прочитан не полностью; конфигурация не записывается в прибор.";
 // The framework's title of a document without a name, which the document never shows.
 inline constexpr std::string_view kUntitled = "Untitled";
 
@@ -166,6 +169,10 @@ class CKBA604Doc : public ConfigurationTarget {
   const std::string& title() const { return title_; }
   const std::string& path() const { return path_; }
   bool modified() const { return modified_; }
+  // Whether the last save failed.
+  bool save_failed() const { return save_failed_; }
+  // Whether "newnetparam" wrote its file: the start-up has then done what it was for.
+  bool net_settings_saved() const { return net_settings_saved_; }
   void set_modified(bool modified) { modified_ = modified; }
   const NameTexts& name_texts() const { return names_; }
   void set_pending_title(std::string title) { pending_title_ = std::move(title); }
@@ -227,6 +234,8 @@ class CKBA604Doc : public ConfigurationTarget {
   bool reopen_ = false;
   bool description_loaded_ = false;
   bool refuse_documents_ = false;
+  bool save_failed_ = false;
+  bool net_settings_saved_ = false;
 
   std::function<bool()> connection_search_;
   const PollingGuard* polling_guard_ = nullptr;

@@ -138,6 +138,10 @@ DocumentStart ConfiguratorDocument::construct(RunContext& context) {
   const bool opened = (read || context.file_name.empty())
                           ? document_->OnNewDocument()
                           : document_->OnOpenDocument(context.file_name);
+  if (!opened && (o.mode_flags.load() & StartOptions::kNewNetParam) && !read) {
+    if (document_->net_settings_saved()) return DocumentStart::Finished;
+    context.save_failed = document_->save_failed();
+  }
   return opened ? DocumentStart::Ready : DocumentStart::Refused;
 }
 

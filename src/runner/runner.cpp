@@ -137,10 +137,13 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
   apply_start_modes(o, app.modes);
 
   const bool test = o.mode_flags.load() & StartOptions::kTest;
-  const bool needs_file = (o.switch_flags.load() & StartOptions::kRead) ||
+  // "read" and "newnetparam" save to the file, "write" sends it: without one they would do
+  // nothing (or write a configuration without values) and still end with success.
+  const bool needs_file = (o.switch_flags.load() & (StartOptions::kRead | StartOptions::kWrite)) ||
                           (o.mode_flags.load() & StartOptions::kNewNetParam);
   if (!test && needs_file && info.file_name().empty()) {
-    say("\"read\" and \"newnetparam\" need a file name to save the configuration to");
+    say("\"read\", \"write\" and \"newnetparam\" need a file name: the configuration to save or to "
+        "send");
     return exit_code::kNoFileName;
   }
 
@@ -194,9 +197,12 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
       break;
     case DocumentStart::Refused:
       result = app.exit_flags.exit_code();
-      if (result == 0 && !test && !(o.mode_flags.load() & StartOptions::kNewNetParam)) {
-        result = exit_code::kFileNotOpened;
+      if (result == 0 && !test) {
+        result = context.save_failed ? exit_code::kSaveFailed : exit_code::kFileNotOpened;
       }
+      break;
+    case DocumentStart::Finished:
+      result = app.exit_flags.exit_code();
       break;
     case DocumentStart::NoConnection:
       result = app.exit_flags.exit_code();

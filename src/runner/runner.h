@@ -44,8 +44,8 @@ struct RunContext {
   platform::Event& automation_done;
   // The UI thread's queue: the worker hands the save after "read" over to it.
   UiQueue& ui;
-  // Set by the document when the save after "read" failed; the program then does not report
-  // success.
+  // Set by the document when the save after "read" or of "newnetparam" failed; the program
+  // then does not report success.
   bool save_failed = false;
 };
 
@@ -53,8 +53,9 @@ struct RunContext {
 enum class DocumentStart {
   Ready,               // a document exists; commands may run
   Refused,             // the document refused to open or create a configuration: "test",
-                       // "newnetparam" after writing its file, "write" with a missing file,
-                       // a file that could not be opened
+                       // "write" with a missing file, a file that could not be opened, a file
+                       // "newnetparam" could not write (context.save_failed tells)
+  Finished,            // "newnetparam" wrote its file: the start-up has done what it was for
   DescriptionRefused,  // the description files were damaged and refused
   NoConnection,        // started without switches, no KBA604 answered the connection check and
                        // nobody can search for it: the program ends as after "Выход"

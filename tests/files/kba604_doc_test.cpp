@@ -274,6 +274,70 @@ TEST_F(Document, NewNetParamWritesTheSettingsIntoTheFileAndEndsTheStart) {
   EXPECT_EQ(param("Addr").value, "32");
 }
 
+// The start-up learns whether "newnetparam" wrote its file, so that a failed save never ends
+// as a success.
+TEST_F(Document, NewNetParamTellsWhetherItsFileWasWritten) {
+  ASSERT_EQ(construct({"/bps:38400/newnetparam"}), DocumentConstruction::Ready);
+  EXPECT_FALSE(doc->OnOpenDocument(file("no-such-folder/net.604").string()));
+  EXPECT_FALSE(doc->net_settings_saved());
+  EXPECT_TRUE(doc->save_failed());
+  EXPECT_FALSE(std::filesystem::exists(file("no-such-folder")));
+
+  EXPECT_FALSE(doc->OnOpenDocument(file("net.604").string()));
+  EXPECT_TRUE(doc->net_settings_saved());
+  EXPECT_FALSE(doc->save_failed());
+  EXPECT_TRUE(std::filesystem::exists(file("net.604")));
+}
+
+// "write" sends the whole configuration: a file that cannot be read to its end is refused
+// with a message and the document stays reset, while without "write" the same file opens with
+// what it holds.
+TEST_F(Document, WriteRefusesAConfigurationThatIsNotWhole) {
+  ASSERT_EQ(construct(), DocumentConstruction::Ready);
+  ASSERT_TRUE(doc->OnNewDocument());
+  param("r.St").value = "Пуск";
+  param("Set.P").value = "12.5";
+  param("n.Ch").value = "Авто";
+  const std::string whole_path = file("whole.604").string();
+  ASSERT_TRUE(doc->OnSaveDocument(whole_path));
+  const std::string whole = read_file(whole_path);
+
+  // The same configuration as saved from another table, whose name has the same length.
+  std::string other = whole;
+  const std::size_t table_name = other.find("parameters.zip");
+  ASSERT_NE(table_name, std::string::npos);
+  other.replace(table_name, 14, "parameterz.zip");
+
+  struct Case {
+    const char* name;
+    std::string bytes;
+    const char* loaded_without_write;  // "r.St" after an open without "write"
+  } cases[] = {
+      {"cut.604", whole.substr(0, whole.size() - 5), "Пуск"},
+      {"other.604", other, "Нет данных"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = file(c.name).string();
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << c.bytes;
+
+    ASSERT_EQ(construct({"/write/port:1/close"}), DocumentConstruction::Ready);
+    prompter.clear();
+    EXPECT_FALSE(doc->OnOpenDocument(path));
+    EXPECT_EQ(param("r.St").value, "Нет данных");
+    ASSERT_GE(prompter.count(), 1u);
+    EXPECT_NE(prompter.records().back().text.find(c.name), std::string::npos);
+    EXPECT_EQ(app.exit_flags.value(), 0u);
+
+    ASSERT_EQ(construct(), DocumentConstruction::Ready);
+    EXPECT_TRUE(doc->OnOpenDocument(path));
+    EXPECT_EQ(param("r.St").value, c.loaded_without_write);
+  }
+  ASSERT_EQ(construct({"/write/port:1/close"}), DocumentConstruction::Ready);
+  EXPECT_TRUE(doc->OnOpenDocument(whole_path));
+  EXPECT_EQ(param("Set.P").value, "12.5");
+}
+
 TEST_F(Document, NewDocumentIsRefusedWhilePolling) {
   ASSERT_EQ(construct(), DocumentConstruction::Ready);
   PollingOn polling;

@@ -182,6 +182,11 @@ TEST_F(Automation, RefusedStartsGiveTheirOwnExitCodes) {
   test::VirtualInstrument& sim = instrument();
   const nlohmann::json before = instrument_values(sim);
   std::ofstream(home.root() / "junk.604") << "not a configuration";
+  // A configuration cut off inside its service element.
+  std::ofstream(home.root() / "cut.604", std::ios::binary) << std::string(
+      "\xFF\xFF\x01\x00\x0A\x00"
+      "CKBA604Doc\x1E",
+      17);
   struct Case {
     std::vector<std::string> args;
     int code;
@@ -190,7 +195,13 @@ TEST_F(Automation, RefusedStartsGiveTheirOwnExitCodes) {
   const Case cases[] = {
       {{kLine, "/read", "/close"}, exit_code::kNoFileName, "file name"},
       {{"/newnetparam/bps:19200"}, exit_code::kNoFileName, "file name"},
+      {{kLine, "/write", "/close"}, exit_code::kNoFileName, "file name"},
       {{kLine, "/write", "junk.604", "/close"}, exit_code::kFileNotOpened, "junk.604"},
+      {{kLine, "/write", "cut.604", "/close"}, exit_code::kFileNotOpened, "cut.604"},
+      {{"/newnetparam/bps:19200", "junk.604"}, exit_code::kFileNotOpened, "junk.604"},
+      {{"/newnetparam/bps:19200", "no-such-folder/n.604"},
+       exit_code::kSaveFailed,
+       "no-such-folder/n.604"},
       {{kLine, "/read", "no-such-folder/r.604", "/close"},
        exit_code::kSaveFailed,
        "no-such-folder/r.604"},

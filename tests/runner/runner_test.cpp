@@ -88,6 +88,13 @@ TEST_F(Runner, DocumentOutcomesGiveTheirOwnExitCodes) {
   // must not report success.
   document.start = DocumentStart::Refused;
   EXPECT_EQ(run({"/write/close", "a.604"}), exit_code::kFileNotOpened);
+  // "newnetparam" ends the start-up once its file is written; a file it could not open or
+  // write is no success.
+  EXPECT_EQ(run({"/newnetparam/bps:9600", "a.604"}), exit_code::kFileNotOpened);
+  document.construct_body = [](RunContext& c) { c.save_failed = true; };
+  EXPECT_EQ(run({"/newnetparam/bps:9600", "a.604"}), exit_code::kSaveFailed);
+  document.construct_body = nullptr;
+  document.start = DocumentStart::Finished;
   EXPECT_EQ(run({"/newnetparam/bps:9600", "a.604"}), 0);
   // Started without switches, no instrument answered and the search was given up: the code of
   // what the check met, or our own when it met nothing it could tell.
@@ -95,12 +102,13 @@ TEST_F(Runner, DocumentOutcomesGiveTheirOwnExitCodes) {
   EXPECT_EQ(run({}), exit_code::kNoConnection);
   document.flags_at_construction = ExitFlags::kOtherModel;
   EXPECT_EQ(run({}), 206);
-  EXPECT_EQ(document.shutdowns, 5);
+  EXPECT_EQ(document.shutdowns, 7);
   EXPECT_TRUE(document.commands.empty());
 }
 
-TEST_F(Runner, ReadOrNewNetParamWithoutFileNameIsRefused) {
+TEST_F(Runner, ReadWriteOrNewNetParamWithoutFileNameIsRefused) {
   EXPECT_EQ(run({"/read", "/close"}), exit_code::kNoFileName);
+  EXPECT_EQ(run({"/write/port:2", "/close"}), exit_code::kNoFileName);
   EXPECT_EQ(run({"/newnetparam/bps:9600"}), exit_code::kNoFileName);
   EXPECT_TRUE(document.commands.empty());
   EXPECT_EQ(run({"/read", "/close", "Out.604"}), 0);
