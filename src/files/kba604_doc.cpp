@@ -280,6 +280,14 @@ bool CKBA604Doc::OnSaveDocument(const std::string& path) {
   return true;
 }
 
+bool CKBA604Doc::OpenDocumentFile(const std::string& path) {
+  if (!path_.empty() && platform::iequals(path, path_) &&
+      !app_.prompter().confirm(kAlreadyOpenText, kAlreadyOpenCaption, PromptIcon::Warning)) {
+    return false;
+  }
+  return OnOpenDocument(path);
+}
+
 void CKBA604Doc::DeleteContents() {
   names_.fill(std::string(kNameNotSet));
   if (DescBranch* root = main_tree()) root->ResetValues();

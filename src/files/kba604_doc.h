@@ -35,6 +35,11 @@ inline constexpr std::string_view kPollingRunsText =
     "Нельзя выполнить эту операцию, так как включен опрос оперативных параметров.\nВыключите "
     "опрос всех оперативных параметров, затем повторите попытку.";
 inline constexpr std::string_view kLoadingTreeText = "Загрузка файлов дерева...";
+// Asked when the shell or the recent-file list opens the file that is open already.
+inline constexpr std::string_view kAlreadyOpenText =
+    "Этот файл уже открыт! При продолжении открытия файла все изменения будут потеряны!\n\nХотите "
+    "продолжить открытие файла?";
+inline constexpr std::string_view kAlreadyOpenCaption = "Внимание!";
 // Our own words: a configuration that "write" was to send could not be read to its end.
 inline constexpr const char* kNotWholeText =
     "Файл \"%s\" прочитан не полностью; конфигурация не записывается в прибор.";
@@ -136,6 +141,10 @@ class CKBA604Doc : public ConfigurationTarget {
   // Writes the configuration to path without ever leaving a half-written file; on success the
   // path becomes the document's and the modified mark is cleared.
   bool OnSaveDocument(const std::string& path);
+  // The shell or the recent-file list opens path: the file that is open already (same path,
+  // letter case aside) is opened again only when the person agrees to lose the changes. False
+  // when the document was kept or the open failed.
+  bool OpenDocumentFile(const std::string& path);
   // Name texts to "Имя не задано", every value of the main tree to "Нет данных".
   void DeleteContents();
   void SetTitle(const std::string& title);

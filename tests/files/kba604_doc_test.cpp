@@ -338,6 +338,37 @@ TEST_F(Document, WriteRefusesAConfigurationThatIsNotWhole) {
   EXPECT_EQ(param("Set.P").value, "12.5");
 }
 
+// Opening the file that is open already asks first; No keeps the document as it is.
+TEST_F(Document, OpeningTheOpenFileAgainAsksBeforeLosingChanges) {
+  ASSERT_EQ(construct(), DocumentConstruction::Ready);
+  ASSERT_TRUE(doc->OnNewDocument());
+  param("Set.P").value = "1.5";
+  const std::string path = file("Open.604").string();
+  ASSERT_TRUE(doc->OnSaveDocument(path));
+  param("Set.P").value = "2.5";  // a change since the save
+
+  prompter.answer_next(PromptAnswer::No);
+  EXPECT_FALSE(doc->OpenDocumentFile(file("OPEN.604").string()));
+  ASSERT_EQ(prompter.count(), 1u);
+  EXPECT_EQ(prompter.records()[0].text,
+            "Этот файл уже открыт! При продолжении открытия файла все изменения будут "
+            "потеряны!\n\nХотите продолжить открытие файла?");
+  EXPECT_EQ(prompter.records()[0].caption, "Внимание!");
+  EXPECT_EQ(prompter.records()[0].buttons, PromptButtons::YesNo);
+  EXPECT_EQ(param("Set.P").value, "2.5");
+
+  prompter.answer_next(PromptAnswer::Yes);
+  EXPECT_TRUE(doc->OpenDocumentFile(path));
+  EXPECT_EQ(prompter.count(), 2u);
+  EXPECT_EQ(param("Set.P").value, "1.5");
+
+  // Another file opens without a question.
+  ASSERT_TRUE(doc->OnSaveDocument(file("other.604").string()));
+  ASSERT_TRUE(doc->OnNewDocument());
+  EXPECT_TRUE(doc->OpenDocumentFile(path));
+  EXPECT_EQ(prompter.count(), 2u);
+}
+
 TEST_F(Document, NewDocumentIsRefusedWhilePolling) {
   ASSERT_EQ(construct(), DocumentConstruction::Ready);
   PollingOn polling;
