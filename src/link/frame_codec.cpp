@@ -1,5 +1,6 @@
 #include "link/frame_codec.h"
 
+#include <cstdio>
 #include <mutex>
 
 #include "link/device_io.h"
@@ -15,6 +16,10 @@ const char* const kChecksumText = "Ошибка в контрольной сум
 const char* const kForeignReplyText =
     "Пришла посылка с кодом команды, отличным от посланной и от n.Err.\nВозможно в сети RS-485 "
     "присутствует прибор со включенной функцией \"Мастер\"";
+const char* const kRefusalUnknownCodeFormat =
+    "Прибор отказал в выполнении запроса (код ошибки 0x%02X)";
+const char* const kRefusalWithoutCodeText =
+    "Прибор отказал в выполнении запроса, не сообщив код ошибки";
 
 namespace {
 
@@ -126,8 +131,19 @@ bool exchange_frame(DeviceIO& link, int request_bit, std::uint16_t hash, const s
   const std::uint16_t reply_hash = static_cast<std::uint16_t>((packet[2] << 8) | packet[3]);
   if (reply_hash == hash) return true;
   if (reply_hash == kHashNErr) {
-    // The instrument refused the request; the code stays in the reply for the caller.
-    *error_text = length > 0 ? network_error_text(reply[0]) : std::string();
+    // The instrument refused the request; the code stays in the reply for the caller. A code
+    // the table lacks, or a refusal without one, still gets a text: the callers count and show
+    // a failure only when it carries a note, and an empty one would pass for a success.
+    if (length == 0) {
+      *error_text = kRefusalWithoutCodeText;
+    } else {
+      *error_text = network_error_text(reply[0]);
+      if (error_text->empty()) {
+        char text[96];
+        std::snprintf(text, sizeof text, kRefusalUnknownCodeFormat, reply[0]);
+        *error_text = text;
+      }
+    }
     return false;
   }
   *error_text = kForeignReplyText;

@@ -38,5 +38,9 @@ extern const char* const kPortSettingsText;
 extern const char* const kLostStartText;
 extern const char* const kChecksumText;
 extern const char* const kForeignReplyText;
+// A refusal whose code the table of network errors lacks (printf format, one %02X for the code)
+// and a refusal that carries no code at all.
+extern const char* const kRefusalUnknownCodeFormat;
+extern const char* const kRefusalWithoutCodeText;
 
 }  // namespace kba604

@@ -208,8 +208,9 @@ TEST_F(FrameExchangeTest, RepliesThatFail) {
       {LineResponse::reply("#GGGG\r"), kChecksumText, 0},
       {LineResponse::reply("#\r"), kChecksumText, 0},  // starts right, but holds nothing
       {refusal(0x28), "Не найден дескриптор", 1},
-      {refusal(0x09), "", 1},
-      {answer(kHashNErr, {}), "", 0},
+      // A refusal is never a failure without a text, or it would pass for a success.
+      {refusal(0x09), "Прибор отказал в выполнении запроса (код ошибки 0x09)", 1},
+      {answer(kHashNErr, {}), "Прибор отказал в выполнении запроса, не сообщив код ошибки", 0},
       {answer(0x1234, {5}), kForeignReplyText, 1},
   };
   for (const auto& c : cases) {
