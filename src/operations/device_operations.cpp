@@ -333,7 +333,11 @@ bool DeviceOperations::StartWriteErroneous(ObjectWithParameters& element) {
   std::vector<Parameter*> list;
   std::set<const Parameter*> seen;
   for (Parameter* p : walk_parameters(element)) {
-    if (p->has_problem_note() && seen.insert(p).second) list.push_back(p);
+    // Only what a write of the element would write: a read-only parameter whose read failed
+    // cannot be written, and some of them are commands ("r-s" starts or stops regulation).
+    if (p->has_problem_note() && will_write(*p, kWriteAll) && seen.insert(p).second) {
+      list.push_back(p);
+    }
   }
   if (list.empty()) {
     app_.prompter().show("Ошибочных параметров не обнаружено!", "", PromptIcon::Warning);

@@ -116,8 +116,9 @@ class DeviceOperations : public ParameterOperations, public OperationControl {
   bool StartRead(ObjectWithParameters& element);
   bool StartWriteAll(ObjectWithParameters& element);
   bool StartWriteChanged(ObjectWithParameters& element);
-  // The element's parameters with an error note go into the group list and are written as a
-  // group; with none, "Ошибочных параметров не обнаружено!" is shown and nothing starts.
+  // The element's writable parameters with an error note go into the group list and are
+  // written as a group; with none, "Ошибочных параметров не обнаружено!" is shown and nothing
+  // starts.
   bool StartWriteErroneous(ObjectWithParameters& element);
   bool StartCompare(ObjectWithParameters& element);
   // Initialisation of the element (the root of the tree); refused below the maximum access

@@ -378,9 +378,12 @@ TEST_F(Engine, ASecondOperationWaitsForThePreviousWindow) {
 }
 
 TEST_F(Engine, WritingTheErroneousParametersWritesOnlyThoseWithErrors) {
-  make_table(3);
+  make_table(4);
   ObjectWithParameters element;
-  list(element, 0, 3);
+  list(element, 0, 4);
+  // A read-only command whose read failed is not written: it would start regulation.
+  define(3, "r-s", "1").access_mask = 5;
+  param(3).note = "Таймаут при передаче данных (нет связи)";
   EXPECT_FALSE(device->StartWriteErroneous(element));
   ASSERT_EQ(prompter.count(), 1u);
   EXPECT_EQ(prompter.records()[0].text, "Ошибочных параметров не обнаружено!");
