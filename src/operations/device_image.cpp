@@ -83,12 +83,15 @@ bool DeviceOperations::StartEepromRead() {
 }
 
 bool DeviceOperations::StartEepromWrite() {
-  return start_eeprom_operation(operation_code::kEepromWrite, {"dev", "ver", "n.Err", "r-s"},
-                                eeprom_write_);
+  // The configuration reset "r.co" is a command too: written with the value an instrument
+  // reports after its last reset, it would undo every value the image wrote before it.
+  return start_eeprom_operation(operation_code::kEepromWrite,
+                                {"dev", "ver", "n.Err", "r-s", "r.co"}, eeprom_write_);
 }
 
 // The image operations go over the whole table but the polled parameters and the commands
-// that must not travel (the error register, regulation start/stop; identity on writing).
+// that must not travel (the error register, regulation start/stop; identity and the
+// configuration reset on writing).
 bool DeviceOperations::start_eeprom_operation(int code,
                                               std::initializer_list<std::string_view> excluded,
                                               platform::Event& event) {

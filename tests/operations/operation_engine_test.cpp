@@ -568,6 +568,25 @@ TEST_F(Engine, AnImageIsReadSavedLoadedAndWrittenBack) {
   EXPECT_EQ(prompter.records().back().caption, "Ошибка открытия");
 }
 
+TEST_F(Engine, WritingAnImageBackSendsNoCommand) {
+  // The image holds what the instrument reported, commands included; writing it back sends
+  // the settings only: identity, error register, regulation start and the configuration reset
+  // stay out.
+  TestHome home;
+  const std::string path = (home.root() / "image.eep").string();
+  make_table(6);
+  const char* names[] = {"dev", "ver", "n.Err", "r-s", "r.co", "a.b"};
+  for (std::size_t i = 0; i < 6; ++i) {
+    define(i, names[i], "1");
+    device->set(names[i], 0, "1");
+  }
+  ASSERT_TRUE(device->SaveEepromImage(path));
+  device->clear_transcript();
+  prompter.answer_next(PromptAnswer::Yes);
+  ASSERT_TRUE(device->LoadEepromImage(path));
+  EXPECT_EQ(device->transcript(), std::vector<std::string>{"W a.b=1"});
+}
+
 TEST_F(Engine, AnImageReadThatWasStoppedReplacesNoFile) {
   TestHome home;
   const std::string path = (home.root() / "image.eep").string();
