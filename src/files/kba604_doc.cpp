@@ -351,7 +351,7 @@ bool CKBA604Doc::tree_command(int command) {
     return true;
   }
   device_->set_single_target(nullptr);
-  run_operation(command, *root);
+  operation_started_ = run_operation(command, *root);
   return true;
 }
 
@@ -375,11 +375,13 @@ bool CKBA604Doc::branch_command(int command) {
   } else {
     device_->set_single_target(nullptr);
   }
-  if (!run_operation(command, *target)) device_->set_single_target(nullptr);
+  operation_started_ = run_operation(command, *target);
+  if (!operation_started_) device_->set_single_target(nullptr);
   return true;
 }
 
 bool CKBA604Doc::OnCommand(int command) {
+  operation_started_ = false;
   switch (command) {
     case command::kShowIndexes:
     case command::kAutoRead:

@@ -153,6 +153,9 @@ class CKBA604Doc : public ConfigurationTarget {
   // ---- commands ------------------------------------------------------------------------------
   // Runs a menu command routed by the document; false for a command it does not route.
   bool OnCommand(int command);
+  // Whether the last whole-tree or branch command started its operation on the device (it
+  // may have ended since); false after "Дерево не определено" and the like.
+  bool operation_started() const { return operation_started_; }
   // The selection in the parameter view: the current branch (or element), and the selected
   // parameter when a parameter row is selected.
   void set_selection(ObjectWithParameters* branch, Parameter* parameter);
@@ -244,6 +247,7 @@ class CKBA604Doc : public ConfigurationTarget {
   bool description_loaded_ = false;
   bool refuse_documents_ = false;
   bool save_failed_ = false;
+  bool operation_started_ = false;
   bool net_settings_saved_ = false;
 
   std::function<bool()> connection_search_;

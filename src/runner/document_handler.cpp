@@ -151,10 +151,10 @@ bool ConfiguratorDocument::start_command(RunContext&, int command) {
     std::fputs("kba604: the calibration wizard is not part of the headless program\n", stderr);
     return false;
   }
+  // A started operation tells automation_done when it ends; one that did not start (no tree,
+  // a window that stayed open) has said why.
   document_->OnCommand(command);
-  // A started operation keeps the worker busy until it has told automation_done; one that
-  // did not start (no tree, a window that stayed open) leaves the worker idle.
-  return bundle_.device->busy();
+  return document_->operation_started();
 }
 
 void ConfiguratorDocument::stop() {

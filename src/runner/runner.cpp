@@ -217,6 +217,9 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
   }
 
   platform::Thread automation_watcher;
+  // The command of the command line could not begin (no parameter tree, the calibration
+  // without windows): it said why, and the program must not end as if it had been done.
+  bool command_refused = false;
   if (start == DocumentStart::Ready) {
     // The command of the command line, and AutomationWatcher, which ends the automation when
     // it is done: from then on the program behaves as if started without switches, and with
@@ -225,9 +228,10 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
     if (o.any_switch()) {
       const std::uint32_t switches = o.switch_flags.load();
       // A program told to end during its start-up does not begin the command any more.
-      if (command == 0 || close_requested.is_set() || !s.document.start_command(context, command)) {
-        automation_done.set();
+      if (command != 0 && !close_requested.is_set()) {
+        command_refused = !s.document.start_command(context, command);
       }
+      if (command == 0 || close_requested.is_set() || command_refused) automation_done.set();
       automation_watcher.start([&o, &program_exit, &automation_done, &close_requested, switches] {
         const int which = platform::wait_any({&program_exit, &automation_done}, -1);
         o.clear_after_automation();
@@ -248,6 +252,7 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
     }
     result = app.exit_flags.exit_code();
     if (result == 0 && context.save_failed) result = exit_code::kSaveFailed;
+    if (result == 0 && command_refused) result = exit_code::kCommandNotStarted;
   }
 
   // Shutdown: ProgramExitEvent ends both watchers, which stop a running exchange.

@@ -408,6 +408,7 @@ TEST_F(Document, CommandsWithoutTreeOrBranchAreImpossible) {
     SCOPED_TRACE(c.command);
     prompter.clear();
     EXPECT_TRUE(doc->OnCommand(c.command));
+    EXPECT_FALSE(doc->operation_started());
     ASSERT_EQ(prompter.count(), 1u);
     EXPECT_EQ(prompter.records()[0].text, c.text);
     EXPECT_EQ(prompter.records()[0].caption, "Операция невозможна");
@@ -424,6 +425,7 @@ TEST_F(Document, BranchCommandOnASelectedParameterRunsOnItAlone) {
   device->clear_transcript();
   doc->set_selection(nullptr, &param("Set.P"));
   EXPECT_TRUE(doc->OnCommand(150));
+  EXPECT_TRUE(doc->operation_started());
   ASSERT_TRUE(device->wait_idle(-1));
   EXPECT_EQ(device->transcript(), std::vector<std::string>{"R Set.P:3"});
   EXPECT_EQ(param("Set.P").value, "42");
@@ -431,6 +433,7 @@ TEST_F(Document, BranchCommandOnASelectedParameterRunsOnItAlone) {
   // The whole tree reads everything, without the restriction.
   device->clear_transcript();
   EXPECT_TRUE(doc->OnCommand(139));
+  EXPECT_TRUE(doc->operation_started());
   ASSERT_TRUE(device->wait_idle(-1));
   EXPECT_EQ(device->transcript().size(), 6u);
   EXPECT_EQ(param("r.St").value, "Пуск");

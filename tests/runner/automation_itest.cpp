@@ -196,6 +196,7 @@ TEST_F(Automation, RefusedStartsGiveTheirOwnExitCodes) {
       {{kLine, "/read", "/close"}, exit_code::kNoFileName, "file name"},
       {{"/newnetparam/bps:19200"}, exit_code::kNoFileName, "file name"},
       {{kLine, "/write", "/close"}, exit_code::kNoFileName, "file name"},
+      {{kLine, "/calibrate"}, exit_code::kCommandNotStarted, "calibration"},
       {{kLine, "/write", "junk.604", "/close"}, exit_code::kFileNotOpened, "junk.604"},
       {{kLine, "/write", "cut.604", "/close"}, exit_code::kFileNotOpened, "cut.604"},
       {{"/newnetparam/bps:19200", "junk.604"}, exit_code::kFileNotOpened, "junk.604"},

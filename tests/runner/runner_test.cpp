@@ -29,6 +29,7 @@ class FakeDocument final : public DocumentHandler {
   std::atomic<int> stops{0};
   int shutdowns = 0;
   bool no_port = false;
+  bool command_starts = true;
   std::uint32_t flags_at_construction = 0;
   std::function<void(RunContext&)> construct_body;
 
@@ -44,6 +45,7 @@ class FakeDocument final : public DocumentHandler {
   }
   bool start_command(RunContext& context, int command) override {
     commands.push_back(command);
+    if (!command_starts) return false;
     worker_.start([this, &context, command] {
       if (command_body) command_body(context, command);
       context.automation_done.set();
@@ -123,6 +125,18 @@ TEST_F(Runner, CommandLineCommandRunsAndItsFlagsGiveTheExitCode) {
   EXPECT_EQ(run({"/write/port:2/close", "a.604"}), 202);
   EXPECT_EQ(document.commands, std::vector<int>{140});
   EXPECT_FALSE(document.no_port);
+}
+
+// A command that cannot begin (no parameter tree, the calibration without windows) ends the
+// automation at once; with "close" the program ends, and never with success.
+TEST_F(Runner, CommandThatCannotBeginIsNoSuccess) {
+  document.command_starts = false;
+  EXPECT_EQ(run({"/read/port:1/close", "x.604"}), exit_code::kCommandNotStarted);
+  EXPECT_EQ(run({"/calibrate/port:1"}), exit_code::kCommandNotStarted);  // closes by itself
+  EXPECT_EQ(document.commands, (std::vector<int>{139, 32800}));
+  // A code of the flags says more.
+  document.flags_at_construction = ExitFlags::kPortOpenFailed;
+  EXPECT_EQ(run({"/write/port:1/close", "x.604"}), 201);
 }
 
 TEST_F(Runner, SecondInstanceIsRefused) {
