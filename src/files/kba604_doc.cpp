@@ -239,10 +239,13 @@ bool CKBA604Doc::OnOpenDocument(const std::string& path) {
       DeleteContents();
       return false;
     }
-    if (!load.complete && (o.switch_flags.load() & StartOptions::kWrite)) {
-      // "write" is about to send the whole configuration to the instrument: one that could not
-      // be read to its end (a cut or damaged file, a file of another table) would leave the
-      // instrument half written while the program reported success.
+    const bool whole_needed = (o.switch_flags.load() & StartOptions::kWrite) ||
+                              (o.mode_flags.load() & StartOptions::kNewNetParam);
+    if (!load.complete && whole_needed) {
+      // "write" is about to send the whole configuration to the instrument, "newnetparam" to
+      // save it again with new network settings: a file that could not be read to its end (cut
+      // off, damaged, of another table) would leave the instrument half written while the
+      // program reported success, or be replaced by the little that was read of it.
       app_.prompter().show(platform::format(kNotWholeText, path.c_str()), "", PromptIcon::Error);
       DeleteContents();
       return false;

@@ -40,9 +40,10 @@ inline constexpr std::string_view kAlreadyOpenText =
     "Этот файл уже открыт! При продолжении открытия файла все изменения будут потеряны!\n\nХотите "
     "продолжить открытие файла?";
 inline constexpr std::string_view kAlreadyOpenCaption = "Внимание!";
-// Our own words: a configuration that "write" was to send could not be read to its end.
+// Our own words: a configuration that "write" was to send, or "newnetparam" to rewrite, could
+// not be read to its end.
 inline constexpr const char* kNotWholeText =
-    "Файл \"%s\" прочитан не полностью; конфигурация не записывается в прибор.";
+    "Файл \"%s\" прочитан не полностью; команда командной строки не выполняется.";
 // The framework's title of a document without a name, which the document never shows.
 inline constexpr std::string_view kUntitled = "Untitled";
 

@@ -289,10 +289,10 @@ TEST_F(Document, NewNetParamTellsWhetherItsFileWasWritten) {
   EXPECT_TRUE(std::filesystem::exists(file("net.604")));
 }
 
-// "write" sends the whole configuration: a file that cannot be read to its end is refused
-// with a message and the document stays reset, while without "write" the same file opens with
-// what it holds.
-TEST_F(Document, WriteRefusesAConfigurationThatIsNotWhole) {
+// "write" sends the whole configuration and "newnetparam" saves it again: a file that cannot
+// be read to its end is refused with a message and the document stays reset, while without
+// those switches the same file opens with what it holds.
+TEST_F(Document, WriteAndNewNetParamRefuseAConfigurationThatIsNotWhole) {
   ASSERT_EQ(construct(), DocumentConstruction::Ready);
   ASSERT_TRUE(doc->OnNewDocument());
   param("r.St").value = "Пуск";
@@ -321,13 +321,19 @@ TEST_F(Document, WriteRefusesAConfigurationThatIsNotWhole) {
     const std::string path = file(c.name).string();
     std::ofstream(path, std::ios::binary | std::ios::trunc) << c.bytes;
 
-    ASSERT_EQ(construct({"/write/port:1/close"}), DocumentConstruction::Ready);
-    prompter.clear();
-    EXPECT_FALSE(doc->OnOpenDocument(path));
-    EXPECT_EQ(param("r.St").value, "Нет данных");
-    ASSERT_GE(prompter.count(), 1u);
-    EXPECT_NE(prompter.records().back().text.find(c.name), std::string::npos);
-    EXPECT_EQ(app.exit_flags.value(), 0u);
+    // "newnetparam" leaves the file as it is instead of saving the little it read.
+    for (const char* switches : {"/write/port:1/close", "/bps:9600/newnetparam"}) {
+      SCOPED_TRACE(switches);
+      ASSERT_EQ(construct({switches}), DocumentConstruction::Ready);
+      prompter.clear();
+      EXPECT_FALSE(doc->OnOpenDocument(path));
+      EXPECT_FALSE(doc->net_settings_saved());
+      EXPECT_EQ(param("r.St").value, "Нет данных");
+      ASSERT_GE(prompter.count(), 1u);
+      EXPECT_NE(prompter.records().back().text.find(c.name), std::string::npos);
+      EXPECT_EQ(app.exit_flags.value(), 0u);
+      EXPECT_EQ(read_file(path), c.bytes);
+    }
 
     ASSERT_EQ(construct(), DocumentConstruction::Ready);
     EXPECT_TRUE(doc->OnOpenDocument(path));

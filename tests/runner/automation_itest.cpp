@@ -200,6 +200,7 @@ TEST_F(Automation, RefusedStartsGiveTheirOwnExitCodes) {
       {{kLine, "/write", "junk.604", "/close"}, exit_code::kFileNotOpened, "junk.604"},
       {{kLine, "/write", "cut.604", "/close"}, exit_code::kFileNotOpened, "cut.604"},
       {{"/newnetparam/bps:19200", "junk.604"}, exit_code::kFileNotOpened, "junk.604"},
+      {{"/newnetparam/bps:19200", "cut.604"}, exit_code::kFileNotOpened, "cut.604"},
       {{"/newnetparam/bps:19200", "no-such-folder/n.604"},
        exit_code::kSaveFailed,
        "no-such-folder/n.604"},
@@ -215,6 +216,7 @@ TEST_F(Automation, RefusedStartsGiveTheirOwnExitCodes) {
   }
   EXPECT_EQ(instrument_values(sim), before);
   EXPECT_EQ(read_file(home.root() / "junk.604"), "not a configuration");
+  EXPECT_EQ(read_file(home.root() / "cut.604").size(), 17u);
 }
 
 TEST_F(Automation, SecondInstanceIsRefusedWhileTheFirstRuns) {
