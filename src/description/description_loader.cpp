@@ -24,8 +24,6 @@ constexpr const char* kHiddenLabel = "hidden";
 // Far more than any instrument has; a table claiming more is damaged, and allocating it would
 // take the machine's memory.
 constexpr std::size_t kMaximumRecords = 100000;
-// Real trees are a handful of levels deep; a file nesting deeper is damaged.
-constexpr int kMaximumDepth = 256;
 
 void refuse(Prompter* prompter, const std::string& file, const std::string& fault) {
   if (prompter == nullptr) return;
@@ -125,7 +123,7 @@ class TreeParser {
   }
 
   bool parse_branch(DescBranch& branch, int depth) {
-    if (depth > kMaximumDepth) return fail("ветви вложены слишком глубоко");
+    if (depth > description::kMaximumTreeDepth) return fail("ветви вложены слишком глубоко");
     auto b = std::get<BranchRecord>(description::decode_tree_record(record(next_++)));
     branch.set_name(b.name);
     branch.set_record_values(b.values[0], b.values[1], b.values[2]);

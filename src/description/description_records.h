@@ -19,6 +19,11 @@ namespace kba604::description {
 inline constexpr std::size_t kParameterRecordSize = 2343;
 inline constexpr std::size_t kTreeRecordSize = 512;
 
+// Real trees are a handful of levels deep. A tree whose branches nest more levels below its
+// root than this is damaged: the program refuses it, and the description compiler neither
+// writes nor reads one, so that no tool walks a nesting deeper than its stack allows.
+inline constexpr int kMaximumTreeDepth = 256;
+
 // Field widths, in Windows-1251 bytes.
 inline constexpr std::size_t kNameField = 9;
 inline constexpr std::size_t kTitleField = 256;

@@ -8,6 +8,7 @@
 #include <limits>
 #include <map>
 #include <set>
+#include <utility>
 
 #include "platform/text.h"
 
@@ -321,10 +322,15 @@ struct TreeCompiler {
   std::vector<TreeRecord>& out;
   std::vector<std::string>& errors;
 
-  void branch(const SourceJson& node, const std::string& path) {
+  void branch(const SourceJson& node, const std::string& path, int depth = 0) {
     std::string where = format("%s: branch \"%s\"", file, path.c_str());
     if (!node.is_object() || !node.contains("branch")) {
       errors.push_back(format("%s: under \"%s\": expected a branch", file, path.c_str()));
+      return;
+    }
+    if (depth > kMaximumTreeDepth) {
+      errors.push_back(format("%s: under \"%s\": branches nest more than %d levels below the root",
+                              file, path.c_str(), kMaximumTreeDepth));
       return;
     }
     FieldReader f(node, where, errors);
@@ -350,7 +356,7 @@ struct TreeCompiler {
       } else {
         for (const auto& child : children) {
           if (child.is_object() && child.contains("branch")) {
-            branch(child, here);
+            branch(child, here, depth + 1);
             ++branches;
           } else if (child.is_object() && child.contains("connector")) {
             connector(child, here);
@@ -442,11 +448,46 @@ struct TreeCompiler {
 
 }  // namespace
 
+namespace {
+
+// A source nested deeper than any tree the program loads (a branch takes two levels, its
+// children list and itself, and repeats a few more) is refused before anything walks it: the
+// copies and walks of the compiler go down one level per call.
+constexpr std::size_t kMaximumSourceNesting = 4 * kMaximumTreeDepth + 64;
+
+// The nesting depth of a value, measured without recursion.
+std::size_t nesting_depth(const SourceJson& root) {
+  std::size_t deepest = 0;
+  std::vector<std::pair<const SourceJson*, std::size_t>> pending{{&root, 1}};
+  while (!pending.empty()) {
+    auto [value, depth] = pending.back();
+    pending.pop_back();
+    if (!value->is_structured()) continue;
+    deepest = std::max(deepest, depth);
+    if (depth > kMaximumSourceNesting) break;
+    for (const auto& child : *value) pending.emplace_back(&child, depth + 1);
+  }
+  return deepest;
+}
+
+}  // namespace
+
 bool compile_description(const SourceJson& parameters_source,
                          const std::array<SourceJson, kTreeCount>& tree_sources,
                          DescriptionRecords& out, std::vector<std::string>& errors) {
   std::size_t errors_before = errors.size();
   out = DescriptionRecords{};
+
+  bool too_deep = false;
+  for (int t = -1; t < kTreeCount; ++t) {
+    const SourceJson& source = t < 0 ? parameters_source : tree_sources[t];
+    if (nesting_depth(source) > kMaximumSourceNesting) {
+      errors.push_back(format("%s: nested more than %zu levels deep",
+                              t < 0 ? kParametersSource : kTreeSources[t], kMaximumSourceNesting));
+      too_deep = true;
+    }
+  }
+  if (too_deep) return false;
 
   SourceJson list = parameters_source.is_object() && parameters_source.contains("parameters")
                         ? parameters_source["parameters"]
@@ -650,10 +691,12 @@ struct TreeDecompiler {
                               b.name.c_str(), static_cast<long long>(count), records.size()));
       return false;
     }
-    if (++depth > 10000) {
-      errors.push_back(format("%s: branches nested too deep", file));
+    if (depth > kMaximumTreeDepth) {
+      errors.push_back(
+          format("%s: branches nest more than %d levels below the root", file, kMaximumTreeDepth));
       return false;
     }
+    ++depth;
     SourceJson children = SourceJson::array();
     std::int32_t branches = 0, references = 0, connectors = 0;
     for (std::int64_t i = 0; i < count; ++i) {
