@@ -101,16 +101,18 @@ bool read_int(const SourceJson& node, const char* what, long long& out, std::str
   return true;
 }
 
-}  // namespace
+// Repeats may nest; all of them together make at most this many copies, so that a mistake such
+// as three nested repeats of 0..99999 is reported instead of filling the memory.
+constexpr std::size_t kMaximumRepeatCopies = 200000;
 
-bool expand_repeats(SourceJson& node, std::string& error) {
+bool expand_repeats_within(SourceJson& node, std::string& error, std::size_t& copies) {
   if (node.is_object()) {
     if (node.contains("repeat")) {
       error = "\"repeat\" may stand only as an element of a list";
       return false;
     }
     for (auto& [key, child] : node.items()) {
-      if (!expand_repeats(child, error)) return false;
+      if (!expand_repeats_within(child, error, copies)) return false;
     }
     return true;
   }
@@ -118,7 +120,7 @@ bool expand_repeats(SourceJson& node, std::string& error) {
   SourceJson result = SourceJson::array();
   for (auto& element : node) {
     if (!element.is_object() || !element.contains("repeat")) {
-      if (!expand_repeats(element, error)) return false;
+      if (!expand_repeats_within(element, error, copies)) return false;
       result.push_back(std::move(element));
       continue;
     }
@@ -150,15 +152,26 @@ bool expand_repeats(SourceJson& node, std::string& error) {
       return false;
     }
     for (long long v = from; v <= to; v += step) {
+      if (++copies > kMaximumRepeatCopies) {
+        error = format("the repeats make more than %zu copies", kMaximumRepeatCopies);
+        return false;
+      }
       SourceJson copy = element["each"];
       substitute(copy, var, v);
       SourceJson wrapped = copy.is_array() ? copy : SourceJson::array({copy});
-      if (!expand_repeats(wrapped, error)) return false;
+      if (!expand_repeats_within(wrapped, error, copies)) return false;
       for (auto& item : wrapped) result.push_back(std::move(item));
     }
   }
   node = std::move(result);
   return true;
+}
+
+}  // namespace
+
+bool expand_repeats(SourceJson& node, std::string& error) {
+  std::size_t copies = 0;
+  return expand_repeats_within(node, error, copies);
 }
 
 // ---- compiling -------------------------------------------------------------------------------

@@ -29,7 +29,11 @@ TEST(SourceRepeats, MalformedRepeatsAreErrors) {
         R"([{"repeat": {"var": "k", "from": 0, "to": 1}}])",
         R"([{"repeat": {"var": "k", "from": 0, "to": 1, "step": 0}, "each": 1}])",
         R"([{"repeat": {"var": "k", "from": 0, "to": 1}, "each": 1, "x": 2}])",
-        R"({"a": {"repeat": {"var": "k", "from": 0, "to": 1}, "each": 1}})"}) {
+        R"({"a": {"repeat": {"var": "k", "from": 0, "to": 1}, "each": 1}})",
+        // Nested repeats that would make 10^15 copies.
+        R"([{"repeat": {"var": "a", "from": 0, "to": 99999}, "each": [{"repeat": {"var": "b",
+           "from": 0, "to": 99999}, "each": [{"repeat": {"var": "c", "from": 0, "to": 99999},
+           "each": {"name": "x{a}{b}{c}"}}]}]}])"}) {
     auto node = SourceJson::parse(text);
     std::string error;
     EXPECT_FALSE(expand_repeats(node, error)) << text;
