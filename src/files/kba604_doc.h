@@ -137,7 +137,8 @@ class CKBA604Doc : public ConfigurationTarget {
   bool OnNewDocument();
   // Opens a configuration file (or, when it does not exist, an empty document under its name,
   // except with "write"). "newnetparam" turns the open into a save of the command-line line
-  // settings, after which the open is refused.
+  // settings, after which the open is refused. With "write" or "newnetparam" a file that cannot
+  // be read to its end is refused too, and left as it is.
   bool OnOpenDocument(const std::string& path);
   // Writes the configuration to path without ever leaving a half-written file; on success the
   // path becomes the document's and the modified mark is cleared.
