@@ -17,6 +17,7 @@ inline constexpr int kNoConnection = 6;        // no switches, the connection ch
 inline constexpr int kFileNotOpened = 8;       // the command-line file is no configuration
 inline constexpr int kSaveFailed = 9;          // the save after "read" failed
 inline constexpr int kCommandNotStarted = 10;  // the command of the command line could not begin
+inline constexpr int kParametersFailed = 11;   // the command ran, some parameters failed
 inline constexpr int kSignalFailed = 7;        // --signal-exitevent: no such event
 inline constexpr int kUsage = 2;               // --signal-exitevent without a name
 }  // namespace exit_code

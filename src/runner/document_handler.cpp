@@ -182,6 +182,9 @@ void ConfiguratorDocument::shutdown() {
 
 void ConfiguratorDocument::operation_finished(int operation_code) {
   if (context_ == nullptr) return;
+  // The worker calls this before it tells that the command is done, so every operation of the
+  // command (a forced re-read restarts the counters) adds its failures here.
+  if (!context_->automation_done.is_set()) context_->command_errors += bundle_.device->errors();
   context_->ui.post([this, operation_code] {
     if (!document_) return;
     if (operation_code == operation_code::kCompare) bundle_.device->ReportCompare();

@@ -253,6 +253,12 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
     result = app.exit_flags.exit_code();
     if (result == 0 && context.save_failed) result = exit_code::kSaveFailed;
     if (result == 0 && command_refused) result = exit_code::kCommandNotStarted;
+    // A command that ran to its end with parameters the instrument refused or did not answer
+    // must not pass for a clean one: the log above names them.
+    if (const int failed = context.command_errors.load(); failed > 0 && command != 0) {
+      say(std::to_string(failed) + " parameter(s) could not be read or written");
+      if (result == 0) result = exit_code::kParametersFailed;
+    }
   }
 
   // Shutdown: ProgramExitEvent ends both watchers, which stop a running exchange.

@@ -7,6 +7,7 @@
 // it says goes to stderr; stdout belongs to the control channel.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -47,6 +48,9 @@ struct RunContext {
   // Set by the document when the save after "read" or of "newnetparam" failed; the program
   // then does not report success.
   bool save_failed = false;
+  // Parameters the command of the command line failed to read or write, over its operation and
+  // the re-read that may follow it; counted by the worker until AutomationDoneEvent is set.
+  std::atomic<int> command_errors{0};
 };
 
 // What the document's construction ended with.

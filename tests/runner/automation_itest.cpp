@@ -161,6 +161,21 @@ TEST_F(Automation, LineFaultsGiveTheirExitCodes) {
   }
 }
 
+// Replies the instrument spoils now and then (here: another command's hash, which no flag of
+// the exit code tells) fail some parameters; the command runs to its end but must not pass for a
+// clean one, and a read still saves what it got.
+TEST_F(Automation, ParametersThatFailMakeTheCommandEndWith11) {
+  instrument({"--foreign-every", "40"});
+  test::ChildResult read = kba604({kLine, "/read", "partial.604", "/close"});
+  EXPECT_EQ(read.exit_code, exit_code::kParametersFailed) << read.err;
+  EXPECT_NE(read.err.find("could not be read or written"), std::string::npos) << read.err;
+  EXPECT_NE(read.err.find(kSavedText), std::string::npos) << read.err;
+  ASSERT_TRUE(fs::exists(home.root() / "partial.604"));
+
+  test::ChildResult write = kba604({kLine, "/write", "partial.604", "/close"});
+  EXPECT_EQ(write.exit_code, exit_code::kParametersFailed) << write.err;
+}
+
 TEST_F(Automation, PortThatCannotBeOpenedEndsWith201) {
   map_port(9, path("no-such-terminal"));
   test::ChildResult r = kba604({kLine, "/read", "x.604", "/close"});
