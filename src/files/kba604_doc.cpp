@@ -1,5 +1,6 @@
 #include "files/kba604_doc.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -16,6 +17,18 @@ namespace {
 // The framework's own words for failures of opening and saving.
 constexpr const char* kReadFailedText = "Не удалось прочитать файл \"%s\": %s";
 constexpr const char* kSaveFailedText = "Не удалось сохранить файл \"%s\": %s";
+
+// Whether two names mean the same file: the same file on the disk (through links and relative
+// names), or, for a file that is not there, the same name once made absolute.
+bool same_file(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  if (std::filesystem::equivalent(a, b, ec)) return true;
+  const std::filesystem::path ca = std::filesystem::weakly_canonical(a, ec);
+  if (ec) return a == b;
+  const std::filesystem::path cb = std::filesystem::weakly_canonical(b, ec);
+  if (ec) return a == b;
+  return ca == cb;
+}
 
 // The whole file in memory; false with the reason when it cannot be read.
 bool read_whole_file(const std::string& path, std::string& bytes, std::string& error) {
@@ -284,7 +297,7 @@ bool CKBA604Doc::OnSaveDocument(const std::string& path) {
 }
 
 bool CKBA604Doc::OpenDocumentFile(const std::string& path) {
-  if (!path_.empty() && platform::iequals(path, path_) &&
+  if (!path_.empty() && same_file(path, path_) &&
       !app_.prompter().confirm(kAlreadyOpenText, kAlreadyOpenCaption, PromptIcon::Warning)) {
     return false;
   }

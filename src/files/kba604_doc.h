@@ -143,8 +143,8 @@ class CKBA604Doc : public ConfigurationTarget {
   // Writes the configuration to path without ever leaving a half-written file; on success the
   // path becomes the document's and the modified mark is cleared.
   bool OnSaveDocument(const std::string& path);
-  // The shell or the recent-file list opens path: the file that is open already (same path,
-  // letter case aside) is opened again only when the person agrees to lose the changes. False
+  // The shell or the recent-file list opens path: the file that is open already (the same file,
+  // by whatever name) is opened again only when the person agrees to lose the changes. False
   // when the document was kept or the open failed.
   bool OpenDocumentFile(const std::string& path);
   // Name texts to "Имя не задано", every value of the main tree to "Нет данных".

@@ -353,8 +353,11 @@ TEST_F(Document, OpeningTheOpenFileAgainAsksBeforeLosingChanges) {
   ASSERT_TRUE(doc->OnSaveDocument(path));
   param("Set.P").value = "2.5";  // a change since the save
 
+  // The same file by another name; letter case makes another file here.
+  const std::filesystem::path link = file("link.604");
+  std::filesystem::create_symlink(path, link);
   prompter.answer_next(PromptAnswer::No);
-  EXPECT_FALSE(doc->OpenDocumentFile(file("OPEN.604").string()));
+  EXPECT_FALSE(doc->OpenDocumentFile(link.string()));
   ASSERT_EQ(prompter.count(), 1u);
   EXPECT_EQ(prompter.records()[0].text,
             "Этот файл уже открыт! При продолжении открытия файла все изменения будут "
@@ -369,6 +372,9 @@ TEST_F(Document, OpeningTheOpenFileAgainAsksBeforeLosingChanges) {
   EXPECT_EQ(param("Set.P").value, "1.5");
 
   // Another file opens without a question.
+  ASSERT_TRUE(doc->OnSaveDocument(file("OPEN.604").string()));
+  ASSERT_TRUE(doc->OpenDocumentFile(path));
+  EXPECT_EQ(prompter.count(), 2u);
   ASSERT_TRUE(doc->OnSaveDocument(file("other.604").string()));
   ASSERT_TRUE(doc->OnNewDocument());
   EXPECT_TRUE(doc->OpenDocumentFile(path));
