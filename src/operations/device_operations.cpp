@@ -272,6 +272,7 @@ bool DeviceOperations::wait_for_previous_window() {
 bool DeviceOperations::open_window(int code, platform::Event& event) {
   log_length_.store(0);
   stop_.reset();
+  operation_stopped_.store(false);
   {
     std::lock_guard lock(mutex_);
     reread_.clear();
@@ -456,6 +457,7 @@ bool DeviceOperations::stop_requested() {
 }
 
 void DeviceOperations::FinishOperation(bool allow_reread) {
+  if (stop_requested()) operation_stopped_.store(true);
   if (allow_reread) {
     std::vector<Parameter*> list;
     {

@@ -172,6 +172,9 @@ class DeviceOperations : public ParameterOperations, public OperationControl {
   int total() const { return total_.load(); }
   int done() const { return done_.load(); }
   int errors() const { return errors_.load(); }
+  // Whether the last operation started (with any re-read that followed it) was stopped before
+  // its end: the button, the failure limits, a port that would not open, the exit event.
+  bool operation_stopped() const { return operation_stopped_.load(); }
   int consecutive_failures() const { return consecutive_failures_.load(); }
   int difference_count() const { return difference_count_.load(); }
   int skipped_count() const { return skipped_count_.load(); }
@@ -309,6 +312,7 @@ class DeviceOperations : public ParameterOperations, public OperationControl {
   std::atomic<int> current_code_{0};
   // Parameters the running EEPROM operation works on.
   std::vector<Parameter*> eeprom_list_;
+  std::atomic<bool> operation_stopped_{false};
   // Whether the last EEPROM read went through the whole list without being stopped.
   std::atomic<bool> eeprom_read_complete_{false};
 

@@ -145,8 +145,17 @@ DocumentStart ConfiguratorDocument::construct(RunContext& context) {
   return opened ? DocumentStart::Ready : DocumentStart::Refused;
 }
 
-bool ConfiguratorDocument::start_command(RunContext&, int command) {
+bool ConfiguratorDocument::start_command(RunContext& context, int command) {
   if (!document_) return false;
+  // Without a port (port 0) the instrument cannot be reached; the menu greys these commands.
+  if ((command == command::kReadAll || command == command::kWriteAll) &&
+      context.app.options.no_port()) {
+    std::fputs(
+        "kba604: no serial port is chosen (port 0): the instrument cannot be read or "
+        "written\n",
+        stderr);
+    return false;
+  }
   if (command == command::kCalibrate) {
     std::fputs("kba604: the calibration wizard is not part of the headless program\n", stderr);
     return false;
@@ -204,6 +213,16 @@ void ConfiguratorDocument::save_after_read() {
   RunContext& c = *context_;
   // The worker waits until the UI thread has written the file; errors of the save are told on
   // stderr and in the exit code, and the program goes on.
+  // A read stopped before its end (a port that would not open, the instrument silent, a
+  // signal) or one that got no value at all holds little or nothing of the instrument: the
+  // file keeps what it had.
+  const DeviceOperations& device = *bundle_.device;
+  if (device.operation_stopped() || (device.done() > 0 && device.errors() >= device.done())) {
+    std::fprintf(stderr, "kba604: the read was stopped or got no value; %s is left as it was\n",
+                 c.file_name.c_str());
+    c.save_failed = true;
+    return;
+  }
   c.ui.call(
       [this, &c] {
         if (!document_) return;

@@ -142,22 +142,28 @@ TEST_F(Automation, InstrumentLeftInModbusIsBroughtBackAndRead) {
 }
 
 // The exit codes of the line's faults and of the instrument's answers.
+// A read that was stopped or got nothing of the instrument leaves the file it was to replace
+// as it was.
 TEST_F(Automation, LineFaultsGiveTheirExitCodes) {
   struct Case {
     std::vector<std::string> instrument;
     int code;
+    bool file_kept;
   };
   const Case cases[] = {
-      {{"--silent"}, 202},
-      {{"--no-start-every", "1"}, 203},
-      {{"--corrupt-every", "1"}, 203},
-      {{"--model", "TRM"}, 206},
+      {{"--silent"}, 202, true},
+      {{"--no-start-every", "1"}, 203, true},
+      {{"--corrupt-every", "1"}, 203, true},
+      {{"--model", "TRM"}, 206, false},  // another model answers the parameters it has
   };
+  const std::string earlier = "an earlier configuration";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.instrument[0]);
+    std::ofstream(home.root() / "faults.604", std::ios::binary) << earlier;
     instrument(c.instrument);
     test::ChildResult r = kba604({kLine, "/read", "faults.604", "/close"});
     EXPECT_EQ(r.exit_code, c.code) << r.err;
+    EXPECT_EQ(read_file(home.root() / "faults.604") == earlier, c.file_kept) << r.err;
   }
 }
 
@@ -180,6 +186,7 @@ TEST_F(Automation, PortThatCannotBeOpenedEndsWith201) {
   map_port(9, path("no-such-terminal"));
   test::ChildResult r = kba604({kLine, "/read", "x.604", "/close"});
   EXPECT_EQ(r.exit_code, 201) << r.err;
+  EXPECT_FALSE(fs::exists(home.root() / "x.604"));
 }
 
 TEST_F(Automation, WriteOfAMissingFileEndsWith200WithoutAnyWrite) {
@@ -222,6 +229,8 @@ TEST_F(Automation, RefusedStartsGiveTheirOwnExitCodes) {
       {{kLine, "/read", "no-such-folder/r.604", "/close"},
        exit_code::kSaveFailed,
        "no-such-folder/r.604"},
+      // Port 0 is the program without a port: nothing can be read or written.
+      {{"/port:0", "/read", "none.604", "/close"}, exit_code::kCommandNotStarted, "port 0"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.back());
@@ -232,6 +241,7 @@ TEST_F(Automation, RefusedStartsGiveTheirOwnExitCodes) {
   EXPECT_EQ(instrument_values(sim), before);
   EXPECT_EQ(read_file(home.root() / "junk.604"), "not a configuration");
   EXPECT_EQ(read_file(home.root() / "cut.604").size(), 17u);
+  EXPECT_FALSE(fs::exists(home.root() / "none.604"));
 }
 
 TEST_F(Automation, SecondInstanceIsRefusedWhileTheFirstRuns) {
