@@ -88,6 +88,21 @@ TEST_F(TerminalTest, SettingsAreAppliedInRawMode) {
   }
 }
 
+// The port is opened again and again with the same parity and character size (each operation
+// opens it), which a pseudo-terminal does not keep.
+TEST_F(TerminalTest, ParityAndSevenBitsOpenAgainAndAgain) {
+  for (int parity : {4, 1, 1, 4, 4}) {
+    sio.set_parity_code(parity);
+    sio.set_data_bits(7);
+    ASSERT_EQ(sio.open_port(), 0) << parity;
+    const termios t = pty.settings();
+    EXPECT_EQ(t.c_cflag & PARODD, parity == 4 ? PARODD : 0u) << parity;
+    EXPECT_TRUE(t.c_iflag & INPCK);
+    EXPECT_TRUE(t.c_iflag & ISTRIP);
+    sio.close_port();
+  }
+}
+
 TEST_F(TerminalTest, RatesOutsideThePosixListAreReadBack) {
   for (int baud : {14400, 28800, 56000, 128000}) {
     sio.set_baud_rate(baud);

@@ -130,6 +130,23 @@ TEST_F(Automation, ReadAndCloseSavesAConfigurationThatLoads) {
   EXPECT_EQ(setting("port_number"), "9");
 }
 
+// The line settings of the command line are the program's before its first word with the
+// instrument, whatever the settings file said; they stay for the next start.
+TEST_F(Automation, LineSettingsOfTheCommandLineReachTheInstrument) {
+  instrument({"--baud", "19200", "--parity", "even", "--data-bits", "7"});
+  for (const char* name : {"first.604", "again.604"}) {
+    test::ChildResult r =
+        kba604({kLine, "/bps:19200", "/prty:even", "/len:7", "/read", name, "/close"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_TRUE(fs::exists(home.root() / name));
+  }
+  EXPECT_EQ(setting("baud_rate"), "19200");
+  EXPECT_EQ(setting("parity_scheme"), "1");
+  EXPECT_EQ(setting("byte_size"), "7");
+  test::ChildResult kept = kba604({kLine, "/read", "kept.604", "/close"});
+  EXPECT_EQ(kept.exit_code, 0) << kept.err;
+}
+
 // The start-up check brings an instrument left in a Modbus protocol back before the read.
 TEST_F(Automation, InstrumentLeftInModbusIsBroughtBackAndRead) {
   for (const char* protocol : {"rtu", "ascii"}) {
