@@ -105,7 +105,16 @@ bool CmyCommandLineInfo::store_text(std::string_view name, std::string_view valu
 
 void CmyCommandLineInfo::apply(std::string_view name, std::string_view value) {
   StartOptions& o = options_;
-  auto number = [&]() { return platform::scan_int(value); };
+  // A number switch whose value is no number is ignored; a typing error is said, not swallowed.
+  auto number = [&]() {
+    std::optional<std::int32_t> n = platform::scan_int(value);
+    if (!n) {
+      messages_.push_back(
+          platform::format("the value of switch \"%.*s\" is not a number; the switch is ignored",
+                           static_cast<int>(name.size()), name.data()));
+    }
+    return n;
+  };
   auto line_settings_given = [&] { o.switch_flags.fetch_or(StartOptions::kLineSettingsGiven); };
 
   if (name == "write") {
@@ -208,6 +217,9 @@ void CmyCommandLineInfo::apply(std::string_view name, std::string_view value) {
     } else if (kind == "socket") {
       set_field(o.line_settings, 0, 0x3, 3);
     }
+  } else {
+    messages_.push_back(platform::format("unknown switch \"%.*s\" is ignored",
+                                         static_cast<int>(name.size()), name.data()));
   }
 }
 

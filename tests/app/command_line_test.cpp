@@ -125,6 +125,17 @@ TEST(CommandLine, EachSwitchSetsWhatItNames) {
   }
 }
 
+// A mistyped switch or a number that is none changes nothing, and the program says so.
+TEST(CommandLine, UnknownSwitchesAndNumbersThatAreNoneAreIgnoredWithAMessage) {
+  auto p = parse({"/port:3", "/wirte", "/bps:fast/port:x1", "/Close"});
+  EXPECT_EQ(p->snap(), parse({"/port:3", "/close"})->snap());
+  ASSERT_EQ(p->messages.size(), 3u);
+  EXPECT_EQ(p->messages[0], "unknown switch \"wirte\" is ignored");
+  EXPECT_EQ(p->messages[1], "the value of switch \"bps\" is not a number; the switch is ignored");
+  EXPECT_EQ(p->messages[2], "the value of switch \"port\" is not a number; the switch is ignored");
+  EXPECT_TRUE(parse({"/port:3/bps:9600/x:10/alen:11/len:7"})->messages.empty());
+}
+
 TEST(CommandLine, PipeNameIsLowerCased) {
   auto p = parse({"/io:pipe:MyPipe"});
   EXPECT_EQ(p->pipe_name, "mypipe");
