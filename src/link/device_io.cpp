@@ -13,6 +13,7 @@ namespace {
 
 const char* const kUndecodableText = "Не могу раскодировать ответ";
 const char* const kBadReplyText = "Некорректный ответ";
+const char* const kNotEncodableText = "Неверное значение (не удается закодировать данные)";
 const char* const kAttributeSizeText =
     "Ошибка атрибутов; размер ответа не совпадает с ожидаемым.\n";
 const char* const kPortErrorCaption = "Ошибка драйвера последовательного порта";
@@ -100,24 +101,25 @@ int DeviceIO::transact_parameter(std::vector<std::string>* trace, Parameter* par
   Parameter& p = *parameter;
   const bool attributes_travel = !app_.modes.no_attributes.load() && !without_attributes;
 
+  // A value that cannot be sent fails before the line: the trace says why, and so does the
+  // note (the value's own words when it has them, "Сетевое имя пусто"), since callers count and
+  // show a failure only when it carries a note.
+  auto refuse = [&](const std::string& why, const std::string& own_words, int result) {
+    if (trace != nullptr) trace->push_back(why);
+    p.note = own_words.empty() ? why : own_words;
+    return result;
+  };
   std::vector<std::uint8_t> data;
   if (request_bit == 0) {
     std::string message;
     const EncodeContext context{document_open_.load(), app_.modes.access_level.load()};
     const int converted = p.ConvertToData(p.value, value_as_position, context, data, message);
     if (converted == kNoWriteMethod) {
-      if (trace != nullptr) {
-        trace->push_back("Метод формирования посылки записи для команды '" + p.short_name +
-                         "' не определен.");
-      }
-      // A value refused with words of its own ("Сетевое имя пусто") keeps them in the note.
-      if (!message.empty()) p.note = message;
-      return kRequestNoWriteForm;
+      return refuse(
+          "Метод формирования посылки записи для команды '" + p.short_name + "' не определен.",
+          message, kRequestNoWriteForm);
     }
-    if (converted == kNotEncodable) {
-      if (trace != nullptr) trace->push_back("Неверное значение (не удается закодировать данные)");
-      return kRequestNotEncodable;
-    }
+    if (converted == kNotEncodable) return refuse(kNotEncodableText, {}, kRequestNotEncodable);
     if (converted != kEncoded && trace != nullptr) {
       trace->push_back("Предупреждение: странный ответ от ConvertToData(...)");
     }
@@ -128,8 +130,7 @@ int DeviceIO::transact_parameter(std::vector<std::string>* trace, Parameter* par
   }
   // A frame carries at most 15 data bytes; a longer value would be cut into a wrong one.
   if (data.size() > static_cast<std::size_t>(kMaxRequestData)) {
-    if (trace != nullptr) trace->push_back("Неверное значение (не удается закодировать данные)");
-    return kRequestNotEncodable;
+    return refuse(kNotEncodableText, {}, kRequestNotEncodable);
   }
   trace_request(trace, data);
 

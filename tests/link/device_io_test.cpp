@@ -48,6 +48,8 @@ TEST_F(RequestTest, DevIsReadAndNeverWritten) {
   EXPECT_TRUE(line.requests().empty());
   EXPECT_EQ(trace, std::vector<std::string>{
                        "Метод формирования посылки записи для команды 'dev' не определен."});
+  // The note says it too: a failure without one would be counted and shown as a success.
+  EXPECT_EQ(p->note, "Метод формирования посылки записи для команды 'dev' не определен.");
 
   line.push(answer(0xD681, {'4', '0', '6', 'A', 'B', 'K'}));
   EXPECT_EQ(request(*p, 1), kRequestOk);
@@ -123,6 +125,30 @@ TEST_F(RequestTest, OutcomesOfOneRequest) {
     EXPECT_EQ(p->changed, c.result != kRequestOk) << c.what;
     clock.advance_ms(1000);
   }
+}
+
+// Values that cannot be put into a frame fail before the line, with a note that says so.
+TEST_F(RequestTest, ValuesThatCannotBeSentFailWithANote) {
+  struct Case {
+    const char* name;
+    const char* format;
+    const char* value;
+    int result;
+    const char* note;
+  };
+  const Case cases[] = {
+      {"it.m", "a:b", "c", kRequestNotEncodable,
+       "Неверное значение (не удается закодировать данные)"},
+      {"Set.P", "STORED_DOT", "999999999", kRequestNotEncodable,
+       "Неверное значение (не удается закодировать данные)"},
+      {"net.n", "NAME", ".AB", kRequestNoWriteForm, "Недопустимый символ в сетевом имени"},
+  };
+  for (const auto& c : cases) {
+    auto p = make(c.name, c.format, c.value);
+    EXPECT_EQ(request(*p, 0), c.result) << c.name;
+    EXPECT_EQ(p->note, c.note) << c.name;
+  }
+  EXPECT_TRUE(line.requests().empty());
 }
 
 TEST_F(RequestTest, RefusedWriteWithoutMaximumAccess) {
