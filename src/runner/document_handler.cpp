@@ -213,20 +213,19 @@ void ConfiguratorDocument::save_after_read() {
   RunContext& c = *context_;
   // The worker waits until the UI thread has written the file; errors of the save are told on
   // stderr and in the exit code, and the program goes on.
-  // A read stopped before its end (a port that would not open, the instrument silent, a
-  // signal) or one that got no value at all holds little or nothing of the instrument: the
-  // file keeps what it had.
-  const DeviceOperations& device = *bundle_.device;
-  if (device.operation_stopped() || (device.done() > 0 && device.errors() >= device.done())) {
-    std::fprintf(stderr, "kba604: the read was stopped or got no value; %s is left as it was\n",
-                 c.file_name.c_str());
-    c.save_failed = true;
-    return;
-  }
   c.ui.call(
       [this, &c] {
         if (!document_) return;
-        if (document_->OnSaveDocument(c.file_name)) {
+        // A read stopped before its end (a port that would not open, the instrument silent, a
+        // signal) or one that got no value at all holds little or nothing of the instrument:
+        // the file keeps what it had.
+        const DeviceOperations& device = *bundle_.device;
+        if (device.operation_stopped() || (device.done() > 0 && device.errors() >= device.done())) {
+          std::fprintf(stderr,
+                       "kba604: the read was stopped or got no value; %s is left as it was\n",
+                       c.file_name.c_str());
+          c.save_failed = true;
+        } else if (document_->OnSaveDocument(c.file_name)) {
           std::fprintf(stderr, "kba604: configuration saved to %s\n", c.file_name.c_str());
         } else {
           c.save_failed = true;
