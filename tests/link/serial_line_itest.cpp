@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "app/application.h"
@@ -221,14 +222,27 @@ TEST_F(TerminalTest, VanishedDeviceEndsTheTransferAndTheNextRequestReopens) {
   std::filesystem::remove(link);
 }
 
-TEST(TerminalLink, DevExchangeOverATerminal) {
+// The program's link on a pseudo-terminal mapped to COM9, at the program's port settings with
+// the given speed.
+struct LinkOnTerminal {
+  explicit LinkOnTerminal(const char* baud_rate = "9600") {
+    settings.set_value("Ports/COM9", pty.path());
+    settings.set_value("port_number", "9");
+    settings.set_value("baud_rate", baud_rate);
+    io.emplace(app, settings);
+  }
+
   test::PtyPair pty;
   test::RecordingPrompter prompter;
-  CKBA604App app(prompter);
+  CKBA604App app{prompter};
   platform::MemorySettingsStore settings;
-  settings.set_value("Ports/COM9", pty.path());
-  settings.set_value("port_number", "9");
-  DeviceIO io(app, settings);
+  std::optional<DeviceIO> io;
+};
+
+TEST(TerminalLink, DevExchangeOverATerminal) {
+  LinkOnTerminal link;
+  test::PtyPair& pty = link.pty;
+  DeviceIO& io = *link.io;
   ASSERT_EQ(io.reopen_port(true), 0);
   // "dev" answered with "KBA604", text sent last character first.
   const std::string reply = test::talv_frame(16, 1, 0xD681, {'4', '0', '6', 'A', 'B', 'K'});
@@ -239,27 +253,16 @@ TEST(TerminalLink, DevExchangeOverATerminal) {
   std::string error;
   ASSERT_TRUE(exchange_frame(io, 1, 0xD681, nullptr, 0, 0, data, &count, &error)) << error;
   EXPECT_EQ(std::string(data, data + count), "406ABK");
-  EXPECT_TRUE(prompter.records().empty());
+  EXPECT_TRUE(link.prompter.records().empty());
 }
-
-}  // namespace
-}  // namespace kba604
-
-namespace kba604 {
-namespace {
 
 // Three threads share the link, as the worker, a scanner and the user-interface thread do:
 // every request gets its own reply, since whole exchanges never interleave on the line.
 TEST(TerminalLink, ThreadsInterleaveRequestByRequest) {
-  test::PtyPair pty;
-  test::RecordingPrompter prompter;
-  CKBA604App app(prompter);
-  platform::MemorySettingsStore settings;
-  settings.set_value("Ports/COM9", pty.path());
-  settings.set_value("port_number", "9");
-  settings.set_value("baud_rate", "115200");
-  DeviceIO io(app, settings);
-  app.modes.rs485_type.store(1);
+  LinkOnTerminal link("115200");
+  test::PtyPair& pty = link.pty;
+  DeviceIO& io = *link.io;
+  link.app.modes.rs485_type.store(1);
   ASSERT_EQ(io.reopen_port(false), 0);
   // The instrument answers each request with the request's hash and its low byte as data.
   pty.start_responder([](const std::string& r) {
@@ -293,15 +296,9 @@ TEST(TerminalLink, ThreadsInterleaveRequestByRequest) {
 // A request that waits in vain holds the others back for one exchange at most, and the exit
 // event lets all of them go at once.
 TEST(TerminalLink, ExitEventReleasesEveryWaitingThread) {
-  test::PtyPair pty;
-  test::RecordingPrompter prompter;
-  CKBA604App app(prompter);
-  platform::MemorySettingsStore settings;
-  settings.set_value("Ports/COM9", pty.path());
-  settings.set_value("port_number", "9");
-  settings.set_value("baud_rate", "110");  // a reply wait of 6.4 s; four of them per request
-  DeviceIO io(app, settings);
-  app.modes.rs485_type.store(1);
+  LinkOnTerminal link("110");  // a reply wait of 6.4 s; four of them per request
+  DeviceIO& io = *link.io;
+  link.app.modes.rs485_type.store(1);
   ASSERT_EQ(io.reopen_port(false), 0);
   std::vector<std::thread> threads;
   std::atomic<int> failed{0};
