@@ -39,18 +39,11 @@ int protocol_code(const ObjectWithParameters& element, std::string_view edited_n
   return position < 0 ? 0 : position;
 }
 
-bool is_one_of(std::string_view name, std::initializer_list<std::string_view> names) {
-  for (std::string_view n : names) {
-    if (platform::iequals(name, n)) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 bool check_char_format(const ObjectWithParameters& element, std::string_view name,
                        std::string_view value) {
-  if (!is_one_of(name, {"PrtY", "LEn", "Sbit"})) return true;
+  if (!platform::iequals_any(name, {"PrtY", "LEn", "Sbit"})) return true;
   const std::optional<long> bits = whole_number(value_of(element, "LEn", name, value));
   const std::optional<long> stops = whole_number(value_of(element, "Sbit", name, value));
   const int parity = Elements::parity_code_of(value_of(element, "PrtY", name, value));

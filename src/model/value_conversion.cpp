@@ -37,19 +37,12 @@ const NetworkList* network_list(std::string_view name) {
   return nullptr;
 }
 
-bool is_name(std::string_view name, std::initializer_list<std::string_view> names) {
-  for (std::string_view n : names) {
-    if (platform::iequals(name, n)) return true;
-  }
-  return false;
-}
-
 // Measured values whose first byte may be a status code instead of the value's first byte.
 bool is_measured_value(std::string_view name) {
-  return is_name(name, {"rEAd", "r.CAL", "rd.rg", "Set.P", "r.OUt"});
+  return platform::iequals_any(name, {"rEAd", "r.CAL", "rd.rg", "Set.P", "r.OUt"});
 }
 bool is_state_value(std::string_view name) {
-  return is_name(name, {"r.kEY", "r.PrG", "r.StP", "r.St"});
+  return platform::iequals_any(name, {"r.kEY", "r.PrG", "r.StP", "r.St"});
 }
 
 std::string length_error(std::size_t count) {
@@ -284,8 +277,8 @@ int MyConverter::ConvertFromData(const std::uint8_t* data, std::size_t count, bo
                                  std::string& text) const {
   text.clear();
   // The commands "APLY" and "PRTL" carry no data either way.
-  if (is_name(short_name, {"APLY", "PRTL"})) return kDecoded;
-  if (is_name(short_name, {"dev", "ver"})) {
+  if (platform::iequals_any(short_name, {"APLY", "PRTL"})) return kDecoded;
+  if (platform::iequals_any(short_name, {"dev", "ver"})) {
     if (count == 0) return kNotDecodable;
     text = reversed_text(data, count);
     return kDecoded;
@@ -361,9 +354,9 @@ int MyConverter::ConvertToData(std::string_view text, bool item_position,
   data.clear();
   message.clear();
   int result = kNotEncodable;
-  if (is_name(short_name, {"dev", "ver", "exit"})) {
+  if (platform::iequals_any(short_name, {"dev", "ver", "exit"})) {
     result = kNoWriteMethod;
-  } else if (is_name(short_name, {"APLY", "PRTL"})) {
+  } else if (platform::iequals_any(short_name, {"APLY", "PRTL"})) {
     result = kEncoded;
   } else if (const NetworkList* list = network_list(short_name)) {
     result = encode_item(text, item_position, parse_format(list->items).items, 0, data);

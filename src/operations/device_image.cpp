@@ -15,13 +15,6 @@ namespace {
 // An image of the instrument's table takes a few kilobytes; anything far larger is no image.
 constexpr std::uintmax_t kLargestImage = 16u << 20;
 
-bool one_of(std::string_view name, std::initializer_list<std::string_view> names) {
-  for (std::string_view n : names) {
-    if (platform::iequals(name, n)) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 // ---- initialisation ------------------------------------------------------------------------
@@ -98,7 +91,7 @@ bool DeviceOperations::start_eeprom_operation(int code,
   if (!wait_for_previous_window()) return false;
   std::vector<Parameter*> list;
   for (Parameter& p : table_) {
-    if (p.owns_polling_timer() || one_of(p.short_name, excluded)) continue;
+    if (p.owns_polling_timer() || platform::iequals_any(p.short_name, excluded)) continue;
     list.push_back(&p);
   }
   {

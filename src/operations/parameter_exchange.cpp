@@ -2,7 +2,6 @@
 // WriteValue, with their log lines, counters, failure limits and the instrument's own rules
 // (stale parameters after a write, counts changed one step at a time, initialisation values,
 // check-only parameters and protected attributes).
-#include <array>
 
 #include "operations/device_operations.h"
 #include "platform/text.h"
@@ -13,19 +12,12 @@ namespace {
 constexpr LogColour kNormal = log_colour::kNormal;
 
 // The network settings of the instrument; writing one of them makes the APLY command useful.
-constexpr std::array<std::string_view, 6> kNetworkSettings = {"bPS",  "LEn",   "PrtY",
-                                                              "Sbit", "A.Len", "Addr"};
-
 bool is_network_setting(std::string_view name) {
-  for (std::string_view n : kNetworkSettings) {
-    if (platform::iequals(name, n)) return true;
-  }
-  return false;
+  return platform::iequals_any(name, {"bPS", "LEn", "PrtY", "Sbit", "A.Len", "Addr"});
 }
 
-// Counts that the instrument accepts only one step at a time.
 bool is_stepped_count(std::string_view name) {
-  return platform::iequals(name, "n.Ch") || platform::iequals(name, "n.Obj");
+  return platform::iequals_any(name, {"n.Ch", "n.Obj"});
 }
 
 // The value initialisation writes: the reference value, except that the steps of the program

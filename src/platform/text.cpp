@@ -188,6 +188,13 @@ bool iequals(std::string_view a, std::string_view b) {
   return i == a.size() && j == b.size();
 }
 
+bool iequals_any(std::string_view text, std::initializer_list<std::string_view> names) {
+  for (std::string_view name : names) {
+    if (iequals(text, name)) return true;
+  }
+  return false;
+}
+
 bool istarts_with(std::string_view text, std::string_view prefix) {
   std::size_t i = 0, j = 0;
   while (j < prefix.size()) {

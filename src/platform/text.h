@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +23,8 @@ std::string fold_case(std::string_view utf8);
 // Upper-cases Latin a-z, Cyrillic а-я and ё.
 std::string upper_case(std::string_view utf8);
 bool iequals(std::string_view a, std::string_view b);
+// Whether text equals one of names, letter case aside.
+bool iequals_any(std::string_view text, std::initializer_list<std::string_view> names);
 bool istarts_with(std::string_view text, std::string_view prefix);
 bool icontains(std::string_view text, std::string_view part);
 

@@ -38,6 +38,9 @@ TEST(Text, CaseFoldingCoversCyrillic) {
   EXPECT_TRUE(istarts_with("COM12", "com"));
   EXPECT_FALSE(istarts_with("CO", "com"));
   EXPECT_TRUE(icontains("Сетевые Параметры", "параметры"));
+  EXPECT_TRUE(iequals_any("N.CH", {"n.Obj", "n.Ch"}));
+  EXPECT_FALSE(iequals_any("n.Ch", {"n.Chx", "n.C"}));
+  EXPECT_FALSE(iequals_any("n.Ch", {}));
 }
 
 }  // namespace
