@@ -8,7 +8,9 @@
 #include "app/commands.h"
 #include "app/registration.h"
 #include "model/texts.h"
+#include "files/parameter_list_export.h"
 #include "platform/atomic_file.h"
+#include "platform/default_viewer.h"
 #include "platform/text.h"
 
 namespace kba604 {
@@ -17,6 +19,7 @@ namespace {
 // The framework's own words for failures of opening and saving.
 constexpr const char* kReadFailedText = "Не удалось прочитать файл \"%s\": %s";
 constexpr const char* kSaveFailedText = "Не удалось сохранить файл \"%s\": %s";
+constexpr const char* kViewerFailedText = "Не удалось открыть файл \"%s\": %s";
 
 // Whether two names mean the same file: the same file on the disk (through links and relative
 // names), or, for a file that is not there, the same name once made absolute.
@@ -427,9 +430,33 @@ bool CKBA604Doc::OnCommand(int command) {
     case command::kAccessDenied:
       app_.prompter().show(kAccessDeniedText, "", PromptIcon::Information);
       return true;
+    case command::kExportParameterList:
+      export_parameter_list();
+      return true;
     default:
       return false;
   }
+}
+
+bool CKBA604Doc::export_parameter_list() {
+  DescBranch* root = main_tree();
+  if (root == nullptr) {
+    refuse(kNoTreeText);
+    return false;
+  }
+  const std::filesystem::path target = program_directory_ / kParameterListFileName;
+  std::string error;
+  if (!write_parameter_list(*root, target, &error)) {
+    app_.prompter().show(parameter_list_failure_text(target, error), "", PromptIcon::Error);
+    return false;
+  }
+  const bool opened = file_viewer_ ? file_viewer_(target, &error)
+                                   : platform::open_in_default_viewer(target, &error);
+  if (!opened) {
+    app_.prompter().show(platform::format(kViewerFailedText, target.c_str(), error.c_str()), "",
+                         PromptIcon::Warning);
+  }
+  return true;
 }
 
 bool CKBA604Doc::save_eeprom_image(const std::string& path) {

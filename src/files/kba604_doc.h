@@ -125,6 +125,10 @@ class CKBA604Doc : public ConfigurationTarget {
   }
   // The open-file command that a new document issues when the reopen flag is set.
   void set_open_file_command(std::function<void()> open) { open_file_command_ = std::move(open); }
+  // How a page the document has written is handed to the desktop's viewer ("xdg-open" unless
+  // the front end gives its own); false, with the reason, when it could not be handed over.
+  using FileViewer = std::function<bool(const std::filesystem::path&, std::string* error)>;
+  void set_file_viewer(FileViewer viewer) { file_viewer_ = std::move(viewer); }
 
   // The construction, in this order: folders "protocol" and "temp"; the program's line
   // settings from the command line, and the port reopened with the program's settings; the
@@ -161,6 +165,10 @@ class CKBA604Doc : public ConfigurationTarget {
   // The selection in the parameter view: the current branch (or element), and the selected
   // parameter when a parameter row is selected.
   void set_selection(ObjectWithParameters* branch, Parameter* parameter);
+  // "Экспорт списка параметров в HTML": writes "parlist.html" in the program directory from the
+  // main tree and opens it in the viewer. A file that could not be written is said so and not
+  // opened. True when the page was written.
+  bool export_parameter_list();
   // The EEPROM image commands with the file the person chose.
   bool save_eeprom_image(const std::string& path);
   bool load_eeprom_image(const std::string& path);
@@ -256,6 +264,7 @@ class CKBA604Doc : public ConfigurationTarget {
   const PollingGuard* polling_guard_ = nullptr;
   std::function<void(std::string_view)> message_window_;
   std::function<void()> open_file_command_;
+  FileViewer file_viewer_;
 };
 
 }  // namespace kba604
