@@ -2,26 +2,13 @@
 
 #include <algorithm>
 #include <array>
-#include <optional>
 
 #include "platform/text.h"
 
 namespace kba604 {
 namespace {
 
-constexpr std::array<std::string_view, 26> kSwitchNames = {
-    "write", "read",      "port", "bps",       "prty", "addr", "len",         "sbit",      "alen",
-    "rs485", "aply",      "x",    "y",         "w",    "h",    "autoread",    "autowrite", "silent",
-    "close", "calibrate", "elog", "exitevent", "test", "uni",  "newnetparam", "io"};
-
-// Switches whose value runs to the end of the parameter, "/" included.
-bool takes_rest(std::string_view name) {
-  return name == "elog" || name == "exitevent";
-}
-
-std::string_view name_of(std::string_view token) {
-  return token.substr(0, token.find(':'));
-}
+using namespace switch_trait;
 
 void set_field(std::atomic<std::uint16_t>& word, int shift, unsigned bits, unsigned value) {
   const std::uint16_t mask = static_cast<std::uint16_t>(bits << shift);
@@ -30,7 +17,215 @@ void set_field(std::atomic<std::uint16_t>& word, int shift, unsigned bits, unsig
   word.store(v);
 }
 
+std::string quoted(std::string_view name) {
+  return "«" + std::string(name) + "»";
+}
+
+void line_settings_given(CommandLineState& s) {
+  s.options.switch_flags.fetch_or(StartOptions::kLineSettingsGiven);
+}
+
+// A text switch whose value does not fit its field is refused whole rather than cut.
+bool fits(CommandLineState& s, const SwitchArg& a, std::size_t max_length) {
+  if (platform::cp1251_length(a.text) <= max_length) return true;
+  s.messages.push_back(platform::format("значение ключа %s длиннее %zu символов; ключ пропущен",
+                                        quoted(a.name).c_str(), max_length));
+  return false;
+}
+
+void set_switch_flag(CommandLineState& s, std::uint32_t flag) {
+  s.options.switch_flags.fetch_or(flag);
+}
+
+void apply_port(CommandLineState& s, const SwitchArg& a) {
+  if (s.newnetparam_seen) return;
+  // COM ports are numbered 1-255 (0: no port). Keeping the low 8 bits of a larger number would
+  // open some other port than the one asked for.
+  if (a.number < 0 || a.number > 255) {
+    s.usage_errors.push_back(platform::format(
+        "номер порта %d вне пределов 0-255 (/port:N означает COMN, /port:0 - без порта)",
+        static_cast<int>(a.number)));
+    return;
+  }
+  s.options.port.store(static_cast<std::uint8_t>(a.number));
+  line_settings_given(s);
+}
+
+void apply_bps(CommandLineState& s, const SwitchArg& a) {
+  s.options.bps.store(static_cast<std::uint32_t>(a.number));
+  line_settings_given(s);
+}
+
+void apply_prty(CommandLineState& s, const SwitchArg& a) {
+  const int parity = a.text == "even" ? 1 : a.text == "odd" ? 2 : a.text == "no" ? 3 : 0;
+  if (parity == 0) {
+    // An unknown parity withdraws the line settings given so far, so none are applied.
+    s.options.switch_flags.fetch_and(~StartOptions::kLineSettingsGiven);
+    return;
+  }
+  set_field(s.options.line_settings, 2, 0x3, static_cast<unsigned>(parity));
+  line_settings_given(s);
+}
+
+void apply_addr(CommandLineState& s, const SwitchArg& a) {
+  if (!fits(s, a, 5)) return;
+  s.options.set_addr(std::string(a.text));
+  if (!a.text.empty()) line_settings_given(s);
+}
+
+void apply_sbit(CommandLineState& s, const SwitchArg& a) {
+  if (!fits(s, a, 5)) return;
+  s.options.set_sbit(std::string(a.text));
+  if (!a.text.empty()) line_settings_given(s);
+}
+
+void apply_len(CommandLineState& s, const SwitchArg& a) {
+  set_field(s.options.line_settings, 4, 0xF, static_cast<unsigned>(a.number) & 0xF);
+  line_settings_given(s);
+}
+
+void apply_alen(CommandLineState& s, const SwitchArg& a) {
+  set_field(s.options.line_settings, 8, 0xF, static_cast<unsigned>(a.number) & 0xF);
+  line_settings_given(s);
+}
+
+void apply_rs485(CommandLineState& s, const SwitchArg& a) {
+  const int mode = a.text == "auto" ? 1 : a.text == "off" ? 2 : a.text == "on" ? 3 : 0;
+  if (mode != 0) set_field(s.options.line_settings, 12, 0x3, static_cast<unsigned>(mode));
+}
+
+void apply_geometry(CommandLineState& s, const SwitchArg& a) {
+  StartOptions& o = s.options;
+  const char c = a.name[0];
+  auto& field = c == 'x' ? o.x : c == 'y' ? o.y : c == 'w' ? o.w : o.h;
+  field.store(a.number);
+  o.geometry_mask.fetch_or(c == 'x'   ? StartOptions::kXGiven
+                           : c == 'y' ? StartOptions::kYGiven
+                           : c == 'w' ? StartOptions::kWGiven
+                                      : StartOptions::kHGiven);
+}
+
+void apply_on_off(CommandLineState& s, const SwitchArg& a, std::uint16_t on, std::uint16_t off) {
+  if (a.text == "on") s.options.mode_flags.fetch_or(on);
+  if (a.text == "off") s.options.mode_flags.fetch_or(off);
+}
+
+void apply_uni(CommandLineState& s, const SwitchArg& a) {
+  if (!fits(s, a, 11)) return;
+  s.options.set_uni(std::string(a.text));
+  s.options.mode_flags.fetch_or(StartOptions::kUniGiven);
+}
+
+void apply_newnetparam(CommandLineState& s, const SwitchArg&) {
+  s.newnetparam_seen = true;
+  s.options.mode_flags.fetch_or(StartOptions::kNewNetParam);
+  s.options.switch_flags.fetch_and(~StartOptions::kLineSettingsGiven);
+  s.options.port.store(0);
+}
+
+void apply_io(CommandLineState& s, const SwitchArg& a) {
+  s.options.switch_flags.fetch_and(~StartOptions::kLineSettingsGiven);
+  const std::size_t colon = a.text.find(':');
+  const std::string_view kind = a.text.substr(0, colon);
+  if (kind == "stdio") {
+    set_field(s.options.line_settings, 0, 0x3, 1);
+  } else if (kind == "pipe") {
+    const std::string_view pipe =
+        colon == std::string_view::npos ? std::string_view() : a.text.substr(colon + 1);
+    if (pipe.empty()) {
+      s.messages.push_back("ключ «io:pipe» не называет канал; ключ пропущен");
+      return;
+    }
+    s.pipe_name = std::string(pipe);
+    set_field(s.options.line_settings, 0, 0x3, 2);
+  } else if (kind == "socket") {
+    set_field(s.options.line_settings, 0, 0x3, 3);
+  }
+}
+
+// The switch table. To add a switch, add one entry here: its name (lower case), what it takes
+// after ":" (SwitchValue), its traits (kValueRequired: refused with exit code 2 when given
+// without a value; kPresentation: only how the program shows or logs its work, sets no
+// SwitchFlags 0x20), its handler (or nullptr: the value is then only kept and read with
+// CmyCommandLineInfo::value(name)), how --help shows its value, and its meaning in one line.
+// The usage text and README.md list them in this order. For example a log file that only
+// changes what the program reports:
+//   {"trace", SwitchValue::File, kPresentation | kValueRequired, nullptr, "ФАЙЛ", "..."},
+const std::array kSwitches = std::to_array<SwitchSpec>({
+    {"write", SwitchValue::None, 0, [](auto& s, auto&) { set_switch_flag(s, StartOptions::kWrite); },
+     "", "записать в прибор все параметры названного файла конфигурации"},
+    {"read", SwitchValue::None, 0, [](auto& s, auto&) { set_switch_flag(s, StartOptions::kRead); },
+     "", "считать из прибора все параметры и сохранить их в названный файл"},
+    {"port", SwitchValue::Number, 0, apply_port, "N",
+     "порт COMN (1-255); 0 - работать без порта"},
+    {"bps", SwitchValue::Number, 0, apply_bps, "N", "скорость обмена, бод"},
+    {"prty", SwitchValue::Text, 0, apply_prty, "even|odd|no",
+     "четность; другое значение отменяет настройки линии командной строки"},
+    {"addr", SwitchValue::Text, 0, apply_addr, "АДРЕС", "адрес прибора (до 5 символов)"},
+    {"len", SwitchValue::Number, 0, apply_len, "N", "число бит данных"},
+    {"sbit", SwitchValue::Text, 0, apply_sbit, "ТЕКСТ", "число стоповых бит (до 5 символов)"},
+    {"alen", SwitchValue::Number, 0, apply_alen, "N", "длина адреса"},
+    {"rs485", SwitchValue::Text, 0, apply_rs485, "auto|off|on",
+     "режим RS-485: off - автоматический преобразователь, auto и on - полуавтоматический"},
+    {"aply", SwitchValue::None, 0, [](auto& s, auto&) { set_switch_flag(s, StartOptions::kAply); },
+     "", "передать настройки линии командной строки и в сетевые настройки прибора"},
+    {"x", SwitchValue::Number, 0, apply_geometry, "N", "левый край окна, точек"},
+    {"y", SwitchValue::Number, 0, apply_geometry, "N", "верхний край окна, точек"},
+    {"w", SwitchValue::Number, 0, apply_geometry, "N", "ширина окна; /w:0/h:0 - окно скрыто"},
+    {"h", SwitchValue::Number, 0, apply_geometry, "N", "высота окна"},
+    {"autoread", SwitchValue::Text, 0,
+     [](auto& s, auto& a) {
+       apply_on_off(s, a, StartOptions::kAutoReadOn, StartOptions::kAutoReadOff);
+     },
+     "on|off", "автоматическое чтение параметров"},
+    {"autowrite", SwitchValue::Text, 0,
+     [](auto& s, auto& a) {
+       apply_on_off(s, a, StartOptions::kAutoWriteOn, StartOptions::kAutoWriteOff);
+     },
+     "on|off", "немедленная запись измененных параметров"},
+    {"silent", SwitchValue::None, 0,
+     [](auto& s, auto&) {
+       s.options.mode_flags.fetch_or(StartOptions::kSilent | StartOptions::kAutoReadOff |
+                                     StartOptions::kAutoWriteOff);
+     },
+     "", "без порта, без автоматического чтения и немедленной записи"},
+    {"close", SwitchValue::None, 0, [](auto& s, auto&) { set_switch_flag(s, StartOptions::kClose); },
+     "", "завершить программу, когда команда командной строки выполнена"},
+    {"calibrate", SwitchValue::None, 0,
+     [](auto& s, auto&) { set_switch_flag(s, StartOptions::kCalibrate); }, "",
+     "открыть мастер калибровки; по его окончании программа завершается"},
+    {"elog", SwitchValue::File, 0,
+     [](auto& s, auto& a) { s.error_log = strip_quotes(a.text); }, "ФАЙЛ",
+     "журнал ошибок: по строке на каждый неудачный обмен параметром (файл очищается при запуске)"},
+    {"exitevent", SwitchValue::Rest, 0,
+     [](auto& s, auto& a) { s.exit_event = strip_quotes(a.text); }, "ИМЯ",
+     "событие завершения: kba604 --signal-exitevent ИМЯ завершает программу с кодом 205"},
+    {"test", SwitchValue::None, 0,
+     [](auto& s, auto&) { s.options.mode_flags.fetch_or(StartOptions::kTest); }, "",
+     "только загрузить файлы описания и завершиться (0 - описание в порядке)"},
+    {"uni", SwitchValue::Text, 0, apply_uni, "ТЕКСТ",
+     "идентификатор для канала управления (до 11 символов)"},
+    {"newnetparam", SwitchValue::None, 0, apply_newnetparam, "",
+     "записать настройки линии командной строки в названный файл как новые сетевые настройки"},
+    {"io", SwitchValue::Text, 0, apply_io, "stdio|pipe:ИМЯ|socket",
+     "канал управления: стандартные ввод и вывод или именованный канал"},
+    {"headless", SwitchValue::None, kPresentation,
+     [](auto& s, auto&) { s.options.presentation.fetch_or(StartOptions::kHeadless); }, "",
+     "работать без окна, сообщения - в стандартный поток ошибок (не считается ключом команды)"},
+});
+
 }  // namespace
+
+std::span<const SwitchSpec> switch_table() {
+  return kSwitches;
+}
+
+const SwitchSpec* find_switch(std::string_view name) {
+  for (const SwitchSpec& s : kSwitches) {
+    if (s.name == name) return &s;
+  }
+  return nullptr;
+}
 
 std::string strip_quotes(std::string_view value) {
   while (!value.empty() && value.front() == '"') value.remove_prefix(1);
@@ -38,8 +233,17 @@ std::string strip_quotes(std::string_view value) {
   return std::string(value);
 }
 
-bool CmyCommandLineInfo::is_switch_name(std::string_view name) {
-  return std::find(kSwitchNames.begin(), kSwitchNames.end(), name) != kSwitchNames.end();
+const SwitchSpec* CmyCommandLineInfo::find(std::string_view name) const {
+  for (const SwitchSpec& s : table_) {
+    if (s.name == name) return &s;
+  }
+  return nullptr;
+}
+
+std::optional<std::string> CmyCommandLineInfo::value(std::string_view name) const {
+  auto it = state_.values.find(name);
+  if (it == state_.values.end()) return std::nullopt;
+  return it->second;
 }
 
 void CmyCommandLineInfo::parse(const std::vector<std::string>& params) {
@@ -47,8 +251,16 @@ void CmyCommandLineInfo::parse(const std::vector<std::string>& params) {
 }
 
 void CmyCommandLineInfo::parse_param(std::string_view param) {
-  if (param.empty() || (param.front() != '/' && param.front() != '-')) {
+  if (switches_ended_ || param.empty() || (param.front() != '/' && param.front() != '-')) {
     file_name_ = std::string(param);
+    return;
+  }
+  if (param == "--") {
+    switches_ended_ = true;
+    return;
+  }
+  if (param.starts_with("--")) {
+    parse_long_switch(param.substr(2));
     return;
   }
   std::string_view body = param.substr(1);
@@ -57,12 +269,22 @@ void CmyCommandLineInfo::parse_param(std::string_view param) {
     std::string_view first =
         start == std::string_view::npos ? std::string_view() : body.substr(start);
     first = first.substr(0, first.find('/'));
-    if (!is_switch_name(platform::fold_case(name_of(first)))) {
+    if (!is_switch_name(platform::fold_case(first.substr(0, first.find(':'))))) {
       file_name_ = std::string(param);
       return;
     }
   }
   parse_switches(body);
+}
+
+void CmyCommandLineInfo::parse_long_switch(std::string_view body) {
+  const std::size_t sep = body.find_first_of(":=");
+  const std::string name = platform::fold_case(body.substr(0, sep));
+  if (sep == std::string_view::npos) {
+    apply(name, {}, false);
+  } else {
+    apply(name, body.substr(sep + 1), true);
+  }
 }
 
 void CmyCommandLineInfo::parse_switches(std::string_view body) {
@@ -75,152 +297,54 @@ void CmyCommandLineInfo::parse_switches(std::string_view body) {
     if (token.empty()) continue;
     const std::size_t colon = token.find(':');
     const std::string name = platform::fold_case(token.substr(0, colon));
-    options_.switch_flags.fetch_or(StartOptions::kAnySwitch);
-    if (takes_rest(name) && colon != std::string_view::npos) {
-      // The value is the rest of the parameter; the name of a file keeps its letter case.
+    if (colon == std::string_view::npos) {
+      apply(name, {}, false);
+      continue;
+    }
+    const SwitchSpec* spec = find(name);
+    if (spec && (spec->value == SwitchValue::Rest || spec->value == SwitchValue::File)) {
+      // The value is the rest of the parameter, "/" included.
       const std::size_t value_start =
           static_cast<std::size_t>(token.data() - body.data()) + colon + 1;
-      const std::string_view rest = body.substr(value_start);
-      apply(name, name == "elog" ? std::string(rest) : platform::fold_case(rest));
+      apply(name, body.substr(value_start), true);
       return;
     }
-    const std::string value = colon == std::string_view::npos
-                                  ? std::string()
-                                  : platform::fold_case(token.substr(colon + 1));
-    apply(name, value);
+    apply(name, token.substr(colon + 1), true);
   }
 }
 
-bool CmyCommandLineInfo::store_text(std::string_view name, std::string_view value,
-                                    std::size_t max_length, std::string& out) {
-  if (platform::cp1251_length(value) > max_length) {
-    messages_.push_back(platform::format(
-        "the value of switch \"%.*s\" is longer than %zu characters; the switch is ignored",
-        static_cast<int>(name.size()), name.data(), max_length));
-    return false;
+void CmyCommandLineInfo::apply(const std::string& name, std::string_view raw_value,
+                               bool has_value) {
+  StartOptions& o = state_.options;
+  const SwitchSpec* spec = find(name);
+  if (spec == nullptr) {
+    // An unknown switch still counts as a switch, as any switch does; a typing error is said.
+    o.switch_flags.fetch_or(StartOptions::kAnySwitch);
+    state_.messages.push_back("неизвестный ключ " + quoted(name) + " пропущен");
+    return;
   }
-  out = std::string(value);
-  return true;
-}
+  if (!(spec->traits & kPresentation)) o.switch_flags.fetch_or(StartOptions::kAnySwitch);
 
-void CmyCommandLineInfo::apply(std::string_view name, std::string_view value) {
-  StartOptions& o = options_;
-  // A number switch whose value is no number is ignored; a typing error is said, not swallowed.
-  auto number = [&]() {
-    std::optional<std::int32_t> n = platform::scan_int(value);
+  const std::string text =
+      spec->value == SwitchValue::File ? std::string(raw_value) : platform::fold_case(raw_value);
+  if ((spec->traits & kValueRequired) && (!has_value || strip_quotes(text).empty())) {
+    const std::string v(spec->value_help.empty() ? "ЗНАЧЕНИЕ" : spec->value_help);
+    state_.usage_errors.push_back("ключу " + quoted(name) + " нужно значение: /" + name + ":" + v +
+                                  " или --" + name + "=" + v);
+    return;
+  }
+  state_.values[name] = text;
+
+  SwitchArg arg{spec->name, text, 0};
+  if (spec->value == SwitchValue::Number) {
+    std::optional<std::int32_t> n = platform::scan_int(text);
     if (!n) {
-      messages_.push_back(
-          platform::format("the value of switch \"%.*s\" is not a number; the switch is ignored",
-                           static_cast<int>(name.size()), name.data()));
-    }
-    return n;
-  };
-  auto line_settings_given = [&] { o.switch_flags.fetch_or(StartOptions::kLineSettingsGiven); };
-
-  if (name == "write") {
-    o.switch_flags.fetch_or(StartOptions::kWrite);
-  } else if (name == "read") {
-    o.switch_flags.fetch_or(StartOptions::kRead);
-  } else if (name == "port") {
-    if (newnetparam_seen_) return;
-    if (auto n = number()) {
-      o.port.store(static_cast<std::uint8_t>(*n & 0xFF));
-      line_settings_given();
-    }
-  } else if (name == "bps") {
-    if (auto n = number()) {
-      o.bps.store(static_cast<std::uint32_t>(*n));
-      line_settings_given();
-    }
-  } else if (name == "prty") {
-    const int parity = value == "even" ? 1 : value == "odd" ? 2 : value == "no" ? 3 : 0;
-    if (parity == 0) {
-      o.switch_flags.fetch_and(~StartOptions::kLineSettingsGiven);
+      state_.messages.push_back("значение ключа " + quoted(name) + " не число; ключ пропущен");
       return;
     }
-    set_field(o.line_settings, 2, 0x3, static_cast<unsigned>(parity));
-    line_settings_given();
-  } else if (name == "addr" || name == "sbit") {
-    std::string text;
-    if (!store_text(name, value, 5, text)) return;
-    if (name == "addr") {
-      o.set_addr(text);
-    } else {
-      o.set_sbit(text);
-    }
-    if (!text.empty()) line_settings_given();
-  } else if (name == "len" || name == "alen") {
-    if (auto n = number()) {
-      set_field(o.line_settings, name == "len" ? 4 : 8, 0xF, static_cast<unsigned>(*n) & 0xF);
-      line_settings_given();
-    }
-  } else if (name == "rs485") {
-    const int mode = value == "auto" ? 1 : value == "off" ? 2 : value == "on" ? 3 : 0;
-    if (mode != 0) set_field(o.line_settings, 12, 0x3, static_cast<unsigned>(mode));
-  } else if (name == "aply") {
-    o.switch_flags.fetch_or(StartOptions::kAply);
-  } else if (name == "x" || name == "y" || name == "w" || name == "h") {
-    auto n = number();
-    if (!n) return;
-    const char c = name[0];
-    auto& field = c == 'x' ? o.x : c == 'y' ? o.y : c == 'w' ? o.w : o.h;
-    field.store(*n);
-    o.geometry_mask.fetch_or(c == 'x'   ? StartOptions::kXGiven
-                             : c == 'y' ? StartOptions::kYGiven
-                             : c == 'w' ? StartOptions::kWGiven
-                                        : StartOptions::kHGiven);
-  } else if (name == "autoread" || name == "autowrite") {
-    const bool read = name == "autoread";
-    if (value == "on") {
-      o.mode_flags.fetch_or(read ? StartOptions::kAutoReadOn : StartOptions::kAutoWriteOn);
-    } else if (value == "off") {
-      o.mode_flags.fetch_or(read ? StartOptions::kAutoReadOff : StartOptions::kAutoWriteOff);
-    }
-  } else if (name == "silent") {
-    o.mode_flags.fetch_or(StartOptions::kSilent | StartOptions::kAutoReadOff |
-                          StartOptions::kAutoWriteOff);
-  } else if (name == "close") {
-    o.switch_flags.fetch_or(StartOptions::kClose);
-  } else if (name == "calibrate") {
-    o.switch_flags.fetch_or(StartOptions::kCalibrate);
-  } else if (name == "elog") {
-    error_log_ = strip_quotes(value);
-  } else if (name == "exitevent") {
-    exit_event_ = strip_quotes(value);
-  } else if (name == "test") {
-    o.mode_flags.fetch_or(StartOptions::kTest);
-  } else if (name == "uni") {
-    std::string text;
-    if (!store_text(name, value, 11, text)) return;
-    o.set_uni(text);
-    o.mode_flags.fetch_or(StartOptions::kUniGiven);
-  } else if (name == "newnetparam") {
-    newnetparam_seen_ = true;
-    o.mode_flags.fetch_or(StartOptions::kNewNetParam);
-    o.switch_flags.fetch_and(~StartOptions::kLineSettingsGiven);
-    o.port.store(0);
-  } else if (name == "io") {
-    o.switch_flags.fetch_and(~StartOptions::kLineSettingsGiven);
-    const std::size_t colon = value.find(':');
-    const std::string_view kind = value.substr(0, colon);
-    if (kind == "stdio") {
-      set_field(o.line_settings, 0, 0x3, 1);
-    } else if (kind == "pipe") {
-      const std::string_view pipe =
-          colon == std::string_view::npos ? std::string_view() : value.substr(colon + 1);
-      if (pipe.empty()) {
-        messages_.push_back("switch \"io:pipe\" names no pipe; the switch is ignored");
-        return;
-      }
-      pipe_name_ = std::string(pipe);
-      set_field(o.line_settings, 0, 0x3, 2);
-    } else if (kind == "socket") {
-      set_field(o.line_settings, 0, 0x3, 3);
-    }
-  } else {
-    messages_.push_back(platform::format("unknown switch \"%.*s\" is ignored",
-                                         static_cast<int>(name.size()), name.data()));
+    arg.number = *n;
   }
+  if (spec->apply != nullptr) spec->apply(state_, arg);
 }
 
 }  // namespace kba604

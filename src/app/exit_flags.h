@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <span>
+#include <string_view>
 
 namespace kba604 {
 
@@ -19,8 +21,18 @@ inline constexpr int kSaveFailed = 9;          // the save after "read" failed
 inline constexpr int kCommandNotStarted = 10;  // the command of the command line could not begin
 inline constexpr int kParametersFailed = 11;   // the command ran, some parameters failed
 inline constexpr int kSignalFailed = 7;        // --signal-exitevent: no such event
-inline constexpr int kUsage = 2;               // --signal-exitevent without a name
+inline constexpr int kUsage =
+    2;  // the command line cannot be used: a switch that needs a value
+        // has none, a port number above 255, a tool mode without its value
 }  // namespace exit_code
+
+// Every exit code the program ends with and what it means, in ascending order, for the usage
+// text. A new code gets its line here next to its constant.
+struct ExitCodeMeaning {
+  int code;
+  std::string_view meaning;
+};
+std::span<const ExitCodeMeaning> exit_code_table();
 
 class ExitFlags {
  public:

@@ -5,6 +5,7 @@ namespace kba604 {
 void StartOptions::clear() {
   mode_flags = 0;
   line_settings = 0;
+  presentation = 0;
   set_uni({});
   clear_after_automation();
 }

@@ -33,6 +33,9 @@ class StartOptions {
   static constexpr std::uint32_t kRead = 0x40;
   // geometry mask
   static constexpr std::uint8_t kXGiven = 0x1, kYGiven = 0x2, kWGiven = 0x4, kHGiven = 0x8;
+  // Presentation switches: how the program shows its work, not what it does. They are no
+  // switches of the command line for its rules (no SwitchFlags 0x20) and outlive the automation.
+  static constexpr std::uint8_t kHeadless = 0x1;  // "headless": no window, messages on stderr
 
   // LineSettings: bits 0-1 control channel (1 stdio, 2 pipe, 3 socket); bits 2-3 parity
   // (1 even, 2 odd, 3 none); bits 4-7 data length; bits 8-11 address length; bits 12-13 RS-485
@@ -44,6 +47,7 @@ class StartOptions {
   std::atomic<std::uint8_t> port{0};
   std::atomic<std::uint32_t> bps{0};
   std::atomic<std::int32_t> x{0}, y{0}, w{0}, h{0};
+  std::atomic<std::uint8_t> presentation{0};
 
   std::string uni() const { return locked_copy(uni_); }
   std::string addr() const { return locked_copy(addr_); }
@@ -54,6 +58,7 @@ class StartOptions {
 
   bool any_switch() const { return switch_flags.load() & kAnySwitch; }
   bool no_port() const { return mode_flags.load() & kNoPort; }
+  bool headless() const { return presentation.load() & kHeadless; }
   // Quiet mode: the program was started with command-line switches; nothing waits in a modal
   // box then.
   bool quiet() const { return any_switch(); }

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <thread>
 
 #include "app/start_rules.h"
@@ -16,6 +17,7 @@
 #include "platform/named_event.h"
 #include "platform/paths.h"
 #include "platform/thread.h"
+#include "runner/tool_modes.h"
 
 namespace kba604 {
 namespace {
@@ -40,17 +42,7 @@ bool prepare_error_log(const std::string& path) {
 }  // namespace
 
 std::optional<int> run_tool_switch(const std::vector<std::string>& params) {
-  if (params.empty() || params[0] != "--signal-exitevent") return std::nullopt;
-  if (params.size() != 2 || params[1].empty()) {
-    say("usage: kba604 --signal-exitevent NAME");
-    return exit_code::kUsage;
-  }
-  std::string error;
-  if (!platform::NamedEvent::signal(strip_quotes(params[1]), &error)) {
-    say(error);
-    return exit_code::kSignalFailed;
-  }
-  return 0;
+  return run_tool_mode(params, std::cout, std::cerr);
 }
 
 namespace {
@@ -98,6 +90,16 @@ class SignalGuard {
 int run_program(const std::vector<std::string>& params, RunnerServices& s) {
   CKBA604App app(s.prompter, s.clock);
 
+  // A command line that cannot be used ends the program before it opens anything.
+  app.options.clear();
+  CmyCommandLineInfo info(app.options);
+  info.parse(params);
+  if (!info.usage_errors().empty()) {
+    for (const std::string& m : info.usage_errors()) say(m);
+    say("справка: kba604 --help");
+    return exit_code::kUsage;
+  }
+
   // Only a lock that another process holds means that the program already runs.
   platform::InstanceLock lock;
   if (lock.already_running()) {
@@ -114,9 +116,6 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
   platform::Event terminate(platform::Event::Reset::Manual);
   SignalGuard signals(terminate);
 
-  app.options.clear();
-  CmyCommandLineInfo info(app.options);
-  info.parse(params);
   for (const std::string& m : info.messages()) say(m);
 
   if (!info.error_log().empty()) {

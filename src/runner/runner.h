@@ -100,8 +100,9 @@ struct RunnerServices {
 // While it runs, SIGTERM and SIGINT end it gracefully.
 int run_program(const std::vector<std::string>& params, RunnerServices& services);
 
-// main's part: "--signal-exitevent NAME" signals the exit event of a running program and
-// returns 0, exit_code::kSignalFailed or exit_code::kUsage; nothing for other parameters.
+// main's part: runs the tool mode that the first parameter names ("--help", "--version",
+// "--signal-exitevent NAME", see tool_modes.h) on stdout and stderr and returns its exit code;
+// nothing when the parameters are the program's own.
 std::optional<int> run_tool_switch(const std::vector<std::string>& params);
 
 }  // namespace kba604

@@ -116,7 +116,8 @@ TEST_F(Automation, ReadAndCloseSavesAConfigurationThatLoads) {
   test::VirtualInstrument& sim = instrument();
   const std::uint8_t channels = sim.with([](sim::Instrument& i) { return (*i.value("n.Ch"))[0]; });
 
-  test::ChildResult r = kba604({kLine, "/read", "read.604", "/close"});
+  // The long forms of the switches: "--name", "--name=value", "--name:value".
+  test::ChildResult r = kba604({"--port=9", "--rs485:off", "--read", "read.604", "--close"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_TRUE(r.out.empty()) << "stdout belongs to the control channel: " << r.out;
   EXPECT_NE(r.err.find(kSavedText), std::string::npos) << r.err;
@@ -259,6 +260,30 @@ TEST_F(Automation, RefusedStartsGiveTheirOwnExitCodes) {
   EXPECT_EQ(read_file(home.root() / "junk.604"), "not a configuration");
   EXPECT_EQ(read_file(home.root() / "cut.604").size(), 17u);
   EXPECT_FALSE(fs::exists(home.root() / "none.604"));
+}
+
+// The tool modes answer on standard output and end with 0 without starting the configurator; a
+// command line that cannot be used ends with 2 and says why on standard error.
+TEST_F(Automation, ToolModesAnswerOnStandardOutput) {
+  const std::string desc =
+      (fs::path(test::kba604_program()).parent_path() / "kba604-desc").string();
+  const std::vector<std::string> runs[] = {{test::kba604_program(), "--help"},
+                                           {test::kba604_program(), "-?"},
+                                           {test::kba604_program(), "--version"},
+                                           {desc, "--help"}};
+  for (const auto& argv : runs) {
+    test::ChildResult r = test::run_child(argv);
+    EXPECT_EQ(r.exit_code, 0) << argv[1] << r.err;
+    EXPECT_FALSE(r.out.empty()) << argv[1];
+    EXPECT_TRUE(r.err.empty()) << argv[1] << r.err;
+  }
+  EXPECT_NE(test::run_child({test::kba604_program(), "--help"}).out.find("/elog:ФАЙЛ"),
+            std::string::npos);
+  test::ChildResult usage = kba604({"/port:300", "/read", "x.604", "/close"});
+  EXPECT_EQ(usage.exit_code, exit_code::kUsage);
+  EXPECT_NE(usage.err.find("300"), std::string::npos) << usage.err;
+  EXPECT_FALSE(fs::exists(platform::settings_file()));
+  EXPECT_FALSE(fs::exists(home.root() / "x.604"));
 }
 
 TEST_F(Automation, SecondInstanceIsRefusedWhileTheFirstRuns) {

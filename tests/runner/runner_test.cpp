@@ -225,6 +225,15 @@ TEST_F(Runner, SaveFailureAfterReadIsNotReportedAsSuccess) {
   EXPECT_EQ(run({"/read/close", "x.604"}), exit_code::kSaveFailed);
 }
 
+// A command line that cannot be used ends with 2 before the document is built or anything opened.
+TEST_F(Runner, UsageErrorEndsBeforeAnythingIsOpened) {
+  EXPECT_EQ(run({"/port:300", "/read", "x.604", "/close"}), exit_code::kUsage);
+  EXPECT_EQ(run({"--port=256", "/write", "x.604"}), exit_code::kUsage);
+  EXPECT_TRUE(document.file_name.empty());
+  EXPECT_TRUE(document.commands.empty());
+  EXPECT_EQ(document.shutdowns, 0);
+}
+
 TEST_F(Runner, SignalSwitchReportsAMissingEvent) {
   EXPECT_EQ(run_tool_switch({"/test"}), std::nullopt);
   EXPECT_EQ(run_tool_switch({"--signal-exitevent"}), exit_code::kUsage);

@@ -25,13 +25,24 @@ using namespace kba604::description;
 
 namespace {
 
-int usage() {
+// The usage text: on stderr with exit code 2 after a wrong command line, on stdout with 0 when
+// asked for with --help.
+int usage(std::FILE* to = stderr, int code = 2) {
   std::fputs(
       "usage: kba604-desc compile [--check] <source folder> <output folder>\n"
       "       kba604-desc check <source folder>\n"
-      "       kba604-desc decompile <data folder> <source folder>\n",
-      stderr);
-  return 2;
+      "       kba604-desc decompile <data folder> <source folder>\n"
+      "       kba604-desc --help\n"
+      "\n"
+      "compile    builds the binary description files (parameters.zip, the three trees,\n"
+      "           tooltip.dat) from the readable source; --check runs the checks first\n"
+      "check      checks the readable source and reports its faults\n"
+      "decompile  turns binary description files back into the readable source\n"
+      "\n"
+      "exit codes: 0 done, 1 the source or the files have faults (listed on stderr),\n"
+      "            2 bad usage\n",
+      to);
+  return code;
 }
 
 void report(const std::vector<std::string>& lines) {
@@ -191,6 +202,7 @@ int decompile(const fs::path& data, const fs::path& source) {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return usage();
+  if (args[0] == "--help" || args[0] == "-h") return usage(stdout, 0);
   std::string command = args[0];
   args.erase(args.begin());
   bool check = false;

@@ -1,0 +1,169 @@
+#include "runner/tool_modes.h"
+
+#include <array>
+#include <sstream>
+
+#include "app/command_line.h"
+#include "app/exit_flags.h"
+#include "platform/named_event.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+
+namespace kba604 {
+namespace {
+
+int run_help(ToolCall& c) {
+  c.out << usage_text();
+  return 0;
+}
+
+int run_version(ToolCall& c) {
+  c.out << version_text();
+  return 0;
+}
+
+int run_signal_exitevent(ToolCall& c) {
+  if (!c.rest.empty()) {
+    c.err << "kba604: лишние параметры после --signal-exitevent ИМЯ\n";
+    return exit_code::kUsage;
+  }
+  std::string error;
+  if (!platform::NamedEvent::signal(strip_quotes(*c.value), &error)) {
+    c.err << "kba604: " << error << "\n";
+    return exit_code::kSignalFailed;
+  }
+  return 0;
+}
+
+// The tool-mode table. To add a tool mode, add one entry here: its name without "--" (lower
+// case), how it takes its value (ToolValue), how the usage text shows that value, its handler
+// (prints results to call.out, complaints to call.err, returns the exit code; call.rest holds the
+// parameters after the mode and its value) and its meaning in one line of the usage text.
+const std::array kToolModes = std::to_array<ToolMode>({
+    {"help", ToolValue::None, "", run_help, "эта справка (также -h без значения, -? и /?)"},
+    {"version", ToolValue::None, "", run_version, "версия программы"},
+    {"signal-exitevent", ToolValue::Required, "ИМЯ", run_signal_exitevent,
+     "подать событие завершения программе, запущенной с /exitevent:ИМЯ"},
+});
+
+// Width on the terminal of a UTF-8 text: one column per character.
+std::size_t columns(std::string_view utf8) {
+  std::size_t n = 0;
+  for (unsigned char c : utf8) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+void item(std::ostringstream& s, const std::string& left, std::string_view meaning) {
+  constexpr std::size_t kColumn = 30;
+  s << "  " << left;
+  const std::size_t width = columns(left) + 2;
+  if (width + 1 < kColumn) {
+    s << std::string(kColumn - width, ' ');
+  } else {
+    s << "\n" << std::string(kColumn, ' ');
+  }
+  s << meaning << "\n";
+}
+
+}  // namespace
+
+std::span<const ToolMode> tool_modes() {
+  return kToolModes;
+}
+
+std::optional<int> run_tool_mode(const std::vector<std::string>& params, std::ostream& out,
+                                 std::ostream& err) {
+  if (params.empty()) return std::nullopt;
+  const std::string_view first = params[0];
+  std::string name;
+  std::optional<std::string> value;
+  if (first == "-h" || first == "-?" || first == "/?") {
+    name = "help";
+  } else if (first.starts_with("--") && first.size() > 2) {
+    const std::string_view body = first.substr(2);
+    const std::size_t sep = body.find_first_of(":=");
+    name = platform::fold_case(body.substr(0, sep));
+    if (sep != std::string_view::npos) value = std::string(body.substr(sep + 1));
+  } else {
+    return std::nullopt;
+  }
+  const ToolMode* mode = nullptr;
+  for (const ToolMode& m : kToolModes) {
+    if (m.name == name) mode = &m;
+  }
+  if (mode == nullptr) return std::nullopt;
+
+  std::size_t next = 1;
+  switch (mode->value) {
+    case ToolValue::None:
+      if (value) {
+        err << "kba604: режим --" << name << " не принимает значения\n";
+        return exit_code::kUsage;
+      }
+      break;
+    case ToolValue::Optional:
+      break;
+    case ToolValue::Required:
+      if (!value && params.size() > 1) value = params[next++];
+      if (!value || value->empty()) {
+        err << "kba604: режиму --" << name << " нужно значение: kba604 --" << name << " "
+            << mode->value_help << "\n";
+        return exit_code::kUsage;
+      }
+      break;
+  }
+  ToolCall call{
+      value, {params.begin() + static_cast<std::ptrdiff_t>(next), params.end()}, out, err};
+  return mode->run(call);
+}
+
+std::string version_text() {
+  return std::string("kba604 ") + KBA604_VERSION + " - конфигуратор прибора KBA604\n" +
+         KBA604_COPYRIGHT + "\n";
+}
+
+std::string usage_text() {
+  std::ostringstream s;
+  s << "Использование: kba604 [КЛЮЧИ] [ФАЙЛ.604]\n"
+       "               kba604 РЕЖИМ [ЗНАЧЕНИЕ]\n"
+       "\n"
+       "Ключ начинается с \"/\" или \"-\", значение идет после \":\"; несколько ключей можно\n"
+       "склеить через \"/\" (/port:3/bps:9600). --имя, --имя:значение и --имя=значение\n"
+       "означают то же, что /имя:значение. Имена и значения - без учета регистра; значение\n"
+       "ключа-файла занимает весь остаток параметра и сохраняет регистр. Параметр, не\n"
+       "являющийся ключом, - файл конфигурации; путь вида /home/ann/a.604 - тоже файл, а после\n"
+       "параметра \"--\" файлами считаются все параметры.\n"
+       "\n"
+       "Ключи:\n";
+  for (const SwitchSpec& sw : switch_table()) {
+    std::string left = "/" + std::string(sw.name);
+    if (!sw.value_help.empty()) left += ":" + std::string(sw.value_help);
+    item(s, left, sw.help);
+  }
+  s << "\nРежимы (только первым параметром; программа не запускается):\n";
+  for (const ToolMode& m : kToolModes) {
+    std::string left = "--" + std::string(m.name);
+    if (!m.value_help.empty()) {
+      left += m.value == ToolValue::Optional ? "[=" + std::string(m.value_help) + "]"
+                                             : " " + std::string(m.value_help);
+    }
+    item(s, left, m.help);
+  }
+  s << "\nСтандартный вывод в обычной работе принадлежит каналу управления (/io:stdio);\n"
+       "все сообщения программы идут в стандартный поток ошибок.\n"
+       "\nКоды завершения (из 200-208 действует наименьший):\n";
+  for (const ExitCodeMeaning& e : exit_code_table()) item(s, std::to_string(e.code), e.meaning);
+  s << "\nФайлы:\n";
+  item(s, platform::settings_file().string(), "настройки программы и порты [Ports]");
+  item(s, platform::devices_file().string(), "регистрация конфигуратора, раздел [KBA604]");
+  item(s, (platform::config_home() / "TALV" / "Configurator - KBA604.conf").string(),
+       "последние файлы и расположение панелей окна");
+  item(s, platform::program_directory().string(),
+       "каталог программы: protocol/ (протокол измерений), temp/ (отчеты)");
+  item(s, platform::default_data_directory().string(),
+       "файлы описания (или папка из настройки datadirectory)");
+  item(s, platform::runtime_dir().string(), "блокировка второго экземпляра, каналы управления");
+  return s.str();
+}
+
+}  // namespace kba604
