@@ -151,7 +151,7 @@ Run run_exchanges(DeviceIO& io, int count) {
   const double cpu0 = thread_cpu_ms();
   const std::int64_t t0 = now_ns();
   for (int i = 0; i < count; ++i) {
-    if (!exchange_frame(io, 1, 0xD681, nullptr, 0, 0, data, &n, &error) || n != 6) ++failures;
+    if (!exchange_frame(io, 1, 0xD681, nullptr, 0, 0, data, &n, &error).ok() || n != 6) ++failures;
   }
   return {(now_ns() - t0) / 1e6, thread_cpu_ms() - cpu0, failures};
 }

@@ -68,6 +68,27 @@ std::string raw_exchange_text(int code) {
   }
 }
 
+ExchangeOutcome raw_exchange_outcome(int code) {
+  using Kind = ExchangeOutcome::Kind;
+  switch (code) {
+    case kRawOk:
+      return {};
+    case kRawAddressTooLong:
+      return ExchangeOutcome::of(Kind::AddressTooLong);
+    case kRawTimeout:
+      return ExchangeOutcome::of(Kind::Timeout);
+    case kRawLineErrors:
+      return ExchangeOutcome::of(Kind::LineFault);
+    case kRawChecksum:
+      return ExchangeOutcome::of(Kind::Checksum);
+    case kRawAddressMismatch:
+      return ExchangeOutcome::of(Kind::ForeignReply);
+    default:
+      // A malformed reply, or an echo that differs from the switch-back command.
+      return ExchangeOutcome::of(Kind::EchoMismatch);
+  }
+}
+
 DeviceIO::DeviceIO(CKBA604App& app, platform::SettingsStore& settings, Sio::LineOpener opener)
     : app_(app),
       sio_(link_lock_, app.clock(), settings, std::move(opener)),
@@ -94,7 +115,10 @@ int DeviceIO::transact_parameter(std::vector<std::string>* trace, Parameter* par
   if (app_.options.no_port()) return kRequestOk;
   // A closed port is opened for this request only; it is not closed under anyone else.
   Sio::TemporaryOpening opening(sio_);
-  if (parameter != nullptr) parameter->note.clear();
+  if (parameter != nullptr) {
+    parameter->note.clear();
+    parameter->outcome = {};
+  }
 
   if (protocol_mode() != kProtocolTalv) return switch_back(parameter);
   if (parameter == nullptr) return kRequestFailed;
@@ -104,9 +128,11 @@ int DeviceIO::transact_parameter(std::vector<std::string>* trace, Parameter* par
   // A value that cannot be sent fails before the line: the trace says why, and so does the
   // note (the value's own words when it has them, "Сетевое имя пусто"), since callers count and
   // show a failure only when it carries a note.
-  auto refuse = [&](const std::string& why, const std::string& own_words, int result) {
+  auto refuse = [&](const std::string& why, const std::string& own_words,
+                    ExchangeOutcome::Kind kind, int result) {
     if (trace != nullptr) trace->push_back(why);
     p.note = own_words.empty() ? why : own_words;
+    p.outcome = ExchangeOutcome::of(kind);
     return result;
   };
   std::vector<std::uint8_t> data;
@@ -117,9 +143,12 @@ int DeviceIO::transact_parameter(std::vector<std::string>* trace, Parameter* par
     if (converted == kNoWriteMethod) {
       return refuse(
           "Метод формирования посылки записи для команды '" + p.short_name + "' не определен.",
-          message, kRequestNoWriteForm);
+          message, ExchangeOutcome::Kind::NoWriteMethod, kRequestNoWriteForm);
     }
-    if (converted == kNotEncodable) return refuse(kNotEncodableText, {}, kRequestNotEncodable);
+    if (converted == kNotEncodable) {
+      return refuse(kNotEncodableText, {}, ExchangeOutcome::Kind::NotEncodable,
+                    kRequestNotEncodable);
+    }
     if (converted != kEncoded && trace != nullptr) {
       trace->push_back("Предупреждение: странный ответ от ConvertToData(...)");
     }
@@ -130,7 +159,7 @@ int DeviceIO::transact_parameter(std::vector<std::string>* trace, Parameter* par
   }
   // A frame carries at most 15 data bytes; a longer value would be cut into a wrong one.
   if (data.size() > static_cast<std::size_t>(kMaxRequestData)) {
-    return refuse(kNotEncodableText, {}, kRequestNotEncodable);
+    return refuse(kNotEncodableText, {}, ExchangeOutcome::Kind::NotEncodable, kRequestNotEncodable);
   }
   trace_request(trace, data);
 
@@ -140,7 +169,7 @@ int DeviceIO::transact_parameter(std::vector<std::string>* trace, Parameter* par
   if (result == kRequestOk && p.attribute_multiplicity > 0 && attributes_travel &&
       p.linear_index % p.attribute_multiplicity == 0) {
     result = exchange_attributes(request_bit, &p.editable, hash, p.indexed, p.linear_index,
-                                 &p.factory, &p.note);
+                                 &p.factory, &p.note, &p.outcome);
     if (result == 0) {
       p.editability_changed = false;
       p.owner_changed = false;
@@ -151,6 +180,7 @@ int DeviceIO::transact_parameter(std::vector<std::string>* trace, Parameter* par
       app_.modes.access_level.load() >= 2) {
     // The access attributes forbid the write: open them, write once more, close them again.
     const std::string refusal = p.note;
+    const ExchangeOutcome refusal_outcome = p.outcome;
     p.note.clear();
     const bool remembered = p.editable;
     p.editable = true;
@@ -161,18 +191,29 @@ int DeviceIO::transact_parameter(std::vector<std::string>* trace, Parameter* par
       result = value_exchange(trace, p, 0, data);
       repeated = true;
       const std::string repeat_note = p.note;
+      const ExchangeOutcome repeat_outcome = p.outcome;
       p.editable = remembered;
-      if (exchange_attributes(0, &p.editable, hash, p.indexed, p.linear_index, &p.factory,
-                              &p.note) == 0) {
+      ExchangeOutcome closing;
+      if (exchange_attributes(0, &p.editable, hash, p.indexed, p.linear_index, &p.factory, &p.note,
+                              &closing) == 0) {
         p.editability_changed = false;
         p.owner_changed = false;
+      } else if (repeat_outcome.ok()) {
+        // The value went in but its attributes stayed open: a failure the operation counts.
+        p.outcome = closing;
       }
-      // The note tells about the value first.
-      if (!repeat_note.empty()) p.note = repeat_note;
+      // The note and the outcome tell about the value first.
+      if (!repeat_outcome.ok()) {
+        p.note = repeat_note;
+        p.outcome = repeat_outcome;
+      }
     } else {
       p.editable = remembered;
     }
-    if (!repeated) p.note = refusal;
+    if (!repeated) {
+      p.note = refusal;
+      p.outcome = refusal_outcome;
+    }
   }
   return result;
 }
@@ -182,22 +223,25 @@ int DeviceIO::value_exchange(std::vector<std::string>* trace, Parameter& p, int 
   std::uint8_t reply[kMaxReplyData] = {};
   int count = 0;
   std::string error;
-  const bool ok =
+  const ExchangeOutcome outcome =
       exchange_frame(*this, request_bit, hash_name(p.short_name), data.data(),
                      static_cast<int>(data.size()), p.address_offset, reply, &count, &error);
   p.store_reply(reply, static_cast<std::size_t>(count));
-  if (!ok) {
+  if (!outcome.ok()) {
     p.note = error;
-    return count > 0 && reply[0] == kEditingForbidden ? kRequestWriteRefused : kRequestFailed;
+    p.outcome = outcome;
+    return outcome.refused_with(kEditingForbidden) ? kRequestWriteRefused : kRequestFailed;
   }
   trace_reply(trace, reply, count);
 
   std::string text;
   if (p.ConvertFromData(reply, static_cast<std::size_t>(count), p.indexed, text) == kNotDecodable) {
     p.note = kUndecodableText;
+    p.outcome = ExchangeOutcome::of(ExchangeOutcome::Kind::NotDecodable);
     p.value.clear();
     return kRequestUndecodable;
   }
+  p.outcome = {};
   p.value = text;
   p.changed = false;
   return kRequestOk;
@@ -212,12 +256,16 @@ int DeviceIO::switch_back(Parameter* parameter) {
                            std::memcmp(reply, kSwitchBackCommand, sizeof kSwitchBackCommand))) {
     result = kRequestBadEcho;
   }
-  if (parameter != nullptr) parameter->note = raw_exchange_text(result);
+  if (parameter != nullptr) {
+    parameter->note = raw_exchange_text(result);
+    parameter->outcome = raw_exchange_outcome(result);
+  }
   return result;
 }
 
 int DeviceIO::exchange_attributes(int request_bit, bool* editable, std::uint16_t hash, bool indexed,
-                                  int index, bool* factory, std::string* error_text) {
+                                  int index, bool* factory, std::string* error_text,
+                                  ExchangeOutcome* outcome) {
   if (request_bit == 0 && app_.modes.access_level.load() < 2) return 0;
   std::uint8_t data[5];
   int count = 0;
@@ -234,12 +282,18 @@ int DeviceIO::exchange_attributes(int request_bit, bool* editable, std::uint16_t
   const bool master = max_access();
   std::uint8_t reply[kMaxReplyData] = {};
   int reply_count = 0;
-  if (!exchange_frame(*this, request_bit, hash_name(master ? "M.s.t.r." : "Attr"), data, count, 0,
-                      reply, &reply_count, error_text)) {
+  const ExchangeOutcome frame =
+      exchange_frame(*this, request_bit, hash_name(master ? "M.s.t.r." : "Attr"), data, count, 0,
+                     reply, &reply_count, error_text);
+  if (!frame.ok()) {
+    if (outcome != nullptr) *outcome = ExchangeOutcome::attribute_failure(frame);
     return kRequestAttributesFailed;
   }
   if (reply_count != (indexed ? 5 : 3)) {
     *error_text = kAttributeSizeText;
+    if (outcome != nullptr) {
+      *outcome = ExchangeOutcome::of(ExchangeOutcome::Kind::AttributeReplySize);
+    }
     return kRequestAttributesSize;
   }
   *editable = (reply[0] & 1) != 0;

@@ -53,6 +53,8 @@ inline constexpr std::uint8_t kEditingForbidden = 0x33;
 
 // The words for a result of exchange_raw; empty for the codes without words.
 std::string raw_exchange_text(int code);
+// The outcome of a result of exchange_raw (or kRequestBadEcho for an echo that differs).
+ExchangeOutcome raw_exchange_outcome(int code);
 
 class DeviceIO {
  public:
@@ -68,14 +70,19 @@ class DeviceIO {
   // in the parameter's note and the reply in its last-reply copy. In the Modbus modes the
   // switch-back command is sent instead (parameter may then be none). Attributes travel with
   // the value unless the program's mode "Не передавать атрибуты параметров" is on or the
-  // caller exchanges them on its own (without_attributes). Results: kRequest….
+  // caller exchanges them on its own (without_attributes). Results: kRequest…; the parameter's
+  // outcome tells the kind of failure (a time-out, a refusal and its code...), and its note
+  // holds the outcome's words.
   int transact_parameter(std::vector<std::string>* trace, Parameter* parameter, int request_bit,
                          bool value_as_position, bool without_attributes = false);
 
   // Reads or writes the access attributes of a parameter. 0, 200 (exchange failed) or 201 (reply
-  // of the wrong size, with its text in *error_text).
+  // of the wrong size), with the failure's words in *error_text and, when outcome is given, its
+  // kind in *outcome (AttributeFailure with the frame's outcome as cause, or
+  // AttributeReplySize).
   int exchange_attributes(int request_bit, bool* editable, std::uint16_t hash, bool indexed,
-                          int index, bool* factory, std::string* error_text);
+                          int index, bool* factory, std::string* error_text,
+                          ExchangeOutcome* outcome = nullptr);
 
   // Sends data (address first) in the current Modbus framing and returns the reply's data
   // (after the address). reply must hold 32 bytes. Results: kRaw… and 4, 6 of modbus.h.

@@ -52,13 +52,49 @@ std::string build_frame(int base_address, int address_length, int request_bit, s
   return "#" + encode_buffer(packet, static_cast<std::size_t>(6 + count)) + "\r";
 }
 
-bool exchange_frame(DeviceIO& link, int request_bit, std::uint16_t hash, const std::uint8_t* data,
-                    int count, int address_offset, std::uint8_t* reply, int* reply_count,
-                    std::string* error_text) {
+std::string frame_outcome_text(const ExchangeOutcome& outcome) {
+  using Kind = ExchangeOutcome::Kind;
+  switch (outcome.kind) {
+    case Kind::Success:
+      return {};
+    case Kind::Timeout:
+      return kTimeoutText;
+    case Kind::LineFault:
+      return kPortSettingsText;
+    case Kind::LostStart:
+    case Kind::LostPort:
+      return kLostStartText;
+    case Kind::Checksum:
+      return kChecksumText;
+    case Kind::ForeignReply:
+      return kForeignReplyText;
+    case Kind::Refused: {
+      // A code the table lacks, or a refusal without one, still gets words: an empty note would
+      // show the engineer nothing about a request that failed.
+      if (outcome.refusal_code < 0) return kRefusalWithoutCodeText;
+      std::string text = network_error_text(static_cast<std::uint8_t>(outcome.refusal_code));
+      if (!text.empty()) return text;
+      char buffer[96];
+      std::snprintf(buffer, sizeof buffer, kRefusalUnknownCodeFormat, outcome.refusal_code);
+      return buffer;
+    }
+    default:
+      return {};
+  }
+}
+
+ExchangeOutcome exchange_frame(DeviceIO& link, int request_bit, std::uint16_t hash,
+                               const std::uint8_t* data, int count, int address_offset,
+                               std::uint8_t* reply, int* reply_count, std::string* error_text) {
+  using Kind = ExchangeOutcome::Kind;
   *reply_count = 0;
   if (count < 0 || count > kMaxRequestData) count = count < 0 ? 0 : kMaxRequestData;
   Sio& sio = link.sio();
   ExitFlags& exit_flags = link.app().exit_flags;
+  auto fail = [error_text](ExchangeOutcome outcome) {
+    if (error_text != nullptr) *error_text = frame_outcome_text(outcome);
+    return outcome;
+  };
 
   std::lock_guard lock(link.link_lock());
   const std::string frame = build_frame(sio.device_address(), sio.address_length(), request_bit,
@@ -69,7 +105,7 @@ bool exchange_frame(DeviceIO& link, int request_bit, std::uint16_t hash, const s
 
   // The instrument takes new network settings on "APLY" and may answer at the new settings or
   // not at all.
-  if (hash == kHashAply) return true;
+  if (hash == kHashAply) return {};
 
   int timeouts = 0;
   int line_errors = 0;
@@ -77,24 +113,21 @@ bool exchange_frame(DeviceIO& link, int request_bit, std::uint16_t hash, const s
   for (;;) {
     if (result == Sio::kTimeout) {
       if (timeouts == kTimeoutRepeats) {
-        *error_text = kTimeoutText;
         exit_flags.note_timeout();
-        return false;
+        return fail(ExchangeOutcome::of(Kind::Timeout));
       }
       ++timeouts;
     } else if (result == Sio::kLineError) {
       if (line_errors == kLineErrorRepeats) {
-        *error_text = kPortSettingsText;
         exit_flags.set_to(ExitFlags::kPortSettings);
-        return false;
+        return fail(ExchangeOutcome::of(Kind::LineFault));
       }
       ++line_errors;
     } else {
       if (received >= 2 && chars[0] == '#') break;
       if (lost_starts == kLostStartRepeats) {
-        *error_text = kLostStartText;
         exit_flags.set_to(ExitFlags::kPortSettings);
-        return false;
+        return fail(ExchangeOutcome::of(Kind::LostStart));
       }
       ++lost_starts;
     }
@@ -115,39 +148,24 @@ bool exchange_frame(DeviceIO& link, int request_bit, std::uint16_t hash, const s
   // in damaged for a success.
   const int length = size >= 2 ? (packet[1] & 0x0F) : 0;
   if (size < 6 || size != static_cast<std::size_t>(6 + length)) {
-    *error_text = kChecksumText;
     exit_flags.set_to(ExitFlags::kPortSettings);
-    return false;
+    return fail(ExchangeOutcome::of(Kind::Checksum));
   }
   const std::uint16_t sum = hash_buffer(packet, size - 2);
   if (sum != ((packet[4 + length] << 8) | packet[5 + length])) {
-    *error_text = kChecksumText;
     exit_flags.set_to(ExitFlags::kPortSettings);
-    return false;
+    return fail(ExchangeOutcome::of(Kind::Checksum));
   }
   for (int i = 0; i < length; ++i) reply[i] = packet[4 + i];
   *reply_count = length;
 
   const std::uint16_t reply_hash = static_cast<std::uint16_t>((packet[2] << 8) | packet[3]);
-  if (reply_hash == hash) return true;
+  if (reply_hash == hash) return {};
   if (reply_hash == kHashNErr) {
-    // The instrument refused the request; the code stays in the reply for the caller. A code
-    // the table lacks, or a refusal without one, still gets a text: the callers count and show
-    // a failure only when it carries a note, and an empty one would pass for a success.
-    if (length == 0) {
-      *error_text = kRefusalWithoutCodeText;
-    } else {
-      *error_text = network_error_text(reply[0]);
-      if (error_text->empty()) {
-        char text[96];
-        std::snprintf(text, sizeof text, kRefusalUnknownCodeFormat, reply[0]);
-        *error_text = text;
-      }
-    }
-    return false;
+    // The instrument refused the request; the code stays in the reply for the caller too.
+    return fail(ExchangeOutcome::refused(length == 0 ? -1 : reply[0]));
   }
-  *error_text = kForeignReplyText;
-  return false;
+  return fail(ExchangeOutcome::of(Kind::ForeignReply));
 }
 
 }  // namespace kba604

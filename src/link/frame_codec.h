@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "model/exchange_outcome.h"
+
 namespace kba604 {
 
 class DeviceIO;
@@ -23,14 +25,21 @@ std::string build_frame(int base_address, int address_length, int request_bit, s
                         const std::uint8_t* data, int count, int address_offset);
 
 // One request/reply exchange over the link, under the link lock for all its repetitions.
-// request_bit 1 reads, 0 writes; count is 0..15. On success returns true with the reply's data
-// bytes in reply (room for kMaxReplyData) and their count in *reply_count. On failure returns
-// false with the reason in *error_text; *reply_count stays 0 unless a reply passed its checksum
+// request_bit 1 reads, 0 writes; count is 0..15 (more is cut to 15). On success returns a
+// Success outcome with the reply's data bytes in reply (room for kMaxReplyData) and their count
+// in *reply_count. On failure returns the outcome (Timeout, LineFault, LostStart, LostPort,
+// Checksum, ForeignReply, or Refused with the instrument's code) and its words
+// (frame_outcome_text) in *error_text; *reply_count stays 0 unless a reply passed its checksum
 // (an "n.Err" reply leaves its data, with the error code in byte 0). An "APLY" command is
 // transferred once and reported as a success without data, whatever comes back.
-bool exchange_frame(DeviceIO& link, int request_bit, std::uint16_t hash, const std::uint8_t* data,
-                    int count, int address_offset, std::uint8_t* reply, int* reply_count,
-                    std::string* error_text);
+ExchangeOutcome exchange_frame(DeviceIO& link, int request_bit, std::uint16_t hash,
+                               const std::uint8_t* data, int count, int address_offset,
+                               std::uint8_t* reply, int* reply_count, std::string* error_text);
+
+// The words of a frame exchange's outcome, as the parameter's note shows them; empty for a
+// success. A refusal takes the text of its network error code, or a text of its own when the
+// table lacks the code or the instrument sent none.
+std::string frame_outcome_text(const ExchangeOutcome& outcome);
 
 // The failure texts of the exchange.
 extern const char* const kTimeoutText;

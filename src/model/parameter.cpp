@@ -54,6 +54,7 @@ void Parameter::Serialize(Archive& ar) {
   r.read_u8();
   r.read_u8();
   note = r.read_string();
+  outcome = {};
   changed = r.read_bool();
   editability_changed = r.read_bool();
   owner_changed = r.read_bool();

@@ -14,6 +14,7 @@
 
 #include "app/prompter.h"
 #include "model/archive.h"
+#include "model/exchange_outcome.h"
 #include "model/my_converter.h"
 
 namespace kba604 {
@@ -154,6 +155,9 @@ class Parameter : public MyConverter {
   bool owner_changed = false;
   // Left by the last operation: an error text, a difference remark or the not-initialised note.
   std::string note;
+  // How the last exchange of this parameter ended; the note holds its words. Not stored in
+  // files: a note read back from a file comes with a Success outcome.
+  ExchangeOutcome outcome;
   // Bit 0 cleared by the description for a read-only parameter, bit 1 by a tree reference.
   std::uint8_t access_mask = 7;
   // Attributes the instrument keeps: the operator may edit the value; the parameter belongs

@@ -24,14 +24,16 @@ int Device::link_exchange_attributes(Parameter& parameter, int request_bit) {
   bool editable = parameter.editable;
   bool factory = parameter.factory;
   std::string error;
+  ExchangeOutcome outcome;
   const int result =
       exchange_attributes(request_bit, &editable, hash_name(parameter.short_name),
-                          parameter.indexed, parameter.linear_index, &factory, &error);
+                          parameter.indexed, parameter.linear_index, &factory, &error, &outcome);
   if (result == 0) {
     parameter.editable = editable;
     parameter.factory = factory;
-  } else if (!error.empty()) {
+  } else {
     parameter.note = error;
+    parameter.outcome = outcome;
   }
   return result;
 }

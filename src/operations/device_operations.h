@@ -65,9 +65,6 @@ inline constexpr int kNotInitialised = 5;  // not written: the value is "Нет 
 inline constexpr int kNegativeIndex = 6;   // skipped: the linear index is negative
 }  // namespace exchange_result
 
-// The note the request layer leaves after a time-out.
-inline constexpr std::string_view kTimeoutNote = "Таймаут при передаче данных (нет связи)";
-
 class DeviceOperations : public ParameterOperations, public OperationControl {
  public:
   explicit DeviceOperations(CKBA604App& app);

@@ -60,12 +60,13 @@ int DeviceOperations::ReadParameter(Parameter& parameter, bool count_timeouts) {
   if (parameter.linear_index < 0) return exchange_result::kNegativeIndex;
   const std::string text = "  Чтение: " + indexed_name(parameter);
   const int result = link_transact(parameter, 1, false);
-  if (result != 0 && !parameter.note.empty()) {
+  const bool failed = result != 0 && parameter.outcome.failed();
+  if (failed) {
     add_errors(1);
     append_error_log(parameter);
   }
   if (count_timeouts) note_read_outcome(parameter, result);
-  if (!parameter.note.empty()) {
+  if (failed || !parameter.note.empty()) {
     AddLogLine(text + " = " + parameter.note, true, log_colour::kReadFailed);
   } else {
     AddLogLine(text + " = " + parameter.value);
@@ -74,7 +75,7 @@ int DeviceOperations::ReadParameter(Parameter& parameter, bool count_timeouts) {
 }
 
 void DeviceOperations::note_read_outcome(Parameter& parameter, int result) {
-  const bool timeout = result != 0 && parameter.note == kTimeoutNote;
+  const bool timeout = result != 0 && parameter.outcome.timed_out();
   if (!timeout) {
     consecutive_failures_.store(0);
     if (OperationListener* l = listener_.load()) l->link_works();
@@ -131,9 +132,10 @@ int DeviceOperations::CompareParameter(Parameter& parameter) {
 
   if (result != 0) {
     // A failed read is an error of the exchange, not a difference: the parameter gets the
-    // link's text, as a failed read would leave it.
+    // link's text and outcome, as a failed read would leave them.
     parameter.note = device.note;
-    if (!parameter.note.empty()) {
+    parameter.outcome = device.outcome;
+    if (parameter.outcome.failed()) {
       add_errors(1);
       append_error_log(parameter);
     }
@@ -182,6 +184,7 @@ int DeviceOperations::WriteParameter(Parameter& parameter, int mode) {
       mode == kWriteInitialise ? initialisation_value(parameter) : parameter.value;
   if (mode != kWriteInitialise && parameter.has_no_data()) {
     parameter.note = std::string(kNotInitialisedNote);
+    parameter.outcome = ExchangeOutcome::of(ExchangeOutcome::Kind::NotInitialised);
     return 0;
   }
   if (mode != kWriteAllFromRoot) {
@@ -192,7 +195,7 @@ int DeviceOperations::WriteParameter(Parameter& parameter, int mode) {
     if (int result = step_count(parameter, mode); result != 0) return result;
   }
   const int result = WriteValue(parameter, mode);
-  if (!parameter.note.empty()) add_errors(1);
+  if (parameter.outcome.failed()) add_errors(1);
   return result;
 }
 
@@ -206,7 +209,7 @@ int DeviceOperations::step_count(Parameter& parameter, int mode) {
   const std::optional<std::int32_t> have = platform::scan_int(parameter.value);
   const std::optional<std::int32_t> want = platform::scan_int(wanted);
   int result = 0;
-  if (read == 0 && parameter.note.empty() && have && want && *have != *want) {
+  if (read == 0 && parameter.outcome.ok() && have && want && *have != *want) {
     const int step = *want > *have ? 1 : -1;
     const std::string line = "  Запись: " + indexed_name(parameter);
     for (int count = *have + step; count != *want; count += step) {
@@ -217,7 +220,7 @@ int DeviceOperations::step_count(Parameter& parameter, int mode) {
       set_total(total_.load() + 1);
       const int written = write_text(parameter, platform::format("%i", count), line);
       add_done(1);
-      if (!parameter.note.empty()) {
+      if (parameter.outcome.failed()) {
         add_errors(1);
         AddLogLine("Вернулась ошибка:", false, log_colour::kReadFailed);
         AddLogLine(parameter.note, false, log_colour::kReadFailed);
@@ -240,11 +243,15 @@ int DeviceOperations::WriteValue(Parameter& parameter, int mode) {
       mode == kWriteInitialise ? initialisation_value(parameter) : parameter.value;
   if (platform::iequals(text, kNoData)) {
     parameter.note = std::string(kNotInitialisedNote);
+    parameter.outcome = ExchangeOutcome::of(ExchangeOutcome::Kind::NotInitialised);
     return exchange_result::kNotInitialised;
   }
   const bool check = mode == kWriteInitialise && parameter.check_only;
   const std::string line = (check ? "Проверка:" : "  Запись: ") + indexed_name(parameter);
-  if (parameter.linear_index < 0) return exchange_result::kNegativeIndex;
+  if (parameter.linear_index < 0) {
+    parameter.outcome = ExchangeOutcome::of(ExchangeOutcome::Kind::NegativeIndex);
+    return exchange_result::kNegativeIndex;
+  }
 
   if (check) {
     const int read = link_transact(parameter, 1, false);
@@ -268,7 +275,7 @@ int DeviceOperations::write_text(Parameter& parameter, const std::string& text,
   parameter.value = text;
   const int result = link_transact(parameter, 0, false);
   if (result != 0) {
-    if (!parameter.note.empty()) append_error_log(parameter);
+    if (parameter.outcome.failed()) append_error_log(parameter);
     AddLogLine(line + " = " + (parameter.note.empty() ? text : parameter.note), false,
                log_colour::kWriteFailed);
     note_write_failure(result, parameter);
@@ -281,7 +288,7 @@ int DeviceOperations::write_text(Parameter& parameter, const std::string& text,
 }
 
 void DeviceOperations::note_write_failure(int result, const Parameter& parameter) {
-  if (result >= 0 && parameter.note != kTimeoutNote) return;
+  if (result >= 0 && !parameter.outcome.timed_out()) return;
   if (consecutive_failures_.fetch_add(1) + 1 <= 4) return;
   AddLogLine("Прошло 5 безуспешных попыток записи!", true, log_colour::kWriteFailed);
   consecutive_failures_.store(0);

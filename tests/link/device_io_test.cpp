@@ -99,29 +99,46 @@ TEST_F(RequestTest, OutcomesOfOneRequest) {
     int result;
     std::string value;
     std::string note;
+    ExchangeOutcome outcome;
   };
+  using Kind = ExchangeOutcome::Kind;
   const std::uint16_t item = hash_name("it.m");
   const std::uint16_t exit = hash_name("exit");
   const Case cases[] = {
       {"undecodable", "it.m", "a:b", answer(item, {5}), kRequestUndecodable, "",
-       "Не могу раскодировать ответ"},
-      {"decoded", "it.m", "a:b", answer(item, {1}), kRequestOk, "b", ""},
-      {"exit, address", "exit", "ASCI", answer(exit, {0x18, 0x00, 0x10}), kRequestOk,
-       std::string("Адрес прибора:") + " 16", ""},
-      {"exit, register", "exit", "ASCI", answer(exit, {0x00, 0x00, 0x20}), kRequestOk,
-       std::string("Ошибки регистров ввода/вывода. Номеру сбившегося регистра : ") + " 32", ""},
-      {"refused", "it.m", "a:b", refusal(0x28), kRequestFailed, "old", "Не найден дескриптор"},
+       "Не могу раскодировать ответ", ExchangeOutcome::of(Kind::NotDecodable)},
+      {"decoded", "it.m", "a:b", answer(item, {1}), kRequestOk, "b", "", {}},
+      {"exit, address",
+       "exit",
+       "ASCI",
+       answer(exit, {0x18, 0x00, 0x10}),
+       kRequestOk,
+       std::string("Адрес прибора:") + " 16",
+       "",
+       {}},
+      {"exit, register",
+       "exit",
+       "ASCI",
+       answer(exit, {0x00, 0x00, 0x20}),
+       kRequestOk,
+       std::string("Ошибки регистров ввода/вывода. Номеру сбившегося регистра : ") + " 32",
+       "",
+       {}},
+      {"refused", "it.m", "a:b", refusal(0x28), kRequestFailed, "old", "Не найден дескриптор",
+       ExchangeOutcome::refused(0x28)},
       {"silent", "it.m", "a:b", LineResponse::silence(), kRequestFailed, "old",
-       "Таймаут при передаче данных (нет связи)"},
+       "Таймаут при передаче данных (нет связи)", ExchangeOutcome::of(Kind::Timeout)},
   };
   for (const auto& c : cases) {
     auto p = make(c.name, c.format, "old");
     p->changed = true;
+    p->outcome = ExchangeOutcome::of(Kind::LineFault);  // of an earlier request
     line.set_responder([](const std::string&) { return LineResponse::silence(); });
     line.push(c.reply);
     EXPECT_EQ(request(*p, 1), c.result) << c.what;
     EXPECT_EQ(p->value, c.value) << c.what;
     EXPECT_EQ(p->note, c.note) << c.what;
+    EXPECT_EQ(p->outcome, c.outcome) << c.what << ": " << outcome_name(p->outcome.kind);
     EXPECT_EQ(p->changed, c.result != kRequestOk) << c.what;
     clock.advance_ms(1000);
   }
@@ -135,18 +152,25 @@ TEST_F(RequestTest, ValuesThatCannotBeSentFailWithANote) {
     const char* value;
     int result;
     const char* note;
+    ExchangeOutcome::Kind kind;
   };
+  using Kind = ExchangeOutcome::Kind;
   const Case cases[] = {
       {"it.m", "a:b", "c", kRequestNotEncodable,
-       "Неверное значение (не удается закодировать данные)"},
+       "Неверное значение (не удается закодировать данные)", Kind::NotEncodable},
       {"Set.P", "STORED_DOT", "999999999", kRequestNotEncodable,
-       "Неверное значение (не удается закодировать данные)"},
-      {"net.n", "NAME", ".AB", kRequestNoWriteForm, "Недопустимый символ в сетевом имени"},
+       "Неверное значение (не удается закодировать данные)", Kind::NotEncodable},
+      {"net.n", "NAME", ".AB", kRequestNoWriteForm, "Недопустимый символ в сетевом имени",
+       Kind::NoWriteMethod},
+      {"dev", "ASCI", "x", kRequestNoWriteForm,
+       "Метод формирования посылки записи для команды 'dev' не определен.", Kind::NoWriteMethod},
   };
   for (const auto& c : cases) {
     auto p = make(c.name, c.format, c.value);
     EXPECT_EQ(request(*p, 0), c.result) << c.name;
     EXPECT_EQ(p->note, c.note) << c.name;
+    EXPECT_EQ(p->outcome.kind, c.kind) << c.name;
+    EXPECT_TRUE(p->outcome.failed()) << c.name;
   }
   EXPECT_TRUE(line.requests().empty());
 }
@@ -157,6 +181,7 @@ TEST_F(RequestTest, RefusedWriteWithoutMaximumAccess) {
   line.push(refusal(kEditingForbidden));
   EXPECT_EQ(request(*p, 0), kRequestWriteRefused);
   EXPECT_EQ(p->note, "Редактирование параметра запрещено атрибутами доступа");
+  EXPECT_TRUE(p->outcome.refused_with(kEditingForbidden));
   EXPECT_EQ(line.requests().size(), 1u);
   EXPECT_EQ(p->value, "300");
 }
@@ -185,6 +210,7 @@ TEST_F(RequestTest, RefusedWriteIsRetriedWithAttributesOpened) {
   };
   EXPECT_EQ(line.requests(), expect);
   EXPECT_EQ(p->note, "");
+  EXPECT_TRUE(p->outcome.ok());
   EXPECT_FALSE(p->changed);
   EXPECT_FALSE(p->editable);
   EXPECT_FALSE(p->factory);
@@ -224,7 +250,44 @@ TEST_F(RequestTest, RetriedWriteStillRefusedKeepsTheRefusal) {
   EXPECT_EQ(request(*p, 0), kRequestWriteRefused);
   EXPECT_EQ(line.requests().size(), 2u);
   EXPECT_EQ(p->note, "Редактирование параметра запрещено атрибутами доступа");
+  EXPECT_TRUE(p->outcome.refused_with(kEditingForbidden));
   EXPECT_TRUE(p->editable);  // as it was
+}
+
+// The attribute frames of a request: a silent one is a time-out of the request (the failure
+// limits count it), a short reply is an error of its own, and attributes left open after a
+// repeated write make the request a failure although its value went in.
+TEST_F(RequestTest, AttributeFailuresAreTypedByTheirFrame) {
+  const std::uint16_t hash = hash_name("t.rs");
+  const std::uint8_t hi = hash >> 8, lo = hash & 0xFF;
+  auto p = make("t.rs", "DEC_dot", "300");
+  p->attribute_multiplicity = 1;
+  line.set_responder([](const std::string&) { return LineResponse::silence(); });
+  line.push(answer(hash, {0x01, 0x2C}));
+  EXPECT_EQ(request(*p, 1), kRequestAttributesFailed);
+  EXPECT_EQ(p->outcome.kind, ExchangeOutcome::Kind::AttributeFailure);
+  EXPECT_TRUE(p->outcome.timed_out());
+  EXPECT_EQ(p->note, "Таймаут при передаче данных (нет связи)");
+  clock.advance_ms(1000);
+
+  line.push(answer(hash, {0x01, 0x2C}));
+  line.push(LineResponse::reply(talv_frame(16, 1, kHashAttr, {0x03, hi})));
+  EXPECT_EQ(request(*p, 1), kRequestAttributesSize);
+  EXPECT_EQ(p->outcome.kind, ExchangeOutcome::Kind::AttributeReplySize);
+  EXPECT_FALSE(p->outcome.timed_out());
+  clock.advance_ms(1000);
+
+  io.set_max_access(true);
+  p->attribute_multiplicity = 0;
+  line.push(refusal(kEditingForbidden));
+  line.push(answer(kHashMaster, {0x03, hi, lo}));
+  line.push(answer(hash, {0x01, 0x2C}));
+  line.push(refusal(0x07));  // closing them again is refused
+  EXPECT_EQ(request(*p, 0), kRequestOk);
+  EXPECT_TRUE(p->outcome.failed());
+  EXPECT_EQ(p->outcome.kind, ExchangeOutcome::Kind::AttributeFailure);
+  EXPECT_EQ(p->outcome.cause, ExchangeOutcome::Kind::Refused);
+  EXPECT_EQ(p->outcome.refusal_code, 0x07);
 }
 
 TEST_F(RequestTest, AttributesOnlyAtEveryNthIndex) {

@@ -60,8 +60,10 @@ class FrameExchangeTest : public test::LinkTest {
   bool exchange(std::uint16_t hash = kHashDev) {
     count = -1;
     error = "unchanged";
-    return exchange_frame(io, 1, hash, nullptr, 0, 0, data, &count, &error);
+    outcome = exchange_frame(io, 1, hash, nullptr, 0, 0, data, &count, &error);
+    return outcome.ok();
   }
+  ExchangeOutcome outcome;
   std::uint8_t data[kMaxReplyData] = {};
   int count = -1;
   std::string error;
@@ -91,7 +93,9 @@ TEST_F(FrameExchangeTest, RepetitionLimits) {
     bool ok;
     std::size_t transfers;
     std::string error;
+    ExchangeOutcome::Kind kind = ExchangeOutcome::Kind::Success;
   };
+  using Kind = ExchangeOutcome::Kind;
   const std::vector<LineResponse> t3(3, LineResponse::silence());
   const std::vector<LineResponse> t4(4, LineResponse::silence());
   const std::vector<LineResponse> e16(16, LineResponse::line_error());
@@ -108,13 +112,13 @@ TEST_F(FrameExchangeTest, RepetitionLimits) {
   mixed_over.push_back(LineResponse::silence());
   const Case cases[] = {
       {"three time-outs", t3, true, true, 4, ""},
-      {"four time-outs", t4, true, false, 4, kTimeoutText},
+      {"four time-outs", t4, true, false, 4, kTimeoutText, Kind::Timeout},
       {"sixteen line errors", e16, true, true, 17, ""},
-      {"seventeen line errors", e17, true, false, 17, kPortSettingsText},
+      {"seventeen line errors", e17, true, false, 17, kPortSettingsText, Kind::LineFault},
       {"fifteen lost starts", s15, true, true, 16, ""},
-      {"sixteen lost starts", s16, true, false, 16, kLostStartText},
+      {"sixteen lost starts", s16, true, false, 16, kLostStartText, Kind::LostStart},
       {"all counters at their limits", mixed, true, true, 35, ""},
-      {"one time-out more", mixed_over, true, false, 35, kTimeoutText},
+      {"one time-out more", mixed_over, true, false, 35, kTimeoutText, Kind::Timeout},
   };
   for (const auto& c : cases) {
     line.clear_log();
@@ -122,6 +126,7 @@ TEST_F(FrameExchangeTest, RepetitionLimits) {
     line.push(answer(kHashDev, {1}));
     EXPECT_EQ(exchange(), c.ok) << c.what;
     EXPECT_EQ(line.requests().size(), c.transfers) << c.what;
+    EXPECT_EQ(outcome.kind, c.kind) << c.what;
     if (!c.ok) {
       EXPECT_EQ(error, c.error) << c.what;
     }
@@ -197,26 +202,33 @@ TEST_F(FrameExchangeTest, RepliesThatFail) {
   bad_sum[bad_sum.size() - 2] = bad_sum[bad_sum.size() - 2] == 'G' ? 'H' : 'G';
   std::string short_reply = talv_frame(16, 1, kHashDev, {1, 2});
   short_reply.erase(short_reply.size() - 5, 4);  // the length says 2, one byte is missing
+  using Kind = ExchangeOutcome::Kind;
   struct Case {
     LineResponse reply;
     std::string error;
     int count;
+    ExchangeOutcome outcome;
   };
   const Case cases[] = {
-      {LineResponse::reply(bad_sum), kChecksumText, 0},
-      {LineResponse::reply(short_reply), kChecksumText, 0},
-      {LineResponse::reply("#GGGG\r"), kChecksumText, 0},
-      {LineResponse::reply("#\r"), kChecksumText, 0},  // starts right, but holds nothing
-      {refusal(0x28), "Не найден дескриптор", 1},
+      {LineResponse::reply(bad_sum), kChecksumText, 0, ExchangeOutcome::of(Kind::Checksum)},
+      {LineResponse::reply(short_reply), kChecksumText, 0, ExchangeOutcome::of(Kind::Checksum)},
+      {LineResponse::reply("#GGGG\r"), kChecksumText, 0, ExchangeOutcome::of(Kind::Checksum)},
+      // Starts right, but holds nothing.
+      {LineResponse::reply("#\r"), kChecksumText, 0, ExchangeOutcome::of(Kind::Checksum)},
+      {refusal(0x28), "Не найден дескриптор", 1, ExchangeOutcome::refused(0x28)},
       // A refusal is never a failure without a text, or it would pass for a success.
-      {refusal(0x09), "Прибор отказал в выполнении запроса (код ошибки 0x09)", 1},
-      {answer(kHashNErr, {}), "Прибор отказал в выполнении запроса, не сообщив код ошибки", 0},
-      {answer(0x1234, {5}), kForeignReplyText, 1},
+      {refusal(0x09), "Прибор отказал в выполнении запроса (код ошибки 0x09)", 1,
+       ExchangeOutcome::refused(0x09)},
+      {answer(kHashNErr, {}), "Прибор отказал в выполнении запроса, не сообщив код ошибки", 0,
+       ExchangeOutcome::refused(-1)},
+      {answer(0x1234, {5}), kForeignReplyText, 1, ExchangeOutcome::of(Kind::ForeignReply)},
   };
   for (const auto& c : cases) {
     line.push(c.reply);
     EXPECT_FALSE(exchange());
     EXPECT_EQ(error, c.error);
+    EXPECT_EQ(error, frame_outcome_text(outcome));
+    EXPECT_EQ(outcome, c.outcome) << outcome_name(outcome.kind);
     EXPECT_EQ(count, c.count);
     clock.advance_ms(1000);
   }

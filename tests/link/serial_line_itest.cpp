@@ -251,7 +251,7 @@ TEST(TerminalLink, DevExchangeOverATerminal) {
   std::uint8_t data[kMaxReplyData];
   int count = 0;
   std::string error;
-  ASSERT_TRUE(exchange_frame(io, 1, 0xD681, nullptr, 0, 0, data, &count, &error)) << error;
+  ASSERT_TRUE(exchange_frame(io, 1, 0xD681, nullptr, 0, 0, data, &count, &error).ok()) << error;
   EXPECT_EQ(std::string(data, data + count), "406ABK");
   EXPECT_TRUE(link.prompter.records().empty());
 }
@@ -281,7 +281,7 @@ TEST(TerminalLink, ThreadsInterleaveRequestByRequest) {
         std::uint8_t data[kMaxReplyData];
         int count = 0;
         std::string error;
-        if (!exchange_frame(io, 1, hash, nullptr, 0, 0, data, &count, &error) || count != 1 ||
+        if (!exchange_frame(io, 1, hash, nullptr, 0, 0, data, &count, &error).ok() || count != 1 ||
             data[0] != (hash & 0xFF)) {
           ++wrong;
         }
@@ -308,7 +308,7 @@ TEST(TerminalLink, ExitEventReleasesEveryWaitingThread) {
       std::uint8_t data[kMaxReplyData];
       int count = 0;
       std::string error;
-      if (!exchange_frame(io, 1, 0xD681, nullptr, 0, 0, data, &count, &error)) ++failed;
+      if (!exchange_frame(io, 1, 0xD681, nullptr, 0, 0, data, &count, &error).ok()) ++failed;
     });
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -50,9 +50,13 @@ TEST_F(Engine, ReadLogsEachParameterAndCountsFailures) {
   EXPECT_FALSE(std::getline(in, line));
 }
 
+// A time-out is told by the request's outcome, never by its words: a silent attribute frame
+// counts, a refusal counts not, whatever its note says.
 TEST_F(Engine, TheFifthTimeoutInARowStopsTheExchange) {
   struct Case {
-    const char* pattern;  // t: time-out, o: answered
+    // t: time-out, o: answered, a: the attribute frame timed out, x: refused with a note
+    // that reads like a time-out
+    const char* pattern;
     bool quiet;
     int requests;  // requests made before the stop
     bool stopped;
@@ -60,15 +64,25 @@ TEST_F(Engine, TheFifthTimeoutInARowStopsTheExchange) {
   } cases[] = {
       {"tttttttt", false, 5, true},        {"tttttttt", true, 5, true},
       {"ttttottttt", false, 10, true},     {"ttttotttto", false, 10, false},
-      {"tttttttt", false, 5, true, false},
+      {"tttttttt", false, 5, true, false}, {"ttaattt", false, 5, true},
+      {"ttttxtttto", false, 10, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pattern);
     const int n = static_cast<int>(std::string(c.pattern).size());
     make_table(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) {
-      if (c.pattern[i] == 't')
-        device->fail_next("p" + std::to_string(i), FakeLinkDevice::timeout());
+      const std::string name = "p" + std::to_string(i);
+      using Kind = ExchangeOutcome::Kind;
+      if (c.pattern[i] == 't') device->fail_next(name, FakeLinkDevice::timeout());
+      if (c.pattern[i] == 'a') {
+        const auto silent = ExchangeOutcome::attribute_failure(ExchangeOutcome::of(Kind::Timeout));
+        device->fail_next(name, {kRequestAttributesFailed, silent});
+      }
+      if (c.pattern[i] == 'x') {
+        device->fail_next(name, {1, ExchangeOutcome::refused(0x28),
+                                 frame_outcome_text(ExchangeOutcome::of(Kind::Timeout))});
+      }
     }
     app.modes.auto_read = c.auto_read;
     app.options.switch_flags = c.quiet ? StartOptions::kAnySwitch : 0;
@@ -137,7 +151,7 @@ TEST_F(Engine, TheCheckBoxSetsTheCaptionOnlyWithoutCommandLineSwitches) {
 
 TEST_F(Engine, FiveFailedWritesInARowStop) {
   make_table(7);
-  device->fail_next("", {-1, ""}, 7);
+  device->fail_next("", {-1, ExchangeOutcome::of(ExchangeOutcome::Kind::LostPort)}, 7);
   ObjectWithParameters element;
   list(element, 0, 7);
   run(device->StartWriteAll(element));
@@ -229,8 +243,8 @@ TEST_F(Channels, OnlyAWriteOfTheWholeTreeFromItsRootLeavesTheRereadsOut) {
 }
 
 TEST_F(Channels, AFailedStepEndsTheWriteAndKeepsTheWantedCount) {
-  device->fail_next("n.Ch", {0, ""});  // the read answers
-  device->fail_next("n.Ch", {1, "Некорректный ответ"});
+  device->fail_next("n.Ch", FakeLinkDevice::pass());  // the read answers
+  device->fail_next("n.Ch", FakeLinkDevice::bad_reply());
   device->set_single_target(&param(0));
   run(device->StartWriteAll(tree.branch));
   // The failed step ends the write; the re-reads of what it changed follow.
@@ -484,7 +498,7 @@ TEST_F(Initialisation, WritesReferenceValuesWithTheirSpecialCases) {
 }
 
 TEST_F(Initialisation, AResetThatFailsFiveTimesIsLoggedAndTheTreeFollows) {
-  device->fail_next("r.co", {1, "Некорректный ответ"}, 5);
+  device->fail_next("r.co", FakeLinkDevice::bad_reply(), 5);
   run(device->StartInit(root));
   std::vector<std::string> t = device->transcript();
   ASSERT_GE(t.size(), 7u);

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "link/device_io.h"
+#include "link/frame_codec.h"
 #include "operations/device_operations.h"
 #include "platform/text.h"
 
@@ -26,9 +28,12 @@ class FakeLinkDevice : public DeviceOperations {
     bool editable = true;
     bool factory = false;
   };
+  // A request that fails with the link's result and outcome; the note gets the outcome's
+  // words as the link gives them, or note when one is given.
   struct Failure {
     int result;
-    std::string note;
+    ExchangeOutcome outcome;
+    std::string note = {};
   };
 
   explicit FakeLinkDevice(CKBA604App& app) : DeviceOperations(app) {}
@@ -57,7 +62,12 @@ class FakeLinkDevice : public DeviceOperations {
     std::lock_guard lock(mutex_);
     for (int i = 0; i < times; ++i) failures_[platform::fold_case(name)].push_back(failure);
   }
-  static Failure timeout() { return {1, std::string(kTimeoutNote)}; }
+  static Failure timeout() { return {1, ExchangeOutcome::of(ExchangeOutcome::Kind::Timeout)}; }
+  static Failure bad_reply() {
+    return {1, ExchangeOutcome::of(ExchangeOutcome::Kind::EchoMismatch)};
+  }
+  // Lets one request through.
+  static Failure pass() { return {0, {}}; }
   std::vector<std::string> transcript() const {
     std::lock_guard lock(mutex_);
     return transcript_;
@@ -89,6 +99,7 @@ class FakeLinkDevice : public DeviceOperations {
     }
     std::lock_guard lock(mutex_);
     p.note.clear();
+    p.outcome = {};
     std::string name = p.short_name + (p.indexed ? ":" + std::to_string(p.linear_index) : "");
     if (request_bit == 1) {
       transcript_.push_back("R " + name);
@@ -96,7 +107,11 @@ class FakeLinkDevice : public DeviceOperations {
       transcript_.push_back((without_attributes ? "W~ " : "W ") + name + "=" + p.value);
     }
     if (std::optional<Failure> f = take_failure(p.short_name); f && f->result != 0) {
-      p.note = f->note;
+      p.outcome = f->outcome;
+      p.note = !f->note.empty() ? f->note
+               : f->outcome.kind == ExchangeOutcome::Kind::EchoMismatch
+                   ? raw_exchange_text(kRequestBadEcho)
+                   : frame_outcome_text(f->outcome);
       return f->result;
     }
     Cell& c = cells_[key(p.short_name, p.linear_index)];
