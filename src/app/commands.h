@@ -18,10 +18,13 @@ inline constexpr int kExportParameterList = 154;  // "Экспорт списк�
 inline constexpr int kProgramNetSettings = 268;  // "Сетевые параметры программы"
 inline constexpr int kImmediateWrite = 271;  // "Режим немедленной записи"
 inline constexpr int kNoAttributes = 294;  // "Не передавать атрибуты параметров"
+inline constexpr int kWriteFactory = 263;  // "Записать заводские параметры в прибор"
 inline constexpr int kCalibrate = 32800;          // the calibration wizard
 inline constexpr int kConverterSemiAuto = 32810;  // "Полуавтоматический (KP-5)"
 inline constexpr int kConverterAuto = 32811;      // "Автоматический"
 inline constexpr int kHideMinimised = 32880;      // "Скрывать свернутое окно"
+inline constexpr int kSaveEepromImage = 32890;    // "Сохранить образ EEPROM..."
+inline constexpr int kLoadEepromImage = 32893;    // "Загрузить образ EEPROM..."
 }  // namespace command
 
 // The text of the command 146.

@@ -63,6 +63,7 @@ CKBA604Doc::CKBA604Doc(DocumentServices services, std::shared_ptr<DeviceOperatio
       program_path_(std::move(services.program_path)),
       program_directory_(std::move(services.program_directory)),
       device_(std::move(device)),
+      commands_(app_, device_, sink_),
       link_(link),
       modes_(app_.modes, settings_, app_.prompter(), sink_),
       service_(std::make_unique<Elements::CommonParams>(&registration_)) {
@@ -357,7 +358,7 @@ bool CKBA604Doc::run_operation(int command, ObjectWithParameters& element) {
     case command::kBranchCompare:
       return d.StartCompare(element);
     case command::kWriteFactory:
-      return d.InitialiseDevice(element, polling_guard_);
+      return commands_.InitialiseDevice(element, polling_guard_);
     default:
       return false;
   }
@@ -460,11 +461,11 @@ bool CKBA604Doc::export_parameter_list() {
 }
 
 bool CKBA604Doc::save_eeprom_image(const std::string& path) {
-  return device_->SaveEepromImage(path);
+  return commands_.SaveEepromImage(path);
 }
 
 bool CKBA604Doc::load_eeprom_image(const std::string& path) {
-  const bool loaded = device_->LoadEepromImage(path);
+  const bool loaded = commands_.LoadEepromImage(path);
   if (loaded) UpdateAllViews();
   return loaded;
 }

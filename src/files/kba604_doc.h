@@ -22,6 +22,7 @@
 #include "description/description_loader.h"
 #include "files/configuration_file.h"
 #include "link/net_rs485.h"
+#include "operations/device_commands.h"
 #include "operations/device_operations.h"
 #include "platform/settings_store.h"
 
@@ -57,7 +58,6 @@ inline constexpr int kBranchWriteChanged = 152;  // write changed
 inline constexpr int kBranchCompare = 153;       // compare
 inline constexpr int kWriteChanged = 256;  // "Записать только измененные параметры"
 inline constexpr int kCompare = 257;  // "Сравнить с реальными значениями"
-inline constexpr int kWriteFactory = 263;  // "Записать заводские параметры в прибор"
 inline constexpr int kSendPrtl = 32895;  // "Послать команду PRTL"
 }  // namespace command
 
@@ -175,6 +175,8 @@ class CKBA604Doc : public ConfigurationTarget {
 
   // ---- state ---------------------------------------------------------------------------------
   DeviceOperations& device() { return *device_; }
+  // The commands over the whole instrument, with their asynchronous forms for a window.
+  DeviceCommands& device_commands() { return commands_; }
   Elements::CommonParams& service() { return *service_; }
   DescBranch* main_tree() const { return description_.main_tree.get(); }
   DescBranch* operational_tree() const { return description_.operational_tree.get(); }
@@ -238,6 +240,7 @@ class CKBA604Doc : public ConfigurationTarget {
   std::string program_path_;
   std::filesystem::path program_directory_;
   std::shared_ptr<DeviceOperations> device_;
+  DeviceCommands commands_;
   DocumentLink* link_;
   ModeSwitches modes_;
 

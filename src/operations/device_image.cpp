@@ -1,43 +1,11 @@
-// The whole-instrument operations over the engine: initialisation with the factory values and
-// the EEPROM image, read into a file or loaded from one and written to the instrument.
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
+// The whole-instrument operations of the engine: initialisation with the factory values and
+// the EEPROM image read from and written to the instrument.
 #include "operations/device_operations.h"
-#include "operations/eeprom_image.h"
-#include "platform/atomic_file.h"
 #include "platform/text.h"
 
 namespace kba604 {
-namespace {
-
-// An image of the instrument's table takes a few kilobytes; anything far larger is no image.
-constexpr std::uintmax_t kLargestImage = 16u << 20;
-
-}  // namespace
 
 // ---- initialisation ------------------------------------------------------------------------
-
-bool DeviceOperations::InitialiseDevice(ObjectWithParameters& root, const PollingGuard* polling) {
-  Prompter& prompter = app_.prompter();
-  if (polling != nullptr && polling->AnyPollingOn()) {
-    prompter.show(
-        "Перед инициализацией необходимо остановить опрос оперативных параметров!\n\nУберите "
-        "\"галочки\" со всех параметров в ветви \"Опрос оперативных параметров\" и повторите "
-        "попытку.",
-        "Запись заводских параметров", PromptIcon::Warning);
-    return false;
-  }
-  if (!prompter.confirm("Эта операция приведет к потери конфигурации в программе и в приборе!",
-                        "Вы уверены, что хотите продолжить?", PromptIcon::Warning)) {
-    return false;
-  }
-  if (!StartInit(root)) return false;
-  wait_idle();
-  if (OperationListener* l = listener_.load()) l->refresh_views();
-  return true;
-}
 
 bool DeviceOperations::StartInit(ObjectWithParameters& element) {
   if (!wait_for_previous_window()) return false;
@@ -101,6 +69,7 @@ bool DeviceOperations::start_eeprom_operation(int code,
   }
   done_.store(0);
   errors_.store(0);
+  if (code == operation_code::kEepromRead) eeprom_read_complete_.store(false);
   return open_window(code, event);
 }
 
@@ -132,76 +101,6 @@ void DeviceOperations::perform_eeprom_write() {
     add_done(1);
   }
   FinishOperation(false);
-}
-
-bool DeviceOperations::SaveEepromImage(const std::string& path) {
-  OperationListener* listener = listener_.load();
-  if (listener != nullptr) listener->set_refresh_timer(false);
-  eeprom_read_complete_.store(false);
-  const bool started = StartEepromRead();
-  if (started) wait_idle();
-  bool saved = false;
-  if (started && !eeprom_read_complete_.load()) {
-    // An existing image stays as it was rather than being replaced by a partial one.
-    app_.prompter().show(platform::format("Чтение EEPROM из прибора было прервано. Образ EEPROM "
-                                          "не записан в файл \"%s\".",
-                                          path.c_str()),
-                         "Предупреждение", PromptIcon::Warning);
-  } else if (started) {
-    std::string error;
-    saved = platform::write_file_atomically(path, build_eeprom_image(table_), &error);
-    if (!saved) {
-      app_.prompter().show(platform::format("Не удалось записать образ EEPROM в файл \"%s\".\n%s",
-                                            path.c_str(), error.c_str()),
-                           "Ошибка", PromptIcon::Error);
-    }
-  }
-  if (listener != nullptr) {
-    listener->set_refresh_timer(true);
-    listener->refresh_views();
-  }
-  return saved;
-}
-
-bool DeviceOperations::LoadEepromImage(const std::string& path) {
-  Prompter& prompter = app_.prompter();
-  std::error_code ec;
-  const std::uintmax_t size = std::filesystem::file_size(path, ec);
-  std::string bytes;
-  bool readable = !ec && size <= kLargestImage;
-  if (readable) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    readable = in.good() || in.eof();
-    bytes = content.str();
-  }
-  if (!readable) {
-    prompter.show(platform::format("Файл \"%s\" не удалось открыть!", path.c_str()),
-                  "Ошибка открытия", PromptIcon::Warning);
-    return false;
-  }
-  const EepromLoad load = load_eeprom_image(table_, bytes);
-  OperationListener* listener = listener_.load();
-  if (listener != nullptr) listener->refresh_views();
-  if (!load.damage.empty()) {
-    // What was read before the damage stays in the configuration; a damaged image is not
-    // offered for writing into the instrument.
-    prompter.show(platform::format("Файл \"%s\" не удалось открыть!", path.c_str()),
-                  "Ошибка открытия", PromptIcon::Warning);
-    return false;
-  }
-  if (!prompter.confirm("Образ EEPROM загружен в конфигуратор! Хотите записать его в прибор?",
-                        "Подтверждение", PromptIcon::Information)) {
-    return true;
-  }
-  if (listener != nullptr) listener->set_refresh_timer(false);
-  if (StartEepromWrite()) wait_idle();
-  if (listener != nullptr) {
-    listener->refresh_views();
-    listener->set_refresh_timer(true);
-  }
-  return true;
 }
 
 }  // namespace kba604

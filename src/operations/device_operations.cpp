@@ -1,6 +1,5 @@
 #include "operations/device_operations.h"
 
-#include <algorithm>
 #include <set>
 
 #include "platform/text.h"
@@ -29,15 +28,9 @@ class DryRun final : public ParameterOperations {
   }
 };
 
-std::size_t character_count(std::string_view utf8) {
-  return static_cast<std::size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  }));
-}
-
 }  // namespace
 
-DeviceOperations::DeviceOperations(CKBA604App& app) : app_(app) {}
+DeviceOperations::DeviceOperations(CKBA604App& app) : ParameterExchange(app) {}
 
 DeviceOperations::~DeviceOperations() = default;
 
@@ -49,6 +42,7 @@ void DeviceOperations::forget_description() {
   group_list_.clear();
   reread_.clear();
   eeprom_list_.clear();
+  next_completion_ = nullptr;
 }
 
 // ---- walks without exchange ----------------------------------------------------------------
@@ -82,6 +76,11 @@ void DeviceOperations::shutdown(int timeout_ms) {
   link_exit_event().set();
   stop_.set();
   worker_.join(timeout_ms);
+}
+
+void DeviceOperations::set_completion(std::function<void()> completion) {
+  std::lock_guard lock(mutex_);
+  next_completion_ = std::move(completion);
 }
 
 bool DeviceOperations::wait_idle(int timeout_ms) {
@@ -136,6 +135,14 @@ void DeviceOperations::worker_loop() {
       port_opened_here = false;
     }
     const bool chained = group_.is_set();  // a forced re-read follows as its own event
+    if (!chained) {
+      std::function<void()> completion;
+      {
+        std::lock_guard lock(mutex_);
+        completion.swap(completion_);
+      }
+      if (completion) completion();
+    }
     if (OperationListener* l = listener_.load()) {
       l->operation_finished(code);
       const StartOptions& o = app_.options;
@@ -278,6 +285,11 @@ bool DeviceOperations::open_window(int code, platform::Event& event) {
     reread_.clear();
   }
   current_code_.store(code);
+  {
+    std::lock_guard lock(mutex_);
+    completion_ = std::move(next_completion_);
+    next_completion_ = nullptr;
+  }
   if (code >= operation_code::kGroupRead && code <= operation_code::kGroupCompare) {
     group_kind_.store(code - operation_code::kGroupRead + group_kind::kRead);
   }
@@ -411,51 +423,6 @@ void DeviceOperations::ReportCompare() {
   prompter.show(text, "Результат сравнения", PromptIcon::Information);
 }
 
-// ---- progress and log ----------------------------------------------------------------------
-
-void DeviceOperations::set_total(int total) {
-  total_.store(total);
-  publish_counters();
-}
-
-void DeviceOperations::add_done(int count) {
-  done_.fetch_add(count);
-  publish_counters();
-}
-
-void DeviceOperations::add_errors(int count) {
-  errors_.fetch_add(count);
-  publish_counters();
-}
-
-void DeviceOperations::set_errors(int count) {
-  errors_.store(count);
-  publish_counters();
-}
-
-void DeviceOperations::publish_counters() {
-  if (!window_open_.load()) return;
-  if (OperationView* view = view_.load()) {
-    view->set_counters(done_.load(), total_.load(), errors_.load());
-  }
-}
-
-void DeviceOperations::AddLogLine(std::string_view text, bool bold, LogColour colour, bool italic) {
-  if (!window_open_.load()) return;
-  OperationView* view = view_.load();
-  if (view == nullptr) return;
-  view->add_log_line(text, colour, bold, italic);
-  log_length_.fetch_add(character_count(text) + 1);
-}
-
-void DeviceOperations::log_branch(const std::string& line) {
-  AddLogLine(line);
-}
-
-bool DeviceOperations::stop_requested() {
-  return stop_.is_set() || link_exit_event().is_set();
-}
-
 void DeviceOperations::FinishOperation(bool allow_reread) {
   if (stop_requested()) operation_stopped_.store(true);
   if (allow_reread) {
@@ -529,19 +496,9 @@ void DeviceOperations::auto_close_toggled(bool ticked) {
 
 // ---- state -----------------------------------------------------------------------------------
 
-std::string DeviceOperations::difference_text() const {
-  std::lock_guard lock(mutex_);
-  return difference_text_;
-}
-
 std::vector<Parameter*> DeviceOperations::group_list() const {
   std::lock_guard lock(mutex_);
   return group_list_;
-}
-
-ReReadSet DeviceOperations::reread_set() const {
-  std::lock_guard lock(mutex_);
-  return reread_;
 }
 
 }  // namespace kba604

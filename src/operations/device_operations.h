@@ -3,9 +3,11 @@
 // initialise, EEPROM image read and write, and the group operations), carried out one at a
 // time by one worker thread while an operation view shows the log and the counters.
 //
-// Device derives from the link (DeviceIO) and from this class: the engine reaches the
-// instrument only through the protected link_* operations, which Device implements with the
-// request layer, so that every exchange is one ordinary request of the link.
+// The engine builds on the exchange of one parameter (ParameterExchange: the per-parameter
+// operations, the counters and the log); Device derives from the link (DeviceIO) and from this
+// class and implements the protected link_* operations with the request layer, so that every
+// exchange is one ordinary request of the link. The whole-instrument commands of the document
+// (initialisation, the EEPROM image into and from a file) are in device_commands.h.
 //
 // Threads. Operations are started on the UI thread (Start*), which opens the view and sets the
 // operation's auto-reset event; the worker waits for the events, performs the operation and
@@ -17,6 +19,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
@@ -29,6 +32,7 @@
 #include "model/object_with_parameters.h"
 #include "model/parameter_table.h"
 #include "operations/operation_hooks.h"
+#include "operations/parameter_exchange.h"
 #include "operations/reread_set.h"
 #include "platform/event.h"
 #include "platform/thread.h"
@@ -57,15 +61,7 @@ inline constexpr int kWrite = 2;
 inline constexpr int kCompare = 3;
 }  // namespace group_kind
 
-// Result codes of the per-parameter operations besides 0 (done) and the request layer's codes.
-namespace exchange_result {
-inline constexpr int kStopped = -1;        // the stop event was set
-inline constexpr int kCompareStopped = 3;  // a comparison was stopped
-inline constexpr int kNotInitialised = 5;  // not written: the value is "Нет данных"
-inline constexpr int kNegativeIndex = 6;   // skipped: the linear index is negative
-}  // namespace exchange_result
-
-class DeviceOperations : public ParameterOperations, public OperationControl {
+class DeviceOperations : public ParameterExchange, public OperationControl {
  public:
   explicit DeviceOperations(CKBA604App& app);
   ~DeviceOperations() override;
@@ -73,12 +69,6 @@ class DeviceOperations : public ParameterOperations, public OperationControl {
   DeviceOperations& operator=(const DeviceOperations&) = delete;
 
   // ---- wiring (UI thread, before operations run) -------------------------------------------
-  ParameterTable& table() { return table_; }
-  const ParameterTable& table() const { return table_; }
-  // The view operations report into; none means operations run without a window (their log
-  // is dropped, counters and notes still change).
-  void set_view(OperationView* view) { view_.store(view); }
-  void set_listener(OperationListener* listener) { listener_.store(listener); }
   // The root of the main tree: a write from it uses mode 2, and the forced re-reads search
   // the whole tree from it. Every reload of the description sets it anew (or to none); the
   // link then takes the access level the table was loaded at.
@@ -102,6 +92,10 @@ class DeviceOperations : public ParameterOperations, public OperationControl {
   void shutdown(int timeout_ms = platform::Thread::kDefaultJoinMs);
   // Whether an operation is being performed or waits for the worker.
   bool busy() const { return !idle_.is_set(); }
+  // What the worker runs once when the next operation started (with the forced re-reads that
+  // follow it) has ended, before it becomes idle: the asynchronous commands finish there. Taken
+  // by the next start that opens its window; an empty function clears it.
+  void set_completion(std::function<void()> completion);
   // Waits until the worker has finished every operation started so far (forced re-reads
   // included); true when it has, false after timeout_ms (-1: no limit).
   bool wait_idle(int timeout_ms = -1);
@@ -135,27 +129,6 @@ class DeviceOperations : public ParameterOperations, public OperationControl {
   // differences or "Отличий не обнаружено".
   void ReportCompare();
 
-  // ---- Part of the document's commands over the whole instrument (they wait for the worker)
-  // Initialisation with its guards and question; true when it ran.
-  bool InitialiseDevice(ObjectWithParameters& root, const PollingGuard* polling);
-  // Reads every parameter of the table and saves the image at path (replacing a file there);
-  // a read that was stopped before its end saves nothing and says so.
-  bool SaveEepromImage(const std::string& path);
-  // Loads the image at path into the configuration and, when the engineer agrees, writes it to
-  // the instrument.
-  bool LoadEepromImage(const std::string& path);
-
-  // ---- the per-parameter operations (worker thread; ParameterOperations) ----------------------
-  bool stop_requested() override;
-  int ReadParameter(Parameter& parameter, bool count_timeouts) override;
-  int WriteParameter(Parameter& parameter, int mode) override;
-  int CompareParameter(Parameter& parameter) override;
-  int WriteValue(Parameter& parameter, int mode);
-  void add_done(int count) override;
-  void log_branch(const std::string& line) override;
-  // Appends a line to the log of the open window; nothing without a window.
-  void AddLogLine(std::string_view text, bool bold = false, LogColour colour = log_colour::kNormal,
-                  bool italic = false);
   // Ends every operation: the forced re-read group when allowed and needed, else the pause of
   // up to 2 s, the button "Закрыть", closing or the closing hint, and the stop event cleared.
   void FinishOperation(bool allow_reread);
@@ -165,47 +138,22 @@ class DeviceOperations : public ParameterOperations, public OperationControl {
   void auto_close_toggled(bool ticked) override;
 
   // ---- state -----------------------------------------------------------------------------------
-  platform::Event& stop_event() { return stop_; }
-  int total() const { return total_.load(); }
-  int done() const { return done_.load(); }
-  int errors() const { return errors_.load(); }
   // Whether the last operation started (with any re-read that followed it) was stopped before
   // its end: the button, the failure limits, a port that would not open, the exit event.
   bool operation_stopped() const { return operation_stopped_.load(); }
-  int consecutive_failures() const { return consecutive_failures_.load(); }
-  int difference_count() const { return difference_count_.load(); }
-  int skipped_count() const { return skipped_count_.load(); }
-  std::string difference_text() const;
   int group_kind() const { return group_kind_.load(); }
   std::vector<Parameter*> group_list() const;
-  // The forced re-reads collected by the running operation.
-  ReReadSet reread_set() const;
-  // Set when one of the network settings "bPS", "LEn", "PrtY", "Sbit", "A.Len", "Addr" was
-  // written; the network settings then offer the APLY command. The reader clears it.
-  bool network_settings_written() const { return network_settings_written_.load(); }
-  void clear_network_settings_written() { network_settings_written_.store(false); }
-  // Whether the operation's window is open.
-  bool window_open() const { return window_open_.load(); }
-  // Characters in the log of the open window.
-  std::size_t log_length() const { return log_length_.load(); }
+  // Whether the last EEPROM read went through the whole list without being stopped (an image
+  // of it may be saved).
+  bool eeprom_read_complete() const { return eeprom_read_complete_.load(); }
 
  protected:
-  // ---- the link (Device implements these with DeviceIO) --------------------------------------
-  // One request for the parameter: request_bit 1 reads, 0 writes its value. Attributes travel
-  // with the value as the link decides, never when without_attributes is set. Returns the
-  // request layer's result and leaves its text in the parameter's note.
-  virtual int link_transact(Parameter& parameter, int request_bit, bool without_attributes) = 0;
-  // The parameter's attributes alone: request_bit 0 sends its editable and factory flags, 1
-  // reads them. 0, 200 (the exchange failed) or 201 (a reply of the wrong size; the note says
-  // so).
-  virtual int link_exchange_attributes(Parameter& parameter, int request_bit) = 0;
+  // ---- the link (Device implements these with DeviceIO, besides those of ParameterExchange) ---
   virtual bool link_port_open() = 0;
   // Opens the port for good; false when it cannot be opened.
   virtual bool link_open_port() = 0;
   // Purges the port, clears its event mask and closes it.
   virtual void link_close_port() = 0;
-  // Set when the program ends; the worker leaves its loop.
-  virtual platform::Event& link_exit_event() = 0;
   // Whether the description was loaded at the maximum access level.
   virtual bool link_max_access() const = 0;
   // The description was loaded anew (or released): the link follows the table.
@@ -249,31 +197,11 @@ class DeviceOperations : public ParameterOperations, public OperationControl {
   // Sets an operation's event; wait_idle waits for it from now on.
   void schedule(platform::Event& event);
   bool any_operation_pending() const;
-  void set_total(int total);
-  void add_errors(int count);
-  void set_errors(int count);
-  void publish_counters();
-
-  // The per-parameter helpers.
-  // The ordinary write of a value with its log line (line is its beginning), error-log line,
-  // network-settings flag and failure limit.
-  int write_text(Parameter& parameter, const std::string& text, const std::string& line);
-  int step_count(Parameter& parameter, int mode);
-  bool open_attributes(Parameter& parameter, bool& saved_editable, bool& saved_factory);
-  void close_attributes(Parameter& parameter, bool saved_editable, bool saved_factory);
-  void note_read_outcome(Parameter& parameter, int result);
-  void note_write_failure(int result, const Parameter& parameter);
-  void append_error_log(const Parameter& parameter);
-  std::string indexed_name(const Parameter& parameter) const;
   // The parameters of the element and its sub-branches, in walk order.
   static std::vector<Parameter*> walk_parameters(ObjectWithParameters& element);
   static int count_writes(ObjectWithParameters& element, int mode);
   static int count_visits(ObjectWithParameters& element, int mode);
 
-  CKBA604App& app_;
-  ParameterTable table_;
-  std::atomic<OperationView*> view_{nullptr};
-  std::atomic<OperationListener*> listener_{nullptr};
   std::atomic<ObjectWithParameters*> tree_root_{nullptr};
   std::atomic<ObjectWithParameters*> current_element_{nullptr};
   std::atomic<Parameter*> single_target_{nullptr};
@@ -287,23 +215,16 @@ class DeviceOperations : public ParameterOperations, public OperationControl {
   platform::Event eeprom_read_{platform::Event::Reset::Auto};
   platform::Event group_{platform::Event::Reset::Auto};
   platform::Event eeprom_write_{platform::Event::Reset::Auto};
-  platform::Event stop_{platform::Event::Reset::Manual};
   // Set while no operation is pending or running; idle_mutex_ orders setting an event against
   // the worker's test for pending events.
   platform::Event idle_{platform::Event::Reset::Manual, true};
   std::mutex idle_mutex_;
   platform::Event window_closed_{platform::Event::Reset::Manual, true};
 
-  std::atomic<int> total_{0}, done_{0}, errors_{0};
-  std::atomic<int> consecutive_failures_{0};
-  std::atomic<int> difference_count_{0}, skipped_count_{0};
   std::atomic<int> group_kind_{group_kind::kNone};
-  std::atomic<bool> network_settings_written_{false};
   // An immediate write waits for the worker: it writes the changes of the whole tree.
   std::atomic<bool> immediate_write_pending_{false};
-  std::atomic<bool> window_open_{false};
   std::atomic<OperationButton> button_{OperationButton::Stop};
-  std::atomic<std::size_t> log_length_{0};
   std::atomic<std::int64_t> start_ms_{0};
   // The code of the window the next or running operation belongs to.
   std::atomic<int> current_code_{0};
@@ -313,10 +234,10 @@ class DeviceOperations : public ParameterOperations, public OperationControl {
   // Whether the last EEPROM read went through the whole list without being stopped.
   std::atomic<bool> eeprom_read_complete_{false};
 
-  mutable std::mutex mutex_;  // guards the difference text, the group list and the re-read set
-  std::string difference_text_;
-  std::vector<Parameter*> group_list_;
-  ReReadSet reread_;
+  std::vector<Parameter*> group_list_;  // under mutex_
+  // The completion set for the next start, and the one of the running operation; under mutex_.
+  std::function<void()> next_completion_;
+  std::function<void()> completion_;
 
   platform::Thread worker_;
 };

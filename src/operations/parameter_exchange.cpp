@@ -3,7 +3,10 @@
 // (stale parameters after a write, counts changed one step at a time, initialisation values,
 // check-only parameters and protected attributes).
 
-#include "operations/device_operations.h"
+#include "operations/parameter_exchange.h"
+
+#include <algorithm>
+
 #include "platform/text.h"
 
 namespace kba604 {
@@ -38,14 +41,24 @@ const char* owner_text(bool factory) {
   return factory ? "фирме" : "пользователю";
 }
 
+std::size_t character_count(std::string_view utf8) {
+  return static_cast<std::size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  }));
+}
+
 }  // namespace
 
-std::string DeviceOperations::indexed_name(const Parameter& p) const {
+ParameterExchange::ParameterExchange(CKBA604App& app) : app_(app) {}
+
+ParameterExchange::~ParameterExchange() = default;
+
+std::string ParameterExchange::indexed_name(const Parameter& p) const {
   if (!p.indexed) return p.short_name;
   return platform::format("%s:%i", p.short_name.c_str(), p.linear_index);
 }
 
-void DeviceOperations::append_error_log(const Parameter& p) {
+void ParameterExchange::append_error_log(const Parameter& p) {
   std::string line = p.short_name;
   if (p.indexed) line += platform::format(":%d", p.linear_index);
   line += " - " + p.note;
@@ -54,7 +67,7 @@ void DeviceOperations::append_error_log(const Parameter& p) {
 
 // ---- reading -----------------------------------------------------------------------------------
 
-int DeviceOperations::ReadParameter(Parameter& parameter, bool count_timeouts) {
+int ParameterExchange::ReadParameter(Parameter& parameter, bool count_timeouts) {
   if (stop_requested()) return exchange_result::kStopped;
   add_done(1);
   if (parameter.linear_index < 0) return exchange_result::kNegativeIndex;
@@ -74,7 +87,7 @@ int DeviceOperations::ReadParameter(Parameter& parameter, bool count_timeouts) {
   return result;
 }
 
-void DeviceOperations::note_read_outcome(Parameter& parameter, int result) {
+void ParameterExchange::note_read_outcome(Parameter& parameter, int result) {
   const bool timeout = result != 0 && parameter.outcome.timed_out();
   if (!timeout) {
     consecutive_failures_.store(0);
@@ -109,7 +122,7 @@ void DeviceOperations::note_read_outcome(Parameter& parameter, int result) {
 
 // ---- comparing ---------------------------------------------------------------------------------
 
-int DeviceOperations::CompareParameter(Parameter& parameter) {
+int ParameterExchange::CompareParameter(Parameter& parameter) {
   if (stop_requested()) return exchange_result::kCompareStopped;
   // The instrument's value is read into a copy, so that the configuration keeps its own.
   Parameter device;
@@ -178,7 +191,7 @@ int DeviceOperations::CompareParameter(Parameter& parameter) {
 
 // ---- writing -----------------------------------------------------------------------------------
 
-int DeviceOperations::WriteParameter(Parameter& parameter, int mode) {
+int ParameterExchange::WriteParameter(Parameter& parameter, int mode) {
   if (stop_requested()) return exchange_result::kStopped;
   const std::string wanted =
       mode == kWriteInitialise ? initialisation_value(parameter) : parameter.value;
@@ -199,7 +212,7 @@ int DeviceOperations::WriteParameter(Parameter& parameter, int mode) {
   return result;
 }
 
-int DeviceOperations::step_count(Parameter& parameter, int mode) {
+int ParameterExchange::step_count(Parameter& parameter, int mode) {
   const std::string wanted =
       mode == kWriteInitialise ? initialisation_value(parameter) : parameter.value;
   const bool was_changed = parameter.changed;
@@ -238,7 +251,7 @@ int DeviceOperations::step_count(Parameter& parameter, int mode) {
   return result;
 }
 
-int DeviceOperations::WriteValue(Parameter& parameter, int mode) {
+int ParameterExchange::WriteValue(Parameter& parameter, int mode) {
   const std::string text =
       mode == kWriteInitialise ? initialisation_value(parameter) : parameter.value;
   if (platform::iequals(text, kNoData)) {
@@ -270,8 +283,8 @@ int DeviceOperations::WriteValue(Parameter& parameter, int mode) {
   return write_text(parameter, text, line);
 }
 
-int DeviceOperations::write_text(Parameter& parameter, const std::string& text,
-                                 const std::string& line) {
+int ParameterExchange::write_text(Parameter& parameter, const std::string& text,
+                                  const std::string& line) {
   parameter.value = text;
   const int result = link_transact(parameter, 0, false);
   if (result != 0) {
@@ -287,7 +300,7 @@ int DeviceOperations::write_text(Parameter& parameter, const std::string& text,
   return result;
 }
 
-void DeviceOperations::note_write_failure(int result, const Parameter& parameter) {
+void ParameterExchange::note_write_failure(int result, const Parameter& parameter) {
   if (result >= 0 && !parameter.outcome.timed_out()) return;
   if (consecutive_failures_.fetch_add(1) + 1 <= 4) return;
   AddLogLine("Прошло 5 безуспешных попыток записи!", true, log_colour::kWriteFailed);
@@ -295,8 +308,8 @@ void DeviceOperations::note_write_failure(int result, const Parameter& parameter
   stop_.set();
 }
 
-bool DeviceOperations::open_attributes(Parameter& parameter, bool& saved_editable,
-                                       bool& saved_factory) {
+bool ParameterExchange::open_attributes(Parameter& parameter, bool& saved_editable,
+                                        bool& saved_factory) {
   saved_editable = parameter.editable;
   saved_factory = parameter.factory;
   parameter.editable = true;
@@ -307,13 +320,71 @@ bool DeviceOperations::open_attributes(Parameter& parameter, bool& saved_editabl
   return ok;
 }
 
-void DeviceOperations::close_attributes(Parameter& parameter, bool saved_editable,
-                                        bool saved_factory) {
+void ParameterExchange::close_attributes(Parameter& parameter, bool saved_editable,
+                                         bool saved_factory) {
   parameter.editable = saved_editable;
   parameter.factory = saved_factory;
   const bool ok = link_exchange_attributes(parameter, 0) == 0;
   AddLogLine(std::string(" - закрытие атрибутов: ") + (ok ? "ok" : "ошибка"), false,
              ok ? kNormal : log_colour::kReadFailed);
+}
+
+// ---- progress and log ----------------------------------------------------------------------
+
+void ParameterExchange::set_total(int total) {
+  total_.store(total);
+  publish_counters();
+}
+
+void ParameterExchange::add_done(int count) {
+  done_.fetch_add(count);
+  publish_counters();
+}
+
+void ParameterExchange::add_errors(int count) {
+  errors_.fetch_add(count);
+  publish_counters();
+}
+
+void ParameterExchange::set_errors(int count) {
+  errors_.store(count);
+  publish_counters();
+}
+
+void ParameterExchange::publish_counters() {
+  if (!window_open_.load()) return;
+  if (OperationView* view = view_.load()) {
+    view->set_counters(done_.load(), total_.load(), errors_.load());
+  }
+}
+
+void ParameterExchange::AddLogLine(std::string_view text, bool bold, LogColour colour,
+                                   bool italic) {
+  if (!window_open_.load()) return;
+  OperationView* view = view_.load();
+  if (view == nullptr) return;
+  view->add_log_line(text, colour, bold, italic);
+  log_length_.fetch_add(character_count(text) + 1);
+}
+
+void ParameterExchange::log_branch(const std::string& line) {
+  AddLogLine(line);
+}
+
+bool ParameterExchange::stop_requested() {
+  return stop_.is_set() || link_exit_event().is_set();
+}
+
+// ---- state -----------------------------------------------------------------------------------
+
+std::string ParameterExchange::difference_text() const {
+  std::lock_guard lock(mutex_);
+  return difference_text_;
+}
+
+ReReadSet ParameterExchange::reread_set() const {
+  std::lock_guard lock(mutex_);
+  return reread_;
 }
 
 }  // namespace kba604

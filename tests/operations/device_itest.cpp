@@ -5,6 +5,8 @@
 #include <fstream>
 
 #include "device_on_line.h"
+#include "operations/device_commands.h"
+#include "support/recording_notification_sink.h"
 #include "model/archive.h"
 #include "platform/settings_store.h"
 #include "support/recording_prompter.h"
@@ -35,6 +37,10 @@ class DeviceOnInstrument : public ::testing::Test {
     ASSERT_TRUE(started);
     ASSERT_TRUE(device->wait_idle(-1));
   }
+  DeviceCommands& commands() {
+    if (!commands_) commands_ = std::make_unique<DeviceCommands>(app, device, sink);
+    return *commands_;
+  }
   DescBranch& branch(const std::string& name) {
     for (const auto& child : load.main_tree->children()) {
       if (child->name() == name) return *child;
@@ -61,7 +67,9 @@ class DeviceOnInstrument : public ::testing::Test {
   platform::MemorySettingsStore settings;
   RecordingOperationView view;
   PauseCutter cutter{view};
+  RecordingNotificationSink sink;
   std::shared_ptr<Device> device;
+  std::unique_ptr<DeviceCommands> commands_;
   DescriptionLoad load;
 };
 
@@ -146,7 +154,7 @@ TEST_F(DeviceOnInstrument, TwelveDifferencesAreFoundAndTheFirstTenReported) {
 TEST_F(DeviceOnInstrument, AnImageSavedFromTheInstrumentRestoresItsValues) {
   TestHome home;
   const std::string path = (home.root() / "kba604.eep").string();
-  ASSERT_TRUE(device->SaveEepromImage(path));
+  ASSERT_TRUE(commands().SaveEepromImage(path));
   const ParameterTable& table = device->table();
   std::ifstream in(path, std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -170,7 +178,7 @@ TEST_F(DeviceOnInstrument, AnImageSavedFromTheInstrumentRestoresItsValues) {
   ASSERT_EQ(instrument_count("n.Ch"), saved - 1);
 
   prompter.answer_next(PromptAnswer::Yes);
-  ASSERT_TRUE(device->LoadEepromImage(path));
+  ASSERT_TRUE(commands().LoadEepromImage(path));
   EXPECT_EQ(channels->value, std::to_string(saved));
   EXPECT_EQ(view.opened_codes().back(), 9);
   EXPECT_EQ(instrument_count("n.Ch"), saved);
@@ -192,7 +200,7 @@ TEST_F(DeviceOnInstrument, InitialisationBringsTheInstrumentToItsFactoryValues) 
   ASSERT_EQ(instrument_count("n.Ch"), 7);
 
   prompter.answer_next(PromptAnswer::Yes);
-  ASSERT_TRUE(device->InitialiseDevice(*load.main_tree, nullptr));
+  ASSERT_TRUE(commands().InitialiseDevice(*load.main_tree, nullptr));
   ASSERT_EQ(view.opened_codes(), (std::vector<int>{4, 7}));
   std::vector<std::string> log = log_texts();
   ASSERT_FALSE(log.empty());
@@ -214,7 +222,7 @@ TEST_F(DeviceOnInstrument, InitialisationBringsTheInstrumentToItsFactoryValues) 
   device->set_tree_root(load.main_tree.get());
   EXPECT_FALSE(device->max_access());
   prompter.answer_next(PromptAnswer::Yes);
-  EXPECT_FALSE(device->InitialiseDevice(*load.main_tree, nullptr));
+  EXPECT_FALSE(commands().InitialiseDevice(*load.main_tree, nullptr));
   EXPECT_EQ(prompter.records().back().text,
             "Эта операция доступна только на максимальном уровне доступа");
 }
@@ -260,9 +268,9 @@ TEST_F(DeviceOnInstrument, AnImageReadAndWrittenBackLeavesTheInstrumentAsItWas) 
 
   TestHome home;
   const std::string path = (home.root() / "kba604.eep").string();
-  ASSERT_TRUE(device->SaveEepromImage(path));
+  ASSERT_TRUE(commands().SaveEepromImage(path));
   prompter.answer_next(PromptAnswer::Yes);
-  ASSERT_TRUE(device->LoadEepromImage(path));
+  ASSERT_TRUE(commands().LoadEepromImage(path));
   ASSERT_EQ(view.opened_codes().back(), 9);
   EXPECT_EQ(instrument_count("n.Ch"), 6);
   prompter.clear();

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
+#include "app/commands.h"
 #include "description/desc_branch.h"
 #include "operations/eeprom_image.h"
 #include "operations_fixture.h"
@@ -479,7 +481,7 @@ class Initialisation : public OperationsTest {
 
 TEST_F(Initialisation, WritesReferenceValuesWithTheirSpecialCases) {
   prompter.answer_next(PromptAnswer::Yes);
-  ASSERT_TRUE(device->InitialiseDevice(root, nullptr));
+  ASSERT_TRUE(commands().InitialiseDevice(root, nullptr));
   EXPECT_EQ(view.opened_codes(), std::vector<int>{7});
   std::vector<std::string> expected = {
       "W r.co=1",  // the reset first
@@ -522,13 +524,13 @@ TEST_F(Initialisation, GuardsComeBeforeAnyExchange) {
   struct Polling final : PollingGuard {
     bool AnyPollingOn() const override { return true; }
   } polling;
-  EXPECT_FALSE(device->InitialiseDevice(root, &polling));
+  EXPECT_FALSE(commands().InitialiseDevice(root, &polling));
   ASSERT_EQ(prompter.count(), 1u);
   EXPECT_EQ(prompter.records()[0].caption, "Запись заводских параметров");
   EXPECT_EQ(prompter.records()[0].icon, PromptIcon::Warning);
 
   prompter.clear();
-  EXPECT_FALSE(device->InitialiseDevice(root, nullptr));  // the safe answer is No
+  EXPECT_FALSE(commands().InitialiseDevice(root, nullptr));  // the safe answer is No
   ASSERT_EQ(prompter.count(), 1u);
   EXPECT_EQ(prompter.records()[0].text,
             "Эта операция приведет к потери конфигурации в программе и в приборе!");
@@ -558,7 +560,7 @@ TEST_F(Engine, AnImageIsReadSavedLoadedAndWrittenBack) {
   device->set("c.d", 1, "22");
   device->set("dev", 0, "KBA604");
 
-  ASSERT_TRUE(device->SaveEepromImage(path));
+  ASSERT_TRUE(commands().SaveEepromImage(path));
   EXPECT_EQ(view.opened_codes(), std::vector<int>{8});
   EXPECT_EQ(device->transcript(), (std::vector<std::string>{"R dev", "R a.b", "R c.d:1"}));
   std::ifstream in(path, std::ios::binary);
@@ -569,7 +571,7 @@ TEST_F(Engine, AnImageIsReadSavedLoadedAndWrittenBack) {
   param(5).value = "0";
   device->clear_transcript();
   prompter.answer_next(PromptAnswer::Yes);
-  ASSERT_TRUE(device->LoadEepromImage(path));
+  ASSERT_TRUE(commands().LoadEepromImage(path));
   EXPECT_EQ(param(4).value, "11");
   EXPECT_EQ(param(5).value, "22");
   EXPECT_EQ(prompter.records().back().text,
@@ -578,7 +580,7 @@ TEST_F(Engine, AnImageIsReadSavedLoadedAndWrittenBack) {
   EXPECT_EQ(device->transcript(), (std::vector<std::string>{"W a.b=11", "W c.d:1=22"}));
 
   prompter.clear();
-  EXPECT_FALSE(device->LoadEepromImage((home.root() / "missing.eep").string()));
+  EXPECT_FALSE(commands().LoadEepromImage((home.root() / "missing.eep").string()));
   EXPECT_EQ(prompter.records().back().caption, "Ошибка открытия");
 }
 
@@ -594,10 +596,10 @@ TEST_F(Engine, WritingAnImageBackSendsNoCommand) {
     define(i, names[i], "1");
     device->set(names[i], 0, "1");
   }
-  ASSERT_TRUE(device->SaveEepromImage(path));
+  ASSERT_TRUE(commands().SaveEepromImage(path));
   device->clear_transcript();
   prompter.answer_next(PromptAnswer::Yes);
-  ASSERT_TRUE(device->LoadEepromImage(path));
+  ASSERT_TRUE(commands().LoadEepromImage(path));
   EXPECT_EQ(device->transcript(), std::vector<std::string>{"W a.b=1"});
 }
 
@@ -606,7 +608,7 @@ TEST_F(Engine, AnImageReadThatWasStoppedReplacesNoFile) {
   const std::string path = (home.root() / "image.eep").string();
   make_table(8);
   for (std::size_t i = 0; i < 8; ++i) device->set(param(i).short_name, 0, "7");
-  ASSERT_TRUE(device->SaveEepromImage(path));
+  ASSERT_TRUE(commands().SaveEepromImage(path));
   std::ifstream first(path, std::ios::binary);
   const std::string good((std::istreambuf_iterator<char>(first)), std::istreambuf_iterator<char>());
   ASSERT_FALSE(good.empty());
@@ -628,7 +630,7 @@ TEST_F(Engine, AnImageReadThatWasStoppedReplacesNoFile) {
     }
     device->set_port_fails(c.port_fails);
     prompter.clear();
-    EXPECT_FALSE(device->SaveEepromImage(path));
+    EXPECT_FALSE(commands().SaveEepromImage(path));
     ASSERT_FALSE(prompter.records().empty());
     EXPECT_EQ(prompter.records().back().caption, "Предупреждение");
     EXPECT_NE(prompter.records().back().text.find(path), std::string::npos);
@@ -732,6 +734,57 @@ TEST_F(Branches, ForcedRereadsAreFoundAnywhereInTheTree) {
   EXPECT_TRUE(device->transcript().empty());
   run(device->StartWriteChanged(root));
   EXPECT_EQ(device->transcript(), (std::vector<std::string>{"W Rel.a:2=1", "R S.OE"}));
+}
+
+}  // namespace
+}  // namespace kba604::test
+
+namespace kba604::test {
+namespace {
+
+// The asynchronous forms of the whole-instrument commands return while the operation runs and
+// tell its end once through the sink, after what the command does with the result.
+TEST_F(Engine, CommandsStartedForAWindowFinishThroughTheSink) {
+  TestHome home;
+  const std::string path = (home.root() / "image.eep").string();
+  make_table(3);
+  for (std::size_t i = 0; i < 3; ++i) device->set(param(i).short_name, 0, "7");
+
+  device->hold_requests();
+  ASSERT_TRUE(commands().start_save_eeprom_image(path));
+  device->wait_for_held_request();  // the read runs while the caller goes on
+  EXPECT_TRUE(sink.finished_commands().empty());
+  EXPECT_FALSE(std::filesystem::exists(path));
+  device->release_requests();
+  ASSERT_TRUE(device->wait_idle(-1));
+  EXPECT_EQ(sink.finished_commands(), std::vector<int>{command::kSaveEepromImage});
+  EXPECT_TRUE(commands().last_result());
+  EXPECT_TRUE(std::filesystem::exists(path));
+
+  // Loaded, but not to be written (the safe answer): nothing starts, nothing to wait for.
+  param(0).value = "1";
+  EXPECT_FALSE(commands().start_load_eeprom_image(path));
+  EXPECT_TRUE(commands().last_result());
+  EXPECT_EQ(param(0).value, "7");
+  EXPECT_EQ(sink.finished_commands().size(), 1u);
+
+  prompter.answer_next(PromptAnswer::Yes);
+  ASSERT_TRUE(commands().start_load_eeprom_image(path));
+  ASSERT_TRUE(device->wait_idle(-1));
+  EXPECT_EQ(sink.finished_commands(),
+            (std::vector<int>{command::kSaveEepromImage, command::kLoadEepromImage}));
+
+  // A missing file and a refused initialisation end at once, with their messages.
+  EXPECT_FALSE(commands().start_load_eeprom_image((home.root() / "none.eep").string()));
+  EXPECT_FALSE(commands().last_result());
+  ObjectWithParameters root;
+  list(root, 0, 3);
+  EXPECT_FALSE(commands().start_initialise(root, nullptr));  // answered No
+  prompter.answer_next(PromptAnswer::Yes);
+  ASSERT_TRUE(commands().start_initialise(root, nullptr));
+  ASSERT_TRUE(device->wait_idle(-1));
+  EXPECT_EQ(sink.finished_commands().back(), command::kWriteFactory);
+  EXPECT_EQ(sink.finished_commands().size(), 3u);
 }
 
 }  // namespace

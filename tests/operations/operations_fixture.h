@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "operations/device_commands.h"
 #include "support/fake_link_device.h"
+#include "support/recording_notification_sink.h"
 #include "support/recording_operation_view.h"
 #include "support/recording_prompter.h"
 
@@ -34,6 +36,11 @@ class OperationsTest : public ::testing::Test {
     }
   }
   Parameter& param(std::size_t i) { return device->table()[i]; }
+  // The document's commands over the whole instrument, on this device.
+  DeviceCommands& commands() {
+    if (!commands_) commands_ = std::make_unique<DeviceCommands>(app, device, sink);
+    return *commands_;
+  }
   // Describes a parameter of the table.
   Parameter& define(std::size_t i, const std::string& name, const std::string& value,
                     int index = -1) {
@@ -69,7 +76,9 @@ class OperationsTest : public ::testing::Test {
   RecordingPrompter prompter;
   CKBA604App app{prompter, clock};
   RecordingOperationView view;
+  RecordingNotificationSink sink;
   std::shared_ptr<FakeLinkDevice> device;
+  std::unique_ptr<DeviceCommands> commands_;
 };
 
 }  // namespace kba604::test
