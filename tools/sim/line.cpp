@@ -208,69 +208,89 @@ void Line::serve() {
 }
 
 void Line::hear(const char* data, std::size_t count) {
-  double t = now();
-  std::string chunk(data, count);
+  const double t = now();
+  const std::string chunk(data, count);
   LineSettings peer;
-  bool known = read_line_settings(terminal_fd_, peer);
+  const bool known = read_line_settings(terminal_fd_, peer);
   log("rx", chunk, known ? peer : instruments_.front()->line_settings(), "");
   std::vector<Transmission> out;
   std::vector<std::size_t> reapply;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     for (std::size_t s = 0; s < instruments_.size(); ++s) {
-      Instrument& inst = *instruments_[s];
-      Receiver& rx = receivers_[s];
-      if (known && !(inst.line_settings() == peer)) {
-        // Characters at other settings arrive as garbage: the instrument hears no frame, and
-        // now and then takes the noise for one of its own and answers at its own settings.
-        rx = Receiver{};
-        for (std::size_t i = 0; i < chunk.size(); ++i) {
-          if (chunk[i] != '\r' || options_.line.garbage_rate <= 0) continue;
-          if (std::uniform_real_distribution<double>(0, 1)(rng_) < options_.line.garbage_rate)
-            out.push_back(
-                {i, s, garbage(6 + rng_() % 20), inst.line_settings(), inst.base_address()});
-        }
-        continue;
-      }
-      if (inst.protocol() != Protocol::kTalv) {
-        hear_modbus(s, chunk, t, out);
-        continue;
-      }
-      for (std::size_t i = 0; i < chunk.size(); ++i) {
-        char c = chunk[i];
-        if (c == '#') {
-          rx.collecting = true;
-          rx.frame.clear();
-          rx.frame_started = t;
-        } else if (rx.collecting && c == '\r') {
-          rx.collecting = false;
-          unsigned before_address = inst.base_address();
-          LineSettings before_line = inst.line_settings();
-          std::size_t before = out.size();
-          hear_talv(s, rx.frame, i, t, out);
-          if (out.size() > before)
-            out.back().not_before = heard_at(rx.frame_started, rx.frame.size() + 2, before_line);
-          if (inst.base_address() != before_address || !(inst.line_settings() == before_line))
-            reapply.push_back(s);
-          if (inst.protocol() != Protocol::kTalv) {
-            // The rest of the chunk is heard in the new protocol.
-            hear_modbus(s, chunk.substr(i + 1), t, out);
-            break;
-          }
-        } else if (rx.collecting) {
-          rx.frame += c;
-          if (rx.frame.size() > 80) rx.collecting = false;  // no frame is that long
-        }
+      if (known && !(instruments_[s]->line_settings() == peer)) {
+        hear_noise(s, chunk, out);
+      } else {
+        dispatch(s, chunk, t, out, reapply);
       }
     }
-    for (auto& inst : instruments_) {
-      if (inst->take_changed() && !save_pending_ && !options_.line.state_path.empty()) {
-        save_pending_ = true;
-        save_due_ = t + 0.2;
-      }
+    schedule_save(t);
+  }
+  send_replies(out);
+  if (device_) reapply_settings(reapply);
+}
+
+// ---- frame dispatch ------------------------------------------------------------------------
+
+void Line::dispatch(std::size_t s, const std::string& chunk, double now,
+                    std::vector<Transmission>& out, std::vector<std::size_t>& reapply) {
+  Instrument& inst = *instruments_[s];
+  if (inst.protocol() != Protocol::kTalv) {
+    dispatch_modbus(s, chunk, now, out);
+    return;
+  }
+  auto frame = [&](const std::string& body, std::size_t position, double started) {
+    const unsigned before_address = inst.base_address();
+    const LineSettings before_line = inst.line_settings();
+    const std::size_t before = out.size();
+    answer_talv(s, body, position, now, out);
+    if (out.size() > before)
+      out.back().not_before = heard_at(started, body.size() + 2, before_line);
+    if (inst.base_address() != before_address || !(inst.line_settings() == before_line))
+      reapply.push_back(s);
+    return inst.protocol() == Protocol::kTalv;
+  };
+  const std::size_t stopped = receivers_[s].hear_talv(chunk, now, frame);
+  // The rest of the chunk is heard in the new protocol.
+  if (stopped < chunk.size()) dispatch_modbus(s, chunk.substr(stopped + 1), now, out);
+}
+
+void Line::dispatch_modbus(std::size_t s, const std::string& chunk, double now,
+                           std::vector<Transmission>& out) {
+  Instrument& inst = *instruments_[s];
+  const bool rtu = inst.protocol() == Protocol::kModbusRtu;
+  auto packet = [&](const Bytes& p, std::size_t position, std::size_t characters, double started) {
+    const double not_before = heard_at(started, characters, inst.line_settings());
+    answer_modbus(s, p, rtu, position, not_before, out);
+  };
+  if (rtu) {
+    receivers_[s].hear_modbus_rtu(chunk, now, rtu_gap(inst.line_settings()), packet);
+  } else {
+    receivers_[s].hear_modbus_ascii(chunk, now, packet);
+  }
+}
+
+void Line::hear_noise(std::size_t s, const std::string& chunk, std::vector<Transmission>& out) {
+  Instrument& inst = *instruments_[s];
+  receivers_[s].reset();
+  if (options_.line.garbage_rate <= 0) return;
+  for (std::size_t i = 0; i < chunk.size(); ++i) {
+    if (chunk[i] != '\r') continue;
+    if (std::uniform_real_distribution<double>(0, 1)(rng_) < options_.line.garbage_rate)
+      out.push_back({i, s, garbage(6 + rng_() % 20), inst.line_settings(), inst.base_address()});
+  }
+}
+
+void Line::schedule_save(double now) {
+  for (auto& inst : instruments_) {
+    if (inst->take_changed() && !save_pending_ && !options_.line.state_path.empty()) {
+      save_pending_ = true;
+      save_due_ = now + 0.2;
     }
   }
-  // Replies to the same request from several instruments collide on the line.
+}
+
+void Line::send_replies(std::vector<Transmission>& out) {
   std::stable_sort(out.begin(), out.end(), [](const Transmission& a, const Transmission& b) {
     return a.position < b.position;
   });
@@ -288,21 +308,24 @@ void Line::hear(const char* data, std::size_t count) {
     }
     i = j;
   }
-  if (device_) {
-    for (std::size_t s : reapply) {
-      std::string why;
-      LineSettings settings;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        settings = instruments_[s]->line_settings();
-      }
-      if (!apply_line_settings(terminal_fd_, settings, &why)) report_(path_ + ": " + why);
+}
+
+void Line::reapply_settings(const std::vector<std::size_t>& stations) {
+  for (std::size_t s : stations) {
+    std::string why;
+    LineSettings settings;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      settings = instruments_[s]->line_settings();
     }
+    if (!apply_line_settings(terminal_fd_, settings, &why)) report_(path_ + ": " + why);
   }
 }
 
-void Line::hear_talv(std::size_t s, const std::string& body, std::size_t position, double now,
-                     std::vector<Transmission>& out) {
+// ---- per-command handling ------------------------------------------------------------------
+
+void Line::answer_talv(std::size_t s, const std::string& body, std::size_t position, double now,
+                       std::vector<Transmission>& out) {
   Instrument& inst = *instruments_[s];
   DecodedFrame frame = decode_frame(body, inst.address_length());
   if (!frame.address_known || !inst.hears(frame.packet.address)) return;
@@ -323,57 +346,20 @@ void Line::hear_talv(std::size_t s, const std::string& body, std::size_t positio
   out.push_back({position, s, bytes, inst.line_settings(), reply.address});
 }
 
-void Line::hear_modbus(std::size_t s, const std::string& chunk, double now,
-                       std::vector<Transmission>& out) {
+void Line::answer_modbus(std::size_t s, const Bytes& packet, bool rtu, std::size_t position,
+                         double not_before, std::vector<Transmission>& out) {
   Instrument& inst = *instruments_[s];
-  Receiver& rx = receivers_[s];
-  auto answer = [&](const Bytes& packet, bool rtu, std::size_t position, std::size_t heard) {
-    LineSettings settings = inst.line_settings();
-    std::optional<Bytes> echo = inst.handle_modbus(packet);
-    if (!echo) return;
-    Faults& f = inst.faults();
-    if (f.silent) return;
-    if (f.drop > 0) {
-      --f.drop;
-      return;
-    }
-    out.push_back({position, s, rtu ? rtu_frame(*echo) : ascii_frame(*echo), settings,
-                   inst.base_address(), heard_at(rx.frame_started, heard, settings)});
-  };
-  if (inst.protocol() == Protocol::kModbusRtu) {
-    if (now - rx.last_byte > rtu_gap(inst.line_settings())) rx.modbus.clear();
-    if (rx.modbus.empty()) rx.frame_started = now;
-    rx.last_byte = now;
-    rx.modbus += chunk;
-    if (rx.modbus.size() > 256) rx.modbus.erase(0, rx.modbus.size() - 256);
-    // A frame is complete when what has arrived ends with a valid CRC.
-    for (std::size_t start = 0; start + 4 <= rx.modbus.size(); ++start) {
-      if (std::optional<Bytes> packet = rtu_packet(std::string_view(rx.modbus).substr(start))) {
-        std::size_t heard = rx.modbus.size();
-        rx.modbus.clear();
-        answer(*packet, true, chunk.size(), heard);
-        break;
-      }
-    }
+  const LineSettings settings = inst.line_settings();
+  std::optional<Bytes> echo = inst.handle_modbus(packet);
+  if (!echo) return;
+  Faults& f = inst.faults();
+  if (f.silent) return;
+  if (f.drop > 0) {
+    --f.drop;
     return;
   }
-  for (std::size_t i = 0; i < chunk.size(); ++i) {
-    char c = chunk[i];
-    if (c == ':') {
-      rx.collecting = true;
-      rx.modbus.clear();
-      rx.frame_started = now;
-    } else if (rx.collecting && c == '\n') {
-      rx.collecting = false;
-      std::string body = rx.modbus;
-      if (!body.empty() && body.back() == '\r') body.pop_back();
-      if (std::optional<Bytes> packet = ascii_packet(body))
-        answer(*packet, false, i, body.size() + 4);
-    } else if (rx.collecting) {
-      rx.modbus += c;
-      if (rx.modbus.size() > 520) rx.collecting = false;
-    }
-  }
+  out.push_back({position, s, rtu ? rtu_frame(*echo) : ascii_frame(*echo), settings,
+                 inst.base_address(), not_before});
 }
 
 std::string Line::faulty(std::size_t s, const Packet& reply, const Packet& request) {

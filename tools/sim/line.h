@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sim/description.h"
+#include "sim/frame_dispatch.h"
 #include "sim/instrument.h"
 #include "sim/options.h"
 
@@ -52,13 +53,6 @@ class Line {
   double now() const;
 
  private:
-  struct Receiver {
-    bool collecting = false;
-    std::string frame;
-    std::string modbus;
-    double last_byte = 0;
-    double frame_started = 0;  // when the frame's first character was heard
-  };
   struct Transmission {
     std::size_t position = 0;  // where the request ended in the chunk heard
     std::size_t station = 0;
@@ -73,11 +67,30 @@ class Line {
   Line(const SimOptions& options, std::shared_ptr<const Description> description, Reporter report);
   bool open_terminal(std::string* error);
   void serve();
+  // A chunk of characters from the program: every instrument hears it at its own settings,
+  // the replies go out (colliding when several answer one request) and a device takes the new
+  // settings of an instrument.
   void hear(const char* data, std::size_t count);
-  void hear_talv(std::size_t s, const std::string& body, std::size_t position, double now,
-                 std::vector<Transmission>& out);
-  void hear_modbus(std::size_t s, const std::string& chunk, double now,
+
+  // ---- frame dispatch (under mutex_): characters into the frames of each instrument -------
+  void dispatch(std::size_t s, const std::string& chunk, double now, std::vector<Transmission>& out,
+                std::vector<std::size_t>& reapply);
+  void dispatch_modbus(std::size_t s, const std::string& chunk, double now,
+                       std::vector<Transmission>& out);
+  // Characters at other settings than the instrument's: no frame, now and then noise taken
+  // for a frame of its own, which it answers.
+  void hear_noise(std::size_t s, const std::string& chunk, std::vector<Transmission>& out);
+
+  // ---- per-command handling (under mutex_): one frame, answered by its instrument --------
+  void answer_talv(std::size_t s, const std::string& body, std::size_t position, double now,
                    std::vector<Transmission>& out);
+  void answer_modbus(std::size_t s, const Bytes& packet, bool rtu, std::size_t position,
+                     double not_before, std::vector<Transmission>& out);
+
+  // Replies to the same request from several instruments collide on the line.
+  void send_replies(std::vector<Transmission>& out);
+  void schedule_save(double now);
+  void reapply_settings(const std::vector<std::size_t>& stations);
   // When a request of `characters` begun at `started` has fully arrived at the line's speed.
   double heard_at(double started, std::size_t characters, const LineSettings& settings) const;
   std::string faulty(std::size_t s, const Packet& reply, const Packet& request);
@@ -94,7 +107,7 @@ class Line {
   std::shared_ptr<const Description> description_;
   Reporter report_;
   std::vector<std::unique_ptr<Instrument>> instruments_;
-  std::vector<Receiver> receivers_;
+  std::vector<FrameReceiver> receivers_;
   std::vector<int> reply_counts_;
   std::mutex mutex_;
   std::mt19937 rng_;
