@@ -1,0 +1,203 @@
+#include "ui/single_point_dlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace kba604::Dialogs {
+namespace {
+
+QString q(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string s(const QString& text) {
+  return text.toStdString();
+}
+
+}  // namespace
+
+CSinglePoint::CSinglePoint(std::shared_ptr<DirectExchange> link, ParameterTable& table,
+                           Prompter& prompter, TreeFinder find_in_tree, QWidget* parent)
+    : QDialog(parent),
+      link_(std::move(link)),
+      table_(table),
+      prompter_(prompter),
+      find_in_tree_(std::move(find_in_tree)),
+      point_(table),
+      relay_(std::make_shared<ui::TaskRelay>(this)) {
+  setWindowTitle(q(kSinglePointCaption));
+  setModal(true);
+
+  name_ = new QComboBox(this);
+  name_->setEditable(true);
+  name_->setInsertPolicy(QComboBox::NoInsert);
+  for (const std::string& n : point_.names()) name_->addItem(q(n));
+  name_->setCurrentIndex(-1);
+  name_->setEditText(QString());
+  hash_ = new QLineEdit(this);
+  hash_->setReadOnly(true);
+  description_ = new QLabel(q(kNoDescriptionText), this);
+
+  auto* command = new QGridLayout;
+  command->addWidget(new QLabel(QString::fromUtf8("Определите команду:"), this), 0, 0);
+  command->addWidget(name_, 0, 1);
+  command->addWidget(new QLabel(QString::fromUtf8("Хеш-код:"), this), 0, 2);
+  command->addWidget(hash_, 0, 3);
+  command->addWidget(description_, 1, 0, 1, 4);
+
+  with_index_ = new QCheckBox(QString::fromUtf8("Наличие лин-го индекса:"), this);
+  from_ = new QLineEdit(QStringLiteral("0"), this);
+  to_ = new QLineEdit(QStringLiteral("0"), this);
+  for (QLineEdit* e : {from_, to_}) {
+    e->setValidator(new QIntValidator(0, kMaxSinglePointIndex, e));
+  }
+  from_->setToolTip(QString::fromUtf8(
+      "Начальный индекс параметра, а также индекс, используемый при поиске в дереве."));
+  to_->setToolTip(QString::fromUtf8("Конечный индекс параметра."));
+  in_data_ = new QRadioButton(QString::fromUtf8("Индекс в поле данных"), this);
+  in_address_ = new QRadioButton(QString::fromUtf8("Индекс в адресе (3 бит)"), this);
+  in_data_->setChecked(true);
+  auto* index = new QHBoxLayout;
+  index->addWidget(with_index_);
+  index->addWidget(new QLabel(QString::fromUtf8("от"), this));
+  index->addWidget(from_);
+  index->addWidget(new QLabel(QString::fromUtf8("до"), this));
+  index->addWidget(to_);
+  auto* index_place = new QVBoxLayout;
+  index_place->addWidget(in_data_);
+  index_place->addWidget(in_address_);
+  index->addLayout(index_place);
+
+  auto* operation = new QGroupBox(QString::fromUtf8("Операция:"), this);
+  read_ = new QRadioButton(QString::fromUtf8("Чтение"), operation);
+  write_ = new QRadioButton(QString::fromUtf8("Запись"), operation);
+  read_->setChecked(true);
+  auto* operation_layout = new QHBoxLayout(operation);
+  operation_layout->addWidget(read_);
+  operation_layout->addWidget(write_);
+  what_ = new QComboBox(this);
+  what_->setEditable(true);
+  what_->setInsertPolicy(QComboBox::NoInsert);
+  auto* what = new QHBoxLayout;
+  what->addWidget(operation);
+  what->addWidget(new QLabel(QString::fromUtf8("Что записать:"), this));
+  what->addWidget(what_, 1);
+
+  protocol_ = new QListWidget(this);
+  protocol_->setMinimumSize(520, 220);
+
+  execute_ = new QPushButton(QString::fromUtf8("Выполнить!"), this);
+  find_ = new QPushButton(QString::fromUtf8("Найти и показать этот параметр в \"дереве\""), this);
+  exit_ = new QPushButton(QString::fromUtf8("Выход"), this);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(execute_);
+  buttons->addWidget(find_);
+  buttons->addStretch(1);
+  buttons->addWidget(exit_);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(command);
+  layout->addLayout(index);
+  layout->addLayout(what);
+  layout->addWidget(new QLabel(QString::fromUtf8("Протокол обмена данными с прибором:"), this));
+  layout->addWidget(protocol_, 1);
+  layout->addLayout(buttons);
+
+  connect(name_, &QComboBox::currentTextChanged, this, &CSinglePoint::name_changed);
+  connect(execute_, &QPushButton::clicked, this, &CSinglePoint::execute);
+  connect(find_, &QPushButton::clicked, this, &CSinglePoint::find_in_tree);
+  connect(exit_, &QPushButton::clicked, this, &CSinglePoint::reject);
+}
+
+CSinglePoint::~CSinglePoint() {
+  stop_->store(true);
+  relay_->close();
+  task_.join(platform::Thread::kDefaultJoinMs);
+}
+
+void CSinglePoint::name_changed(const QString& name) {
+  if (name.isEmpty()) {
+    hash_->clear();
+    description_->setText(q(kNoDescriptionText));
+    what_->clear();
+    return;
+  }
+  const SinglePointChoice choice = point_.choose(s(name));
+  hash_->setText(q(choice.hash));
+  description_->setText(q(choice.description));
+  what_->clear();
+  for (const std::string& item : choice.write_choices) what_->addItem(q(item));
+}
+
+void CSinglePoint::execute() {
+  if (busy_ || closing_) return;
+  SinglePointRequest request;
+  request.name = s(name_->currentText().trimmed());
+  request.with_index = with_index_->isChecked();
+  request.from = from_->text().toInt();
+  request.to = to_->text().toInt();
+  request.index_in_address = in_address_->isChecked();
+  request.write = write_->isChecked();
+  request.what = s(what_->currentText());
+
+  busy_ = true;
+  execute_->setEnabled(false);
+  QApplication::setOverrideCursor(Qt::BusyCursor);
+  stop_->store(false);
+  // The task holds what it uses; the table lives as long as the document.
+  task_.start(
+      [link = link_, relay = relay_, stop = stop_, point = point_, request, this]() mutable {
+        SinglePointOutcome outcome = point.execute(*link, request, stop.get());
+        relay->post([this, outcome = std::move(outcome)] { finished(outcome); });
+      });
+}
+
+void CSinglePoint::finished(const SinglePointOutcome& outcome) {
+  task_.join(platform::Thread::kDefaultJoinMs);
+  busy_ = false;
+  QApplication::restoreOverrideCursor();
+  execute_->setEnabled(true);
+  if (closing_) {
+    QDialog::reject();
+    return;
+  }
+  if (!outcome.found) {
+    prompter_.show(outcome.message, outcome.caption, PromptIcon::Warning);
+    emit executed();
+    return;
+  }
+  for (const std::string& line : outcome.lines) protocol_->addItem(q(line));
+  protocol_->scrollToBottom();
+  emit executed();
+}
+
+void CSinglePoint::find_in_tree() {
+  Parameter* p = point_.find(s(name_->currentText().trimmed()), with_index_->isChecked(),
+                             from_->text().toInt(), in_address_->isChecked());
+  if (p == nullptr || !find_in_tree_ || !find_in_tree_(*p)) {
+    prompter_.show(kNotInTreeText, kNotInTreeCaption, PromptIcon::Information);
+  }
+}
+
+void CSinglePoint::reject() {
+  if (!busy_) {
+    QDialog::reject();
+    return;
+  }
+  closing_ = true;
+  stop_->store(true);
+  exit_->setEnabled(false);
+}
+
+}  // namespace kba604::Dialogs
