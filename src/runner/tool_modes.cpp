@@ -5,6 +5,9 @@
 
 #include "app/command_line.h"
 #include "app/exit_flags.h"
+#include "description/description_loader.h"
+#include "files/parameter_list_export.h"
+#include "platform/ini_settings_store.h"
 #include "platform/named_event.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -35,6 +38,65 @@ int run_signal_exitevent(ToolCall& c) {
   return 0;
 }
 
+// Boxes of the description loader as complaints of the tool mode.
+class ToolPrompter final : public Prompter {
+ public:
+  explicit ToolPrompter(std::ostream& err) : err_(err) {}
+  PromptAnswer ask(std::string_view text, std::string_view caption, PromptIcon, PromptButtons,
+                   PromptAnswer safe_answer) override {
+    err_ << "kba604: ";
+    if (!caption.empty()) err_ << caption << ": ";
+    err_ << text << "\n";
+    return safe_answer;
+  }
+
+ private:
+  std::ostream& err_;
+};
+
+// The parameter list of the installed description, for documentation builds: no instrument, no
+// window, nothing opened; the file's path on standard output.
+int run_export_parlist(ToolCall& c) {
+  std::optional<std::string> file = c.value;
+  std::size_t used = 0;
+  if (!file && !c.rest.empty()) file = c.rest[used++];
+  if (c.rest.size() > used) {
+    c.err << "kba604: лишние параметры после --export-parlist [ФАЙЛ]\n";
+    return exit_code::kUsage;
+  }
+  std::filesystem::path target;
+  std::string error;
+  if (file && !strip_quotes(*file).empty()) {
+    std::error_code ec;
+    target = std::filesystem::absolute(strip_quotes(*file), ec);
+    if (ec) target = strip_quotes(*file);
+  } else {
+    if (!platform::ensure_program_directory(&error)) {
+      c.err << "kba604: " << error << "\n";
+      return exit_code::kSaveFailed;
+    }
+    target = platform::program_directory() / kParameterListFileName;
+  }
+
+  platform::IniSettingsStore settings(platform::settings_file());
+  DescriptionRequest request;
+  request.data_folder = description_data_folder(&settings);
+  ParameterTable table;
+  ToolPrompter prompter(c.err);
+  DescriptionLoad load = load_description(table, request, &prompter);
+  if (!load.main_tree) {
+    c.err << "kba604: нет дерева параметров в описании прибора (" << request.data_folder.string()
+          << ")\n";
+    return exit_code::kDescriptionRefused;
+  }
+  if (!write_parameter_list(*load.main_tree, target, &error)) {
+    c.err << "kba604: " << parameter_list_failure_text(target, error) << "\n";
+    return exit_code::kSaveFailed;
+  }
+  c.out << target.string() << "\n";
+  return 0;
+}
+
 // The tool-mode table. To add a tool mode, add one entry here: its name without "--" (lower
 // case), how it takes its value (ToolValue), how the usage text shows that value, its handler
 // (prints results to call.out, complaints to call.err, returns the exit code; call.rest holds the
@@ -44,6 +106,9 @@ const std::array kToolModes = std::to_array<ToolMode>({
     {"version", ToolValue::None, "", run_version, "версия программы"},
     {"signal-exitevent", ToolValue::Required, "ИМЯ", run_signal_exitevent,
      "подать событие завершения программе, запущенной с /exitevent:ИМЯ"},
+    {"export-parlist", ToolValue::Optional, "ФАЙЛ", run_export_parlist,
+     "записать список параметров описания прибора в HTML (по умолчанию parlist.html в каталоге "
+     "программы) и вывести путь к файлу"},
 });
 
 // Width on the terminal of a UTF-8 text: one column per character.
