@@ -43,6 +43,7 @@ std::unique_ptr<Parameter> working_copy(const Parameter& p) {
 void take_answer(const Parameter& from, Parameter& to) {
   to.value = from.value;
   to.note = from.note;
+  to.outcome = from.outcome;
   to.changed = from.changed;
   to.editability_changed = from.editability_changed;
   to.owner_changed = from.owner_changed;
@@ -170,7 +171,7 @@ SinglePointOutcome SinglePoint::execute(DirectExchange& link, const SinglePointR
     }
 
     const int result = link.transact(&lines, *copy, request_bit, as_position);
-    if (result != kRequestOk || !copy->note.empty()) {
+    if (result != kRequestOk || !copy->outcome.ok() || !copy->note.empty()) {
       lines.push_back("Имеет место ошибка:");
       lines.push_back(copy->note.empty() ? platform::format("код %i", result) : copy->note);
     } else if (request.write) {
