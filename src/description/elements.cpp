@@ -126,10 +126,14 @@ void CommonParams::build() {
     add_owned(std::move(p));
   }
   if (registration_ != nullptr) {
-    if (!registration_->contains("KBA604/name")) registration_->set_value("KBA604/name", "KBA604");
-    if (!registration_->contains("KBA604/version")) {
-      registration_->set_value("KBA604/version", KBA604_VERSION);
+    // The store is the configurator's own section already: its values sit there directly.
+    // Earlier versions wrote them one level deeper ("KBA604\name" inside [KBA604]); those
+    // copies go, so that the section holds each value once.
+    for (const char* stale : {"KBA604/name", "KBA604/version"}) {
+      if (registration_->contains(stale)) registration_->remove(stale);
     }
+    if (!registration_->contains("name")) registration_->set_value("name", "KBA604");
+    if (!registration_->contains("version")) registration_->set_value("version", KBA604_VERSION);
   }
 }
 

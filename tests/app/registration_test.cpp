@@ -3,6 +3,9 @@
 #include <fstream>
 
 #include "app/registration.h"
+#include "description/elements.h"
+#include "platform/ini_settings_store.h"
+#include "platform/paths.h"
 #include "support/recording_prompter.h"
 #include "support/test_home.h"
 
@@ -63,6 +66,37 @@ TEST_F(Registration, NoQuestionForTheSameOrAMissingProgram) {
     EXPECT_EQ(store.value("application"), c.application);
   }
   EXPECT_EQ(prompter.count(), 0u);
+}
+
+std::string file_text(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::size_t occurrences(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// The service element and the registration both write into the section [KBA604] of
+// Devices.conf; after two starts it holds each value once, at the section's own level, also when
+// an earlier version had left copies one level deeper.
+TEST_F(Registration, DevicesFileHoldsEachValueOnceInItsSection) {
+  std::filesystem::create_directories(platform::devices_file().parent_path());
+  std::ofstream(platform::devices_file()) << "[KBA604]\nKBA604\\name=KBA604\nKBA604\\version=0.1\n";
+  for (int start = 0; start < 2; ++start) {
+    auto devices = platform::open_registration_settings();
+    Elements::CommonParams service(devices.get());
+    register_configurator(*devices, prompter, running, "1.0");
+  }
+  const std::string text = file_text(platform::devices_file());
+  EXPECT_EQ(occurrences(text, "[KBA604]"), 1u) << text;
+  EXPECT_EQ(occurrences(text, "name="), 1u) << text;
+  EXPECT_EQ(occurrences(text, "\nname=KBA604\n"), 1u) << text;
+  EXPECT_EQ(occurrences(text, "\ndescription=KBA604\n"), 1u) << text;
+  EXPECT_EQ(occurrences(text, "version="), 1u) << text;
+  EXPECT_EQ(text.find('\\'), std::string::npos) << text;
 }
 
 }  // namespace

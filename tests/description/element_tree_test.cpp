@@ -270,7 +270,7 @@ TEST(Elements, NamesTextsAndRenaming) {
 
 TEST(Elements, ServiceParametersAreNeverWritten) {
   platform::MemorySettingsStore registration;
-  registration.set_value("KBA604/version", "0.0.9");
+  registration.set_value("version", "0.0.9");
   Elements::CommonParams service(&registration);
   ASSERT_EQ(service.size(), 3u);
   const char* names[] = {" ", "  ", "   "};
@@ -294,8 +294,8 @@ TEST(Elements, ServiceParametersAreNeverWritten) {
   EXPECT_EQ(service.tree_image(), 20);
   EXPECT_EQ(service.type_name(), "Сервисные параметры программы");
   // Registration: a missing value is written, an existing one kept.
-  EXPECT_EQ(registration.value("KBA604/name"), "KBA604");
-  EXPECT_EQ(registration.value("KBA604/version"), "0.0.9");
+  EXPECT_EQ(registration.value("name"), "KBA604");
+  EXPECT_EQ(registration.value("version"), "0.0.9");
   // Deleting the parameters builds them anew.
   service.DeleteParameters();
   EXPECT_EQ(service.size(), 3u);
