@@ -27,8 +27,8 @@ constexpr std::size_t kMaximumRecords = 100000;
 
 void refuse(Prompter* prompter, const std::string& file, const std::string& fault) {
   if (prompter == nullptr) return;
-  prompter->show("Файл описания прибора \"" + file + "\" не загружен: " + fault +
-                     ".\nПрограмма продолжит работу без него.",
+  prompter->show("Файл описания прибора \"" + file + "\" не загружен: " + fault + "." +
+                     std::string(kContinuesWithoutText),
                  "Ошибка", PromptIcon::Error);
 }
 

@@ -64,6 +64,10 @@ TableLoadResult load_parameter_table_from_bytes(ParameterTable& table,
                                                 const std::vector<std::uint8_t>& compressed,
                                                 const std::string& file, Prompter* prompter);
 
+// The tail of the message about a refused description file, for a program that goes on without
+// the file. A caller that ends the program instead says so in its place.
+inline constexpr std::string_view kContinuesWithoutText = "\nПрограмма продолжит работу без него.";
+
 struct DescriptionRequest {
   std::filesystem::path data_folder;
   // The version text to check, when it comes from a configuration file. Without it the

@@ -5,6 +5,8 @@
 #include <limits>
 #include <system_error>
 
+#include "platform/file_read.h"
+
 namespace kba604::description {
 namespace {
 
@@ -37,26 +39,13 @@ std::string gzip_fault_text(GzipStatus status) {
 
 GzipStatus read_file_bytes(const std::filesystem::path& path, std::vector<std::uint8_t>& out) {
   out.clear();
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) return ec ? GzipStatus::Unreadable : GzipStatus::Missing;
-  if (std::filesystem::is_directory(path, ec)) return GzipStatus::Unreadable;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return GzipStatus::Unreadable;
-  std::uint8_t chunk[65536];
-  bool failed = false;
-  for (;;) {
-    std::size_t got = std::fread(chunk, 1, sizeof chunk, f);
-    out.insert(out.end(), chunk, chunk + got);
-    if (got < sizeof chunk) {
-      failed = std::ferror(f) != 0;
-      break;
-    }
-  }
-  std::fclose(f);
-  if (failed) {
-    out.clear();
-    return GzipStatus::Unreadable;
-  }
+  // Only a regular file of a sane size: a folder, FIFO or device node put in the data folder's
+  // place is refused instead of blocking the start-up.
+  std::string bytes;
+  const platform::FileRead read = platform::read_regular_file(path, bytes);
+  if (read.status == platform::FileReadStatus::Missing) return GzipStatus::Missing;
+  if (!read.ok()) return GzipStatus::Unreadable;
+  out.assign(bytes.begin(), bytes.end());
   return GzipStatus::Ok;
 }
 

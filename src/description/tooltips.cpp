@@ -4,17 +4,17 @@
 #include <sstream>
 
 #include "description/description_source.h"
+#include "platform/file_read.h"
 #include "platform/text.h"
 
 namespace kba604 {
 
 Tooltips Tooltips::load(const std::filesystem::path& file) {
   Tooltips tips;
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return tips;
-  std::ostringstream content;
-  content << in.rdbuf();
-  for (auto& entry : description::read_tooltip_file(content.str())) {
+  // The tooltips are a courtesy: a file that is missing or no regular file leaves them empty.
+  std::string content;
+  if (!platform::read_regular_file(file, content).ok()) return tips;
+  for (auto& entry : description::read_tooltip_file(content)) {
     tips.texts_.emplace(platform::fold_case(entry.key), std::move(entry.text));
   }
   return tips;

@@ -7,10 +7,11 @@
 
 #include "app/commands.h"
 #include "app/registration.h"
-#include "model/texts.h"
 #include "files/parameter_list_export.h"
+#include "model/texts.h"
 #include "platform/atomic_file.h"
 #include "platform/default_viewer.h"
+#include "platform/file_read.h"
 #include "platform/text.h"
 
 namespace kba604 {
@@ -20,6 +21,8 @@ namespace {
 constexpr const char* kReadFailedText = "Не удалось прочитать файл \"%s\": %s";
 constexpr const char* kSaveFailedText = "Не удалось сохранить файл \"%s\": %s";
 constexpr const char* kViewerFailedText = "Не удалось открыть файл \"%s\": %s";
+// "write" names the configuration to send; one that is not there is said, not only coded.
+constexpr const char* kMissingFileText = "Файл \"%s\" не существует.";
 
 // Whether two names mean the same file: the same file on the disk (through links and relative
 // names), or, for a file that is not there, the same name once made absolute.
@@ -31,21 +34,6 @@ bool same_file(const std::string& a, const std::string& b) {
   const std::filesystem::path cb = std::filesystem::weakly_canonical(b, ec);
   if (ec) return a == b;
   return ca == cb;
-}
-
-// The whole file in memory; false with the reason when it cannot be read.
-bool read_whole_file(const std::string& path, std::string& bytes, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = std::error_code(errno, std::generic_category()).message();
-    return false;
-  }
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    error = "read error";
-    return false;
-  }
-  return true;
 }
 
 std::string file_title(const std::string& path) {
@@ -111,6 +99,29 @@ DocumentConstruction CKBA604Doc::construct() {
   return refuse_documents_ ? DocumentConstruction::Refused : DocumentConstruction::Ready;
 }
 
+namespace {
+
+// At the start-up a refused description ends the program: its messages must not promise that
+// the program goes on without the file.
+class EndingPrompter final : public Prompter {
+ public:
+  explicit EndingPrompter(Prompter& inner) : inner_(inner) {}
+  PromptAnswer ask(std::string_view text, std::string_view caption, PromptIcon icon,
+                   PromptButtons buttons, PromptAnswer safe_answer) override {
+    std::string own(text);
+    if (own.ends_with(kContinuesWithoutText)) {
+      own.resize(own.size() - kContinuesWithoutText.size());
+      own += "\nБез него программа работать не может и завершается.";
+    }
+    return inner_.ask(own, caption, icon, buttons, safe_answer);
+  }
+
+ private:
+  Prompter& inner_;
+};
+
+}  // namespace
+
 void CKBA604Doc::load_description(std::optional<std::string> version) {
   // The table is replaced: nothing may point into the old one.
   instrument_network_.bind(nullptr);
@@ -121,7 +132,10 @@ void CKBA604Doc::load_description(std::optional<std::string> version) {
   if (!request.version_text && !app_.options.no_port() && link_ != nullptr) {
     request.read_ver = [this](Parameter& ver) { return device_->ReadParameter(ver, false); };
   }
-  description_ = kba604::load_description(device_->table(), request, &app_.prompter());
+  // Without a version the description is loaded for the start-up, which a refused file ends.
+  EndingPrompter ending(app_.prompter());
+  Prompter* prompter = request.version_text ? &app_.prompter() : &ending;
+  description_ = kba604::load_description(device_->table(), request, prompter);
   description_loaded_ = !description_.stopped_by_version && !description_.refused;
   device_->set_tree_root(description_.main_tree.get());
   instrument_network_.bind(description_.network_branch);
@@ -140,6 +154,9 @@ void CKBA604Doc::reload_description(const std::string& version) {
   release_description();
   if (message_window_) message_window_(kLoadingTreeText);
   load_description(version);
+  // The reloaded table holds the description's initial texts; a configuration is read over a
+  // reset table, so that a parameter the file lacks stays "Нет данных" and is never written.
+  reset_table();
   if (Parameter* ver = device_->table().find_by_name("ver")) ver->value = version;
   UpdateAllViews();
 }
@@ -237,14 +254,18 @@ bool CKBA604Doc::OnOpenDocument(const std::string& path) {
   const bool exists = std::filesystem::exists(path, ec);
   if (!exists && (o.switch_flags.load() & StartOptions::kWrite)) {
     app_.exit_flags.set_bits(ExitFlags::kWriteFileMissing);
+    app_.prompter().show(platform::format(kMissingFileText, path.c_str()), "", PromptIcon::Error);
     return false;
   }
 
   DeleteContents();
   if (exists) {
-    std::string bytes, error;
-    if (!read_whole_file(path, bytes, error)) {
-      app_.prompter().show(platform::format(kReadFailedText, path.c_str(), error.c_str()), "",
+    // Only a regular file of a sane size is read: a folder, a FIFO or a device node named by
+    // mistake is refused with its reason instead of blocking or ending the program.
+    std::string bytes;
+    const platform::FileRead read = platform::read_regular_file(path, bytes);
+    if (!read.ok()) {
+      app_.prompter().show(platform::format(kReadFailedText, path.c_str(), read.reason.c_str()), "",
                            PromptIcon::Error);
       DeleteContents();
       return false;
@@ -311,6 +332,18 @@ bool CKBA604Doc::OpenDocumentFile(const std::string& path) {
 void CKBA604Doc::DeleteContents() {
   names_.fill(std::string(kNameNotSet));
   if (DescBranch* root = main_tree()) root->ResetValues();
+}
+
+void CKBA604Doc::reset_table() {
+  for (Parameter& p : device_->table()) {
+    p.value = std::string(kNoData);
+    p.note.clear();
+    p.editable = true;
+    p.factory = false;
+    p.changed = false;
+    p.editability_changed = false;
+    p.owner_changed = false;
+  }
 }
 
 void CKBA604Doc::SetTitle(const std::string& title) {

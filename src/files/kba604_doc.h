@@ -153,6 +153,9 @@ class CKBA604Doc : public ConfigurationTarget {
   bool OpenDocumentFile(const std::string& path);
   // Name texts to "Имя не задано", every value of the main tree to "Нет данных".
   void DeleteContents();
+  // Every parameter of the table to "Нет данных", without note or marks: what a configuration
+  // file is read over after the description was reloaded for it.
+  void reset_table();
   void SetTitle(const std::string& title);
   void UpdateAllViews();
 

@@ -7,6 +7,7 @@
 #include "app/commands.h"
 #include "operations/eeprom_image.h"
 #include "platform/atomic_file.h"
+#include "platform/file_read.h"
 #include "platform/text.h"
 
 namespace kba604 {
@@ -119,17 +120,9 @@ bool DeviceCommands::SaveEepromImage(const std::string& path) {
 
 bool DeviceCommands::load_image(const std::string& path) {
   Prompter& prompter = app_.prompter();
-  std::error_code ec;
-  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  // Only a regular file is read: a folder, FIFO or device node chosen by mistake is refused.
   std::string bytes;
-  bool readable = !ec && size <= kLargestImage;
-  if (readable) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    readable = in.good() || in.eof();
-    bytes = content.str();
-  }
+  const bool readable = platform::read_regular_file(path, bytes, kLargestImage).ok();
   if (!readable) {
     prompter.show(platform::format("Файл \"%s\" не удалось открыть!", path.c_str()),
                   "Ошибка открытия", PromptIcon::Warning);

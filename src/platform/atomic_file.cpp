@@ -63,7 +63,7 @@ AtomicFileWriter::AtomicFileWriter(std::filesystem::path target) : target_(std::
     if (fd_ < 0 && errno != EEXIST) break;
   }
   if (fd_ < 0) {
-    fail("cannot create a temporary file beside " + target_.string(), errno);
+    fail("не удалось создать временный файл рядом с " + target_.string(), errno);
     temp_path_.clear();
     return;
   }
@@ -89,7 +89,7 @@ bool AtomicFileWriter::write(const void* data, std::size_t size) {
     ssize_t n = ::write(fd_, p, size);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return fail("cannot write " + temp_path_.string(), errno);
+      return fail("не удалось записать " + temp_path_.string(), errno);
     }
     p += n;
     size -= static_cast<std::size_t>(n);
@@ -104,24 +104,24 @@ bool AtomicFileWriter::commit() {
     return false;
   }
   if (::fsync(fd_) != 0) {
-    fail("cannot flush " + temp_path_.string(), errno);
+    fail("не удалось сбросить на диск " + temp_path_.string(), errno);
     discard();
     return false;
   }
   if (::close(fd_) != 0) {
     fd_ = -1;
-    fail("cannot close " + temp_path_.string(), errno);
+    fail("не удалось закрыть " + temp_path_.string(), errno);
     discard();
     return false;
   }
   fd_ = -1;
   if (!run_fault_hook(target_)) {
-    fail("save of " + target_.string() + " interrupted", 0);
+    fail("сохранение " + target_.string() + " прервано", 0);
     discard();
     return false;
   }
   if (::rename(temp_path_.c_str(), target_.c_str()) != 0) {
-    fail("cannot replace " + target_.string(), errno);
+    fail("не удалось заменить " + target_.string(), errno);
     discard();
     return false;
   }

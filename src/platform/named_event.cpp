@@ -36,7 +36,7 @@ NamedEvent::NamedEvent(std::string_view name) : sem_name_(semaphore_name(name)) 
     state->sem = sem_open(sem_name_.c_str(), 0);
   }
   if (state->sem == SEM_FAILED) {
-    error_ = "cannot open the event " + sem_name_ + ": " + std::strerror(errno);
+    error_ = "не удалось открыть событие " + sem_name_ + ": " + std::strerror(errno);
     return;
   }
   // Posts from before our start do not ask us to exit.
@@ -68,13 +68,15 @@ bool NamedEvent::signal(std::string_view name, std::string* error) {
   sem_t* sem = sem_open(sem_name.c_str(), 0);
   if (sem == SEM_FAILED) {
     if (error != nullptr) {
-      *error = errno == ENOENT ? "no program waits on the event " + sem_name
-                               : "cannot open the event " + sem_name + ": " + std::strerror(errno);
+      *error = errno == ENOENT
+                   ? "ни одна программа не ждет события " + sem_name
+                   : "не удалось открыть событие " + sem_name + ": " + std::strerror(errno);
     }
     return false;
   }
   const bool ok = sem_post(sem) == 0;
-  if (!ok && error != nullptr) *error = "cannot signal " + sem_name + ": " + std::strerror(errno);
+  if (!ok && error != nullptr)
+    *error = "не удалось подать событие " + sem_name + ": " + std::strerror(errno);
   sem_close(sem);
   return ok;
 }

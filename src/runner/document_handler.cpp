@@ -15,16 +15,17 @@ std::string connection_status(const ExitFlags& flags, const std::string& port,
                               const std::string& device) {
   switch (flags.exit_code()) {
     case 201:
-      return "the port " + port + " (" + device + ") could not be opened (exit code 201)";
+      return "порт " + port + " (" + device + ") не открылся (код завершения 201)";
     case 202:
-      return "nothing answered on " + port + " (exit code 202)";
+      return "на " + port + " никто не ответил (код завершения 202)";
     case 203:
-      return "the replies on " + port +
-             " came in damaged: wrong port settings or lost frame starts (exit code 203)";
+      return "ответы на " + port +
+             " приходят испорченными: неверные настройки порта или потеря начала посылки (код "
+             "завершения 203)";
     case 206:
-      return "another device than a KBA604 answered on " + port + " (exit code 206)";
+      return "на " + port + " ответил не KBA604 (код завершения 206)";
     default:
-      return "the answers on " + port + " could not be understood";
+      return "ответы на " + port + " не удалось понять";
   }
 }
 
@@ -65,9 +66,9 @@ void ConfiguratorDocument::report_failed_connection(RunContext& context, bool go
     summary = settings.network_summary();
   }
   const std::string device = platform::port_device(context.settings.store(), port);
-  std::string text = "kba604: no KBA604 answers at the program's port settings: " +
+  std::string text = "kba604: KBA604 не отвечает при настройках порта программы: " +
                      connection_status(context.app.exit_flags, port, device) + ".\n";
-  text += "kba604: the program's port settings are\n";
+  text += "kba604: настройки порта программы:\n";
   std::size_t begin = 0;
   while (begin < summary.size()) {
     const std::size_t end = summary.find('\n', begin);
@@ -76,16 +77,16 @@ void ConfiguratorDocument::report_failed_connection(RunContext& context, bool go
     begin = end + 1;
   }
   text +=
-      "kba604: give the right ones on the command line, e.g. \"kba604 /port:3 /bps:19200 "
-      "/addr:16\" (the program keeps them), or set port_number, baud_rate, address, "
-      "address_length, byte_size, parity_scheme and stop_bits in " +
+      "kba604: задайте верные в командной строке, например \"kba604 /port:3 /bps:19200 "
+      "/addr:16\" (программа их запомнит), или значения port_number, baud_rate, address, "
+      "address_length, byte_size, parity_scheme и stop_bits в " +
       platform::settings_file().string() +
-      "; a name COMn means the device mapped to it in the section [Ports] of that file "
-      "(COM3=/dev/serial/by-id/...), else /dev/ttyS<n-1>.\n";
+      "; имя COMn означает устройство, указанное для него в разделе [Ports] этого файла "
+      "(COM3=/dev/serial/by-id/...), иначе /dev/ttyS<n-1>.\n";
   if (going_on) {
     text +=
-        "kba604: the command of the command line runs anyway; its exit code tells how it "
-        "went.\n";
+        "kba604: команда командной строки все равно выполняется; ее итог скажет код "
+        "завершения.\n";
   }
   std::fputs(text.c_str(), stderr);
 }
@@ -151,13 +152,13 @@ bool ConfiguratorDocument::start_command(RunContext& context, int command) {
   if ((command == command::kReadAll || command == command::kWriteAll) &&
       context.app.options.no_port()) {
     std::fputs(
-        "kba604: no serial port is chosen (port 0): the instrument cannot be read or "
-        "written\n",
+        "kba604: последовательный порт не выбран (порт 0): прибор нельзя ни считать, ни "
+        "записать\n",
         stderr);
     return false;
   }
   if (command == command::kCalibrate) {
-    std::fputs("kba604: the calibration wizard is not part of the headless program\n", stderr);
+    std::fputs("kba604: мастер калибровки работает только в окне программы\n", stderr);
     return false;
   }
   // A started operation tells automation_done when it ends; one that did not start (no tree,
@@ -222,11 +223,12 @@ void ConfiguratorDocument::save_after_read() {
         const DeviceOperations& device = *bundle_.device;
         if (device.operation_stopped() || (device.done() > 0 && device.errors() >= device.done())) {
           std::fprintf(stderr,
-                       "kba604: the read was stopped or got no value; %s is left as it was\n",
+                       "kba604: чтение прервано или не дало ни одного значения; файл %s "
+                       "оставлен как был\n",
                        c.file_name.c_str());
           c.save_failed = true;
         } else if (document_->OnSaveDocument(c.file_name)) {
-          std::fprintf(stderr, "kba604: configuration saved to %s\n", c.file_name.c_str());
+          std::fprintf(stderr, "kba604: конфигурация сохранена в %s\n", c.file_name.c_str());
         } else {
           c.save_failed = true;
         }

@@ -12,7 +12,10 @@
 #include <iostream>
 #include <thread>
 
+#include "app/commands.h"
 #include "app/start_rules.h"
+#include "platform/atomic_file.h"
+#include "platform/file_read.h"
 #include "platform/instance_lock.h"
 #include "platform/named_event.h"
 #include "platform/paths.h"
@@ -28,15 +31,40 @@ void say(const std::string& text) {
 }
 
 // "elog" names a file that is created or emptied at once, so that a supervising program never
-// reads lines of an earlier run.
+// reads lines of an earlier run. Only a regular file: a folder is refused, and a FIFO or a device
+// node would block or swallow the lines.
 bool prepare_error_log(const std::string& path) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    say("cannot create the error log " + path + ": " + std::strerror(errno));
-    return false;
+  std::string why = platform::unwritable_kind(path);
+  if (why.empty()) {
+    const int fd = ::open(path.c_str(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return true;
+    }
+    why = std::strerror(errno);
   }
-  ::close(fd);
-  return true;
+  say("не удалось создать журнал ошибок " + path + ": " + why + "; журнал не ведется");
+  return false;
+}
+
+// "read" saves into the named file at its end: a destination that cannot take the file (a
+// missing or read-only folder, a folder or FIFO of that name) is found before the first request,
+// by creating the temporary file beside it, so that no read is done for nothing.
+std::string read_destination_fault(const std::string& path) {
+  if (std::string kind = platform::unwritable_kind(path); !kind.empty()) return kind;
+  platform::AtomicFileWriter probe(path);
+  return probe.ok() ? std::string() : probe.error();
+}
+
+// Said once when the program stays after its command (no "close"), so that a run waiting for a
+// person never looks hung.
+std::string staying_text(const std::string& exit_event) {
+  std::string text =
+      "программа продолжает работу (ключ /close не задан); завершить ее: сигнал SIGTERM или "
+      "Ctrl+C";
+  if (!exit_event.empty()) text += ", или kba604 --signal-exitevent " + exit_event;
+  return text;
 }
 
 }  // namespace
@@ -107,7 +135,7 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
     return exit_code::kAlreadyRunning;
   }
   if (lock.state() == platform::InstanceLock::State::Unavailable) {
-    say("cannot guard against a second instance: " + lock.error());
+    say("нельзя проверить, не запущена ли программа уже: " + lock.error());
   }
 
   platform::Event program_exit(platform::Event::Reset::Manual);
@@ -118,8 +146,7 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
 
   for (const std::string& m : info.messages()) say(m);
 
-  if (!info.error_log().empty()) {
-    prepare_error_log(info.error_log());
+  if (!info.error_log().empty() && prepare_error_log(info.error_log())) {
     app.set_error_log_path(info.error_log());
   }
   std::unique_ptr<platform::NamedEvent> external_exit;
@@ -141,13 +168,13 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
   const bool needs_file = (o.switch_flags.load() & (StartOptions::kRead | StartOptions::kWrite)) ||
                           (o.mode_flags.load() & StartOptions::kNewNetParam);
   if (!test && needs_file && info.file_name().empty()) {
-    say("\"read\", \"write\" and \"newnetparam\" need a file name: the configuration to save or to "
-        "send");
+    say("ключам «read», «write» и «newnetparam» нужно имя файла: конфигурации, которую сохранить или "
+        "отправить в прибор");
     return exit_code::kNoFileName;
   }
 
   std::string error;
-  if (!platform::ensure_program_directory(&error)) say("cannot create " + error);
+  if (!platform::ensure_program_directory(&error)) say("не удалось создать " + error);
 
   ProgramSettings settings(s.settings);
   UiQueue ui;
@@ -189,7 +216,7 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
 
   int result = 0;
   const DocumentStart start = s.document.construct(context);
-  if (start != DocumentStart::Ready && terminate.is_set()) say("ending on a signal");
+  if (start != DocumentStart::Ready && terminate.is_set()) say("завершение по сигналу");
   switch (start) {
     case DocumentStart::DescriptionRefused:
       result = exit_code::kDescriptionRefused;
@@ -226,18 +253,31 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
     // to run.
     if (o.any_switch()) {
       const std::uint32_t switches = o.switch_flags.load();
+      // "read" learns before its first request whether its file can be saved at all.
+      if (command == command::kReadAll && !close_requested.is_set()) {
+        if (const std::string why = read_destination_fault(context.file_name); !why.empty()) {
+          say("конфигурацию нельзя сохранить в " + context.file_name + ": " + why +
+              "; чтение не начато");
+          context.save_failed = true;
+          close_requested.set();
+        }
+      }
       // A program told to end during its start-up does not begin the command any more.
       if (command != 0 && !close_requested.is_set()) {
         command_refused = !s.document.start_command(context, command);
       }
       if (command == 0 || close_requested.is_set() || command_refused) automation_done.set();
-      automation_watcher.start([&o, &program_exit, &automation_done, &close_requested, switches] {
-        const int which = platform::wait_any({&program_exit, &automation_done}, -1);
-        o.clear_after_automation();
-        if (which == 1 && (switches & (StartOptions::kClose | StartOptions::kCalibrate))) {
-          close_requested.set();
-        }
-      });
+      const std::string staying = staying_text(info.exit_event());
+      automation_watcher.start(
+          [&o, &program_exit, &automation_done, &close_requested, switches, staying] {
+            const int which = platform::wait_any({&program_exit, &automation_done}, -1);
+            const bool closes = switches & (StartOptions::kClose | StartOptions::kCalibrate);
+            if (which == 1 && !closes && !close_requested.is_set()) say(staying);
+            o.clear_after_automation();
+            if (which == 1 && closes) close_requested.set();
+          });
+    } else {
+      say(staying_text(info.exit_event()));
     }
     // The program's loop: runs what the worker hands over until it is to end.
     for (;;) {
@@ -246,7 +286,7 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
         ui.run_pending();
         continue;
       }
-      if (which == 0) say("ending on a signal");
+      if (which == 0) say("завершение по сигналу");
       break;
     }
     result = app.exit_flags.exit_code();
@@ -255,7 +295,7 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
     // A command that ran to its end with parameters the instrument refused or did not answer
     // must not pass for a clean one: the log above names them.
     if (const int failed = context.command_errors.load(); failed > 0 && command != 0) {
-      say(std::to_string(failed) + " parameter(s) could not be read or written");
+      say("не удалось считать или записать параметров: " + std::to_string(failed));
       if (result == 0) result = exit_code::kParametersFailed;
     }
   }

@@ -1,5 +1,6 @@
 // "kba604 /test" loads the description of the data folder and ends with its exit code.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 
@@ -41,6 +42,24 @@ TEST(TestSwitch, DamagedTreeIsReportedAndRefused) {
   EXPECT_EQ(r.exit_code, exit_code::kDescriptionRefused) << r.err;
   EXPECT_NE(r.err.find("kba604.tree.zip"), std::string::npos) << r.err;
   EXPECT_TRUE(r.out.empty());
+  // The program ends: its message must not say that it goes on without the file.
+  EXPECT_EQ(r.err.find("продолжит работу"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("завершается"), std::string::npos) << r.err;
+}
+
+// A FIFO or a folder in the place of a description file is refused like a damaged file, without
+// waiting for a writer that never comes.
+TEST(TestSwitch, DescriptionFileThatIsNoRegularFileIsRefused) {
+  test::TestHome home;
+  fs::path folder = shipped_copy(home);
+  fs::remove(folder / "kba604.tree.op.zip");
+  ASSERT_EQ(::mkfifo((folder / "kba604.tree.op.zip").c_str(), 0600), 0);
+  fs::remove(folder / "kba604.tree.h.zip");
+  fs::create_directories(folder / "kba604.tree.h.zip");
+  test::ChildResult r = test::run_child({test::kba604_program(), "/test"});
+  EXPECT_EQ(r.exit_code, exit_code::kDescriptionRefused) << r.err;
+  EXPECT_NE(r.err.find("kba604.tree.op.zip"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("kba604.tree.h.zip"), std::string::npos) << r.err;
 }
 
 TEST(TestSwitch, MissingTableIsReportedAndRefused) {

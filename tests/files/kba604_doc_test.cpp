@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <iterator>
 
@@ -123,7 +125,8 @@ TEST_F(Document, ConstructionReadsVerLoadsTheTreesAndMakesItsFolders) {
   EXPECT_EQ(link.checks, 1);
   EXPECT_TRUE(std::filesystem::is_directory(home.data_dir() / "protocol"));
   EXPECT_TRUE(std::filesystem::is_directory(home.data_dir() / "temp"));
-  EXPECT_EQ(registration.value("KBA604/name"), "KBA604");
+  EXPECT_EQ(registration.value("name"), "KBA604");
+  EXPECT_FALSE(registration.contains("KBA604/name"));
   EXPECT_EQ(doc->service().size(), 3u);
 }
 
@@ -239,13 +242,58 @@ TEST_F(Document, OpeningAMissingFile) {
   ASSERT_EQ(construct({"/write/close"}), DocumentConstruction::Ready);
   EXPECT_FALSE(doc->OnOpenDocument(file("none.604").string()));
   EXPECT_EQ(app.exit_flags.exit_code(), 200);
-  EXPECT_EQ(prompter.count(), 0u);  // no dialog
+  // One line says why, and asks nothing.
+  ASSERT_EQ(prompter.count(), 1u);
+  EXPECT_EQ(prompter.records()[0].buttons, PromptButtons::Ok);
+  EXPECT_NE(prompter.records()[0].text.find("none.604\" не существует"), std::string::npos);
 
   app.exit_flags.set_to(0);
   app.options.clear_after_automation();
   EXPECT_TRUE(doc->OnOpenDocument(file("none.604").string()));
   EXPECT_EQ(doc->title(), "none.604");
   EXPECT_FALSE(std::filesystem::exists(file("none.604")));
+}
+
+// A folder, a FIFO or a device node named as the configuration is refused with its reason; none
+// is read (a FIFO would block the program, a folder ended it).
+TEST_F(Document, AFileThatIsNoRegularFileIsRefusedWithItsReason) {
+  ASSERT_EQ(construct({"/write/close"}), DocumentConstruction::Ready);
+  std::filesystem::create_directories(file("dir.604"));
+  ASSERT_EQ(::mkfifo(file("fifo.604").c_str(), 0600), 0);
+  const std::string paths[] = {file("dir.604").string(), file("fifo.604").string(), "/dev/null"};
+  for (const std::string& path : paths) {
+    prompter.clear();
+    EXPECT_FALSE(doc->OnOpenDocument(path)) << path;
+    ASSERT_EQ(prompter.count(), 1u) << path;
+    const std::string text = prompter.records()[0].text;
+    EXPECT_NE(text.find(path), std::string::npos) << text;
+    EXPECT_NE(text.find("это "), std::string::npos) << text;
+  }
+  EXPECT_EQ(app.exit_flags.value(), 0u);
+}
+
+// A file saved before the description had "KU" is opened over a description whose "KU" starts
+// with a text of its own ("1.000"): what the file lacks stays "Нет данных", so a write never
+// sends a value that nobody read.
+TEST_F(Document, ParametersTheFileLacksStayWithoutData) {
+  ASSERT_EQ(construct(), DocumentConstruction::Ready);
+  ASSERT_TRUE(doc->OnNewDocument());
+  param("Set.P").value = "12.5";
+  const std::string path = file("a.604").string();
+  ASSERT_TRUE(doc->OnSaveDocument(path));
+
+  std::string parameters(kParameters);
+  parameters.replace(parameters.rfind(']'), 1,
+                     R"(, {"name": "KU", "format": "STORED_DOT", "value": "1.000"}])");
+  std::string main_tree(kMainTree);
+  main_tree.replace(main_tree.find(R"({"ref": "ver"})"), 0, R"({"ref": "KU"}, )");
+  test::build_description(parameters, {main_tree, kOperationalTree, R"({"branch": "Скрытое"})"})
+      .write_to(home.root() / "desc");
+  ASSERT_EQ(construct(), DocumentConstruction::Ready);
+  ASSERT_NE(device->table().find_by_name("KU"), nullptr);
+  ASSERT_TRUE(doc->OnOpenDocument(path));
+  EXPECT_EQ(param("KU").value, "Нет данных");
+  EXPECT_EQ(param("Set.P").value, "12.5");
 }
 
 TEST_F(Document, AFileThatIsNoConfigurationIsRefusedAndTheDocumentStaysReset) {

@@ -80,7 +80,7 @@ TEST_F(AtomicFile, WriterDroppedBeforeCommitChangesNothing) {
 TEST_F(AtomicFile, MissingFolderFailsCleanly) {
   std::string error;
   EXPECT_FALSE(write_file_atomically(dir_ / "no" / "such.604", "x", &error));
-  EXPECT_NE(error.find("temporary"), std::string::npos) << error;
+  EXPECT_NE(error.find("временный файл"), std::string::npos) << error;
 }
 
 TEST_F(AtomicFile, LinkedFileIsReplacedBehindTheLink) {

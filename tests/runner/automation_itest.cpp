@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <sys/stat.h>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 
 #include "app/exit_flags.h"
 #include "description/description_loader.h"
@@ -34,8 +37,36 @@ namespace fs = std::filesystem;
 constexpr int kProcessLimitMs = 120'000;
 constexpr int kStartLimitMs = 60'000;
 
-const char* const kSavedText = "configuration saved to";
+const char* const kSavedText = "конфигурация сохранена в";
 const char* const kReadTitle = "Идет чтение параметров из прибора";
+
+// The program speaks Russian: the first run of two English words in what it said (paths,
+// switches and the system's own error texts aside), or "" when there is none.
+std::string english_phrase(const std::string& said) {
+  std::istringstream lines(said);
+  std::string line;
+  while (std::getline(lines, line)) {
+    // The system's error texts (strerror) come as they are: after ": ", with a capital, up to
+    // the end of the line or a ";".
+    for (std::size_t at = line.find(": "); at != std::string::npos; at = line.find(": ", at + 1)) {
+      if (at + 2 < line.size() && line[at + 2] >= 'A' && line[at + 2] <= 'Z') {
+        line.erase(at, line.find(';', at) == std::string::npos ? std::string::npos
+                                                               : line.find(';', at) - at);
+      }
+    }
+    std::istringstream words(line);
+    std::string word, previous;
+    while (words >> word) {
+      const bool english = word.size() >= 2 &&
+                           word.find_first_of("/\\.-_=:<>\"'()[]0123456789") == std::string::npos &&
+                           std::all_of(word.begin(), word.end(),
+                                       [](char c) { return (c >= 'a' && c <= 'z') || c == ','; });
+      if (english && !previous.empty()) return previous + " " + word;
+      previous = english ? word : std::string();
+    }
+  }
+  return "";
+}
 
 std::string read_file(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -120,6 +151,7 @@ TEST_F(Automation, ReadAndCloseSavesAConfigurationThatLoads) {
   test::ChildResult r = kba604({"--port=9", "--rs485:off", "--read", "read.604", "--close"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_TRUE(r.out.empty()) << "stdout belongs to the control channel: " << r.out;
+  EXPECT_EQ(english_phrase(r.err), "") << r.err;
   EXPECT_NE(r.err.find(kSavedText), std::string::npos) << r.err;
 
   LoadedConfiguration file(home.root() / "read.604");
@@ -192,7 +224,7 @@ TEST_F(Automation, ParametersThatFailMakeTheCommandEndWith11) {
   instrument({"--foreign-every", "40"});
   test::ChildResult read = kba604({kLine, "/read", "partial.604", "/close"});
   EXPECT_EQ(read.exit_code, exit_code::kParametersFailed) << read.err;
-  EXPECT_NE(read.err.find("could not be read or written"), std::string::npos) << read.err;
+  EXPECT_NE(read.err.find("не удалось считать или записать"), std::string::npos) << read.err;
   EXPECT_NE(read.err.find(kSavedText), std::string::npos) << read.err;
   ASSERT_TRUE(fs::exists(home.root() / "partial.604"));
 
@@ -233,10 +265,15 @@ TEST_F(Automation, RefusedStartsGiveTheirOwnExitCodes) {
     const char* said;
   };
   const Case cases[] = {
-      {{kLine, "/read", "/close"}, exit_code::kNoFileName, "file name"},
-      {{"/newnetparam/bps:19200"}, exit_code::kNoFileName, "file name"},
-      {{kLine, "/write", "/close"}, exit_code::kNoFileName, "file name"},
-      {{kLine, "/calibrate"}, exit_code::kCommandNotStarted, "calibration"},
+      {{kLine, "/read", "/close"}, exit_code::kNoFileName, "имя файла"},
+      {{"/newnetparam/bps:19200"}, exit_code::kNoFileName, "имя файла"},
+      {{kLine, "/write", "/close"}, exit_code::kNoFileName, "имя файла"},
+      {{kLine, "/calibrate"}, exit_code::kCommandNotStarted, "калибровки"},
+      // A folder, a FIFO or a device node named as the configuration to send.
+      {{kLine, "/write", "dir.604", "/close"}, exit_code::kFileNotOpened, "папка"},
+      {{kLine, "/write", "fifo.604", "/close"}, exit_code::kFileNotOpened, "не обычный файл"},
+      {{kLine, "/write", "/dev/null", "/close"}, exit_code::kFileNotOpened, "не обычный файл"},
+      {{kLine, "/write", "nosuch.604", "/close"}, 200, "nosuch.604\" не существует"},
       {{kLine, "/write", "junk.604", "/close"}, exit_code::kFileNotOpened, "junk.604"},
       {{kLine, "/write", "cut.604", "/close"}, exit_code::kFileNotOpened, "cut.604"},
       {{"/newnetparam/bps:19200", "junk.604"}, exit_code::kFileNotOpened, "junk.604"},
@@ -248,13 +285,16 @@ TEST_F(Automation, RefusedStartsGiveTheirOwnExitCodes) {
        exit_code::kSaveFailed,
        "no-such-folder/r.604"},
       // Port 0 is the program without a port: nothing can be read or written.
-      {{"/port:0", "/read", "none.604", "/close"}, exit_code::kCommandNotStarted, "port 0"},
+      {{"/port:0", "/read", "none.604", "/close"}, exit_code::kCommandNotStarted, "порт 0"},
   };
+  fs::create_directories(home.root() / "dir.604");
+  ASSERT_EQ(::mkfifo((home.root() / "fifo.604").c_str(), 0600), 0);
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.args.back());
+    SCOPED_TRACE(c.args.front() + " " + c.args.back());
     test::ChildResult r = kba604(c.args);
     EXPECT_EQ(r.exit_code, c.code) << r.err;
     EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+    EXPECT_EQ(english_phrase(r.err), "") << r.err;
   }
   EXPECT_EQ(instrument_values(sim), before);
   EXPECT_EQ(read_file(home.root() / "junk.604"), "not a configuration");
@@ -318,7 +358,7 @@ TEST_F(Automation, WithoutCloseTheProgramStaysUntilASignal) {
     ASSERT_TRUE(child->signal(signal_number));
     test::ChildResult r = child->wait(kProcessLimitMs);
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_NE(r.err.find("ending on a signal"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("завершение по сигналу"), std::string::npos) << r.err;
     EXPECT_TRUE(LoadedConfiguration(home.root() / "stay.604").result.complete);
     EXPECT_EQ(setting("port_number"), "9");
   }
@@ -372,9 +412,9 @@ TEST_F(Automation, FailedConnectionCheckWithoutSwitchesEndsWithTheReason) {
     const char* said;
   };
   const Case cases[] = {
-      {{}, 201, "could not be opened"},
-      {{"--silent"}, 202, "nothing answered"},
-      {{"--model", "TRM"}, 206, "another device"},
+      {{}, 201, "не открылся"},
+      {{"--silent"}, 202, "никто не ответил"},
+      {{"--model", "TRM"}, 206, "ответил не KBA604"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code);

@@ -22,8 +22,8 @@ TEST(ConnectionReport, WithSwitchesTheCommandRunsAfterTheReport) {
     const char* said;
   };
   const Case cases[] = {
-      {{"--silent"}, 202, "nothing answered"},
-      {{"--model", "TRM"}, 206, "another device"},
+      {{"--silent"}, 202, "никто не ответил"},
+      {{"--model", "TRM"}, 206, "ответил не KBA604"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code);
@@ -36,7 +36,7 @@ TEST(ConnectionReport, WithSwitchesTheCommandRunsAfterTheReport) {
     EXPECT_EQ(r.exit_code, c.code) << r.err;
     EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("COM9"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("runs anyway"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("все равно выполняется"), std::string::npos) << r.err;
     // The read ran: it reported its parameters as it went.
     EXPECT_NE(r.err.find("Идет чтение параметров из прибора"), std::string::npos) << r.err;
   }
@@ -45,7 +45,7 @@ TEST(ConnectionReport, WithSwitchesTheCommandRunsAfterTheReport) {
   const test::ChildResult quiet =
       test::run_child({test::kba604_program(), "/port:9/silent", "/close"});
   EXPECT_EQ(quiet.exit_code, 0) << quiet.err;
-  EXPECT_EQ(quiet.err.find("no KBA604 answers"), std::string::npos) << quiet.err;
+  EXPECT_EQ(quiet.err.find("KBA604 не отвечает"), std::string::npos) << quiet.err;
 }
 
 }  // namespace

@@ -189,9 +189,40 @@ TEST_F(Runner, WithoutCloseTheProgramStaysUntilATerminateSignal) {
         ::raise(signal);
       }).detach();
     };
+    testing::internal::CaptureStderr();
     EXPECT_EQ(run({"/read/port:1", "x.604"}), 0);
+    const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_TRUE(cleared);
+    // Said once, with the ways to end it, so that the waiting program never looks hung.
+    const std::size_t at = said.find("продолжает работу");
+    ASSERT_NE(at, std::string::npos) << said;
+    EXPECT_EQ(said.find("продолжает работу", at + 1), std::string::npos) << said;
+    EXPECT_NE(said.find("/close"), std::string::npos) << said;
+    EXPECT_NE(said.find("SIGTERM"), std::string::npos) << said;
   }
+  // With "close" the program ends after its command and says nothing of the kind.
+  document.command_body = {};
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(run({"/read/port:1/close", "x.604"}), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr().find("продолжает работу"), std::string::npos);
+}
+
+// "read" finds out before its first request that its file cannot be saved there, and ends with 9
+// without beginning the read; a file of that name stays as it was.
+TEST_F(Runner, ReadIntoADestinationThatCannotTakeTheFileEndsBeforeItBegins) {
+  std::filesystem::create_directories(home.root() / "dir.604");
+  const std::string cases[] = {(home.root() / "missing" / "x.604").string(),
+                               (home.root() / "dir.604").string()};
+  for (const std::string& path : cases) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run({"/read/port:1", path}), exit_code::kSaveFailed) << path;
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find(path), std::string::npos) << said;
+  }
+  EXPECT_TRUE(document.commands.empty());
+  EXPECT_TRUE(std::filesystem::is_directory(home.root() / "dir.604"));
+  EXPECT_TRUE(std::filesystem::is_empty(home.root() / "dir.604"));
+  EXPECT_FALSE(std::filesystem::exists(home.root() / "missing"));
 }
 
 // A signal that ends the program before its command has finished is not a success: the
