@@ -390,8 +390,6 @@ std::vector<std::string> DeviceIO::load_port_settings() {
                                                       : parity == 4 ? "odd"
                                                                     : "no"));
   }
-  // The settings taken into use are kept, so that a program that is killed keeps them too.
-  program_settings_.save();
   return lines;
 }
 
@@ -405,6 +403,8 @@ void DeviceIO::announce(const std::vector<std::string>& lines) {
 int DeviceIO::reopen_port(bool show_message) {
   int result;
   std::string port;
+  std::string fault;
+  bool refused = false;
   std::vector<std::string> lines;
   {
     std::lock_guard lock(link_lock_);
@@ -417,10 +417,34 @@ int DeviceIO::reopen_port(bool show_message) {
       result = sio_.open_port();
       if (result != 0) {
         app_.exit_flags.set_bits(ExitFlags::kPortOpenFailed);
+        fault = sio_.open_fault();
+        refused = sio_.settings_refused();
       } else {
         app_.exit_flags.clear_bits(ExitFlags::kPortOpenFailed);
       }
       port = sio_.port_name();
+    }
+    // The settings taken into use are kept, so that a program that is killed keeps them too;
+    // settings the port refused are used for this run only and never reach the settings file.
+    program_settings_.hold_saving(refused);
+    program_settings_.save();
+  }
+  // With switches no box is shown: the reason goes to the log, once for each new reason (the
+  // connection check reopens the port several times).
+  if (fault.empty()) {
+    std::lock_guard lock(fault_mutex_);
+    told_fault_.clear();
+  } else if (app_.options.any_switch()) {
+    bool tell = false;
+    {
+      std::lock_guard lock(fault_mutex_);
+      tell = fault != told_fault_;
+      told_fault_ = fault;
+    }
+    if (tell) {
+      app_.prompter().show(
+          fault + (refused ? "; эти настройки действуют только сейчас и не сохраняются" : ""),
+          kPortErrorCaption, PromptIcon::Error);
     }
   }
   // Outside the link lock: the control channel and a person may take their time.

@@ -134,6 +134,10 @@ class DeviceIO {
   std::atomic<bool> document_open_{false};
   std::binary_semaphore semaphore_{1};
   std::mutex channel_mutex_;
+  // The last reason of a failed opening told in quiet mode, so that the connection check's
+  // several reopenings say it once.
+  std::mutex fault_mutex_;
+  std::string told_fault_;
   NetParamChannel* channel_ = nullptr;
 };
 

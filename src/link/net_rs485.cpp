@@ -130,7 +130,7 @@ void NetRS485prg::load() {
 }
 
 void NetRS485prg::save() const {
-  if (store_ == nullptr) return;
+  if (store_ == nullptr || hold_saving_.load()) return;
   ProgramSettings settings(*store_);
   PortSettings s = settings.port_settings();
   if (auto v = decimal(GetValueByName("bPS"))) s.baud_rate = *v;

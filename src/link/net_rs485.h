@@ -61,6 +61,9 @@ class NetRS485prg : public NetRS485 {
   // Writes the values that read as settings; one that does not (an unreadable text) keeps what
   // the settings file had.
   void save() const;
+  // While held, save() keeps what the settings file has: settings the port refused are used for
+  // this run only, so that no later start fails on them.
+  void hold_saving(bool hold) { hold_saving_.store(hold); }
   // Lists the present ports afresh as the values "Port" may take; the current port stays among
   // them even when its device is missing.
   void refresh_port_list();
@@ -71,6 +74,7 @@ class NetRS485prg : public NetRS485 {
  private:
   platform::SettingsStore* store_;
   std::function<std::string()> port_list_;
+  std::atomic<bool> hold_saving_{false};
 };
 
 // Parity texts of the network settings and the parity codes of the serial port.

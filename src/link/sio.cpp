@@ -1,5 +1,6 @@
 #include "link/sio.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 
@@ -98,6 +99,16 @@ bool Sio::is_open() const {
   return line_ != nullptr;
 }
 
+std::string Sio::open_fault() const {
+  std::lock_guard lock(link_lock_);
+  return open_fault_;
+}
+
+bool Sio::settings_refused() const {
+  std::lock_guard lock(link_lock_);
+  return settings_refused_;
+}
+
 std::string Sio::last_note() const {
   std::lock_guard lock(link_lock_);
   return last_note_;
@@ -119,21 +130,52 @@ int Sio::open_locked(bool keep_open) {
   // A second opening replaces the first; the old descriptor is not left behind.
   close_locked();
 
-  const std::string path = platform::port_device(settings_, port_name());
+  const std::string name = port_name();
+  const std::string path = platform::port_device(settings_, name);
+  open_fault_.clear();
+  settings_refused_ = false;
+  errno = 0;
   std::unique_ptr<platform::SerialLine> line = path.empty() ? nullptr : opener_(path);
-  if (!line) return -1;
-  if (!line->query_state()) return -2;
+  const int open_errno = errno;
+  const std::string port = name + " (" + path + ")";
+  if (!line) {
+    open_fault_ = path.empty() ? "для порта " + name + " не указано устройство"
+                               : "не удалось открыть порт " + port + ": " +
+                                     (open_errno != 0 ? std::strerror(open_errno)
+                                                      : "устройство не открывается");
+    return -1;
+  }
+  if (!line->query_state()) {
+    open_fault_ =
+        "порт " + port + " не является последовательным портом: состояние линии не читается";
+    return -2;
+  }
 
   // The settings are checked after the opening, in this order, so that the codes are those of a
-  // port that exists.
+  // port that exists. Each refusal names the value refused.
+  auto refuse = [&](int code, const std::string& what) {
+    open_fault_ = "порт " + port + " не принимает " + what;
+    settings_refused_ = true;
+    return code;
+  };
   platform::SerialSettings s;
-  if (!line_parity(parity_code_.load(), &s.parity)) return -2;
+  if (!line_parity(parity_code_.load(), &s.parity)) {
+    return refuse(-2, "код четности " + std::to_string(parity_code_.load()));
+  }
   s.data_bits = data_bits_.load();
-  if (s.data_bits < 5 || s.data_bits > 8) return -3;
+  if (s.data_bits < 5 || s.data_bits > 8) {
+    return refuse(-3, "число бит данных " + std::to_string(s.data_bits) + " (бывает 5-8)");
+  }
   s.stop_bits = stop_bits_.load();
-  if (s.stop_bits != 1 && s.stop_bits != 2) return -2;
+  if (s.stop_bits != 1 && s.stop_bits != 2) {
+    return refuse(-2, "число стоповых бит " + std::to_string(s.stop_bits) + " (бывает 1 или 2)");
+  }
   s.baud_rate = baud_rate_.load();
-  if (!rate_accepted(s.baud_rate)) return -2;
+  if (!rate_accepted(s.baud_rate)) {
+    return refuse(-2, "скорость " + std::to_string(s.baud_rate) +
+                          " бод (такой скорости нет в "
+                          "списке скоростей порта)");
+  }
 
   // A character counts as 10 bits, plus the parity bit and the second stop bit; the data-bit
   // count does not enter.
@@ -142,7 +184,12 @@ int Sio::open_locked(bool keep_open) {
       static_cast<float>(10000 + (parity_on ? 1000 : 0) + (s.stop_bits == 2 ? 1000 : 0)) /
       static_cast<float>(s.baud_rate);
   character_time_ = char_time;
-  if (!line->apply(s)) return -4;
+  if (!line->apply(s)) {
+    const std::string why = line->last_error();
+    return refuse(-4, "настройки " + std::to_string(s.baud_rate) + " бод, " +
+                          std::to_string(s.data_bits) + " бит данных, стоповых бит " +
+                          std::to_string(s.stop_bits) + (why.empty() ? "" : ": " + why));
+  }
 
   // The read interval is the silence that ends a Modbus RTU reply (3.5 characters) and 1.5
   // characters otherwise; the reply wait leaves room for a 28-character reply plus 50 ms.

@@ -83,6 +83,12 @@ class Sio {
   std::string list_ports() const;
 
   bool is_open() const;
+  // Why the last opening failed, in the program's words with the system's reason; empty after a
+  // good one.
+  std::string open_fault() const;
+  // Whether the last opening failed on the settings (the device exists but refused or cannot take
+  // them) rather than on the device itself.
+  bool settings_refused() const;
   // Signalled at program exit: a transfer that writes or waits ends at once.
   platform::Event& exit_event() { return exit_event_; }
   // What the last transfer noted for itself (the text of an interrupted write); not shown.
@@ -176,6 +182,8 @@ class Sio {
   bool kernel_rs485_ = false;     // the driver drives RTS while sending
   bool kernel_rs485_tried_ = false;
   std::string last_note_;
+  std::string open_fault_;
+  bool settings_refused_ = false;
 };
 
 }  // namespace kba604

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 #include "platform/serial_custom_baud.h"
@@ -83,6 +84,19 @@ class TerminalLine final : public SerialLine {
   }
 
   bool apply(const SerialSettings& s) override {
+    // Only a call that fails sets errno; settings read back as others than asked leave it 0.
+    errno = 0;
+    const bool ok = apply_settings(s);
+    if (!ok) {
+      last_error_ = errno != 0 ? std::strerror(errno)
+                               : "устройство сообщает другие настройки, чем были заданы";
+    }
+    return ok;
+  }
+
+  std::string last_error() const override { return last_error_; }
+
+  bool apply_settings(const SerialSettings& s) {
     termios t{};
     if (::tcgetattr(fd_, &t) != 0) return false;
     ::cfmakeraw(&t);
@@ -291,6 +305,7 @@ class TerminalLine final : public SerialLine {
 
   int fd_;
   Clock& clock_;
+  std::string last_error_;
   bool pseudo_terminal_ = false;
   bool counters_supported_ = true;
   std::uint64_t errors_seen_ = 0;

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/program_settings.h"
 #include "link/link_fixture.h"
 #include "model/texts.h"
 #include "platform/text.h"
@@ -389,17 +390,57 @@ TEST_F(ReopenTest, FailureIsToldOnlyWithoutSwitches) {
             std::string("Не удается открыть порт ") + "COM3" +
                 ". Связь с сетью отсутствует. Проверьте сетевые параметры");
 
+  // With switches no box: one line with the system's reason, said once however often the port
+  // is reopened for the same reason.
   app.options.switch_flags.store(StartOptions::kAnySwitch);
   EXPECT_EQ(io.reopen_port(true), -1);
-  EXPECT_EQ(prompter.count(), 1u);
+  EXPECT_EQ(io.reopen_port(true), -1);
+  ASSERT_EQ(prompter.count(), 2u);
+  EXPECT_EQ(prompter.records()[1].buttons, PromptButtons::Ok);
+  EXPECT_NE(prompter.records()[1].text.find("COM3"), std::string::npos)
+      << prompter.records()[1].text;
+  EXPECT_NE(prompter.records()[1].text.find("не удалось открыть"), std::string::npos)
+      << prompter.records()[1].text;
+  prompter.clear();
   app.options.switch_flags.store(0);
   EXPECT_EQ(io.reopen_port(false), -1);
-  EXPECT_EQ(prompter.count(), 1u);
+  EXPECT_EQ(prompter.count(), 0u);
 
   line.set_present(true);
   EXPECT_EQ(io.reopen_port(true), 0);
   EXPECT_EQ(app.exit_flags.value(), 0u);
   EXPECT_TRUE(io.sio().is_open());
+}
+
+// Line settings the port refuses (a rate it does not know, settings the device will not take) are
+// used for this run only: they never reach the settings file, so no later start fails on them;
+// the exit code stays 201 and the line says which value was refused. Taken ones are kept.
+TEST_F(ReopenTest, RefusedSettingsAreNotSaved) {
+  app.options.switch_flags.store(StartOptions::kAnySwitch | StartOptions::kLineSettingsGiven);
+  Elements::NetRS485prg& e = io.program_settings();
+  const std::uint32_t stored = ProgramSettings(settings).port_settings().baud_rate;
+  struct Case {
+    const char* bps;
+    bool device_refuses;
+    const char* said;
+  } cases[] = {{"12345", false, "12345 бод"}, {"38400", true, "38400 бод"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bps);
+    prompter.clear();
+    line.set_refuse_settings(c.device_refuses);
+    e.SetValueByName("bPS", c.bps, false);
+    EXPECT_LT(io.reopen_port(false), 0);
+    EXPECT_EQ(app.exit_flags.exit_code(), 201);
+    e.save();  // as at the program's end
+    EXPECT_EQ(ProgramSettings(settings).port_settings().baud_rate, stored);
+    ASSERT_EQ(prompter.count(), 1u);
+    EXPECT_NE(prompter.records()[0].text.find(c.said), std::string::npos)
+        << prompter.records()[0].text;
+  }
+  line.set_refuse_settings(false);
+  EXPECT_EQ(io.reopen_port(false), 0);
+  EXPECT_EQ(app.exit_flags.exit_code(), 0);
+  EXPECT_EQ(ProgramSettings(settings).port_settings().baud_rate, 38400u);
 }
 
 TEST_F(ReopenTest, SilentOrWithoutPortNeverOpens) {
