@@ -3,6 +3,7 @@
 // loop), the headless runner mostly ignores them, tests record them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -21,6 +22,13 @@ class NotificationSink {
   // A command (its menu command number) has finished; the automation of the command line
   // waits for this.
   virtual void command_finished(int command) = 0;
+  // An exchange changed one parameter of the table (its value, note, outcome or attributes):
+  // the views redraw the rows of that parameter only. table_index: the parameter's position
+  // in the device's parameter table. Called from the worker or a scanner right after the
+  // change; an implementation must not block (a front end queues it to its UI thread and
+  // reads the parameter there under the table's value lock). A reload of the description is
+  // followed by views_changed, after which earlier positions mean nothing.
+  virtual void parameter_changed(std::size_t /*table_index*/) {}
 };
 
 // Drops every notification; for the headless runner and for code that needs a sink but has no

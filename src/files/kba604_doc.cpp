@@ -56,6 +56,7 @@ CKBA604Doc::CKBA604Doc(DocumentServices services, std::shared_ptr<DeviceOperatio
       modes_(app_.modes, settings_, app_.prompter(), sink_),
       service_(std::make_unique<Elements::CommonParams>(&registration_)) {
   names_.fill(std::string(kNameNotSet));
+  device_->set_notification_sink(&sink_);
 }
 
 CKBA604Doc::~CKBA604Doc() {

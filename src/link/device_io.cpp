@@ -9,6 +9,36 @@
 #include "platform/text.h"
 
 namespace kba604 {
+
+// What a request changes in its parameter, gathered while it talks to the instrument.
+struct DeviceIO::RequestState {
+  std::string value;
+  bool value_changed = false;
+  bool clear_changed = false;
+  bool editable = true;
+  bool factory = false;
+  bool clear_attribute_changes = false;
+  std::string note;
+  ExchangeOutcome outcome;
+  bool replied = false;
+  std::vector<std::uint8_t> reply;
+
+  // Under the parameter's value lock.
+  void commit(Parameter& p) const {
+    if (value_changed) p.value = value;
+    if (clear_changed) p.changed = false;
+    p.editable = editable;
+    p.factory = factory;
+    if (clear_attribute_changes) {
+      p.editability_changed = false;
+      p.owner_changed = false;
+    }
+    p.note = note;
+    p.outcome = outcome;
+    if (replied) p.store_reply(reply.data(), reply.size());
+  }
+};
+
 namespace {
 
 const char* const kUndecodableText = "Не могу раскодировать ответ";
@@ -115,14 +145,29 @@ int DeviceIO::transact_parameter(std::vector<std::string>* trace, Parameter* par
   if (app_.options.no_port()) return kRequestOk;
   // A closed port is opened for this request only; it is not closed under anyone else.
   Sio::TemporaryOpening opening(sio_);
-  if (parameter != nullptr) {
-    parameter->note.clear();
-    parameter->outcome = {};
-  }
-
   if (protocol_mode() != kProtocolTalv) return switch_back(parameter);
   if (parameter == nullptr) return kRequestFailed;
   Parameter& p = *parameter;
+  // The request works on its own copy of what it may change and puts it into the parameter at
+  // once under the table's value lock: a view never sees half of a request, and no lock is
+  // held while the line is busy.
+  RequestState state;
+  {
+    ValueReadLock lock(p);
+    state.value = p.value;
+    state.editable = p.editable;
+    state.factory = p.factory;
+  }
+  const int result = request(trace, p, state, request_bit, value_as_position, without_attributes);
+  {
+    ValueWriteLock lock(p);
+    state.commit(p);
+  }
+  return result;
+}
+
+int DeviceIO::request(std::vector<std::string>* trace, const Parameter& p, RequestState& s,
+                      int request_bit, bool value_as_position, bool without_attributes) {
   const bool attributes_travel = !app_.modes.no_attributes.load() && !without_attributes;
 
   // A value that cannot be sent fails before the line: the trace says why, and so does the
@@ -131,15 +176,15 @@ int DeviceIO::transact_parameter(std::vector<std::string>* trace, Parameter* par
   auto refuse = [&](const std::string& why, const std::string& own_words,
                     ExchangeOutcome::Kind kind, int result) {
     if (trace != nullptr) trace->push_back(why);
-    p.note = own_words.empty() ? why : own_words;
-    p.outcome = ExchangeOutcome::of(kind);
+    s.note = own_words.empty() ? why : own_words;
+    s.outcome = ExchangeOutcome::of(kind);
     return result;
   };
   std::vector<std::uint8_t> data;
   if (request_bit == 0) {
     std::string message;
     const EncodeContext context{document_open_.load(), app_.modes.access_level.load()};
-    const int converted = p.ConvertToData(p.value, value_as_position, context, data, message);
+    const int converted = p.ConvertToData(s.value, value_as_position, context, data, message);
     if (converted == kNoWriteMethod) {
       return refuse(
           "Метод формирования посылки записи для команды '" + p.short_name + "' не определен.",
@@ -163,87 +208,88 @@ int DeviceIO::transact_parameter(std::vector<std::string>* trace, Parameter* par
   }
   trace_request(trace, data);
 
-  int result = value_exchange(trace, p, request_bit, data);
+  int result = value_exchange(trace, p, s, request_bit, data);
   const std::uint16_t hash = hash_name(p.short_name);
 
   if (result == kRequestOk && p.attribute_multiplicity > 0 && attributes_travel &&
       p.linear_index % p.attribute_multiplicity == 0) {
-    result = exchange_attributes(request_bit, &p.editable, hash, p.indexed, p.linear_index,
-                                 &p.factory, &p.note, &p.outcome);
+    result = exchange_attributes(request_bit, &s.editable, hash, p.indexed, p.linear_index,
+                                 &s.factory, &s.note, &s.outcome);
     if (result == 0) {
-      p.editability_changed = false;
-      p.owner_changed = false;
+      s.clear_attribute_changes = true;
     }
   }
 
-  if (result == kRequestWriteRefused && request_bit == 0 && max_access() && !p.factory &&
+  if (result == kRequestWriteRefused && request_bit == 0 && max_access() && !s.factory &&
       app_.modes.access_level.load() >= 2) {
     // The access attributes forbid the write: open them, write once more, close them again.
-    const std::string refusal = p.note;
-    const ExchangeOutcome refusal_outcome = p.outcome;
-    p.note.clear();
-    const bool remembered = p.editable;
-    p.editable = true;
+    const std::string refusal = s.note;
+    const ExchangeOutcome refusal_outcome = s.outcome;
+    s.note.clear();
+    const bool remembered = s.editable;
+    s.editable = true;
     bool repeated = false;
-    if (exchange_attributes(0, &p.editable, hash, p.indexed, p.linear_index, &p.factory, &p.note) ==
+    if (exchange_attributes(0, &s.editable, hash, p.indexed, p.linear_index, &s.factory, &s.note) ==
         0) {
-      p.note.clear();
-      result = value_exchange(trace, p, 0, data);
+      s.note.clear();
+      result = value_exchange(trace, p, s, 0, data);
       repeated = true;
-      const std::string repeat_note = p.note;
-      const ExchangeOutcome repeat_outcome = p.outcome;
-      p.editable = remembered;
+      const std::string repeat_note = s.note;
+      const ExchangeOutcome repeat_outcome = s.outcome;
+      s.editable = remembered;
       ExchangeOutcome closing;
-      if (exchange_attributes(0, &p.editable, hash, p.indexed, p.linear_index, &p.factory, &p.note,
+      if (exchange_attributes(0, &s.editable, hash, p.indexed, p.linear_index, &s.factory, &s.note,
                               &closing) == 0) {
-        p.editability_changed = false;
-        p.owner_changed = false;
+        s.clear_attribute_changes = true;
       } else if (repeat_outcome.ok()) {
         // The value went in but its attributes stayed open: a failure the operation counts.
-        p.outcome = closing;
+        s.outcome = closing;
       }
       // The note and the outcome tell about the value first.
       if (!repeat_outcome.ok()) {
-        p.note = repeat_note;
-        p.outcome = repeat_outcome;
+        s.note = repeat_note;
+        s.outcome = repeat_outcome;
       }
     } else {
-      p.editable = remembered;
+      s.editable = remembered;
     }
     if (!repeated) {
-      p.note = refusal;
-      p.outcome = refusal_outcome;
+      s.note = refusal;
+      s.outcome = refusal_outcome;
     }
   }
   return result;
 }
 
-int DeviceIO::value_exchange(std::vector<std::string>* trace, Parameter& p, int request_bit,
-                             const std::vector<std::uint8_t>& data) {
+int DeviceIO::value_exchange(std::vector<std::string>* trace, const Parameter& p, RequestState& s,
+                             int request_bit, const std::vector<std::uint8_t>& data) {
   std::uint8_t reply[kMaxReplyData] = {};
   int count = 0;
   std::string error;
   const ExchangeOutcome outcome =
       exchange_frame(*this, request_bit, hash_name(p.short_name), data.data(),
                      static_cast<int>(data.size()), p.address_offset, reply, &count, &error);
-  p.store_reply(reply, static_cast<std::size_t>(count));
+  s.reply.assign(reply, reply + count);
+  s.replied = true;
   if (!outcome.ok()) {
-    p.note = error;
-    p.outcome = outcome;
+    s.note = error;
+    s.outcome = outcome;
     return outcome.refused_with(kEditingForbidden) ? kRequestWriteRefused : kRequestFailed;
   }
   trace_reply(trace, reply, count);
 
   std::string text;
   if (p.ConvertFromData(reply, static_cast<std::size_t>(count), p.indexed, text) == kNotDecodable) {
-    p.note = kUndecodableText;
-    p.outcome = ExchangeOutcome::of(ExchangeOutcome::Kind::NotDecodable);
-    p.value.clear();
+    s.note = kUndecodableText;
+    s.outcome = ExchangeOutcome::of(ExchangeOutcome::Kind::NotDecodable);
+    s.value.clear();
+    s.value_changed = true;
     return kRequestUndecodable;
   }
-  p.outcome = {};
-  p.value = text;
-  p.changed = false;
+  s.outcome = {};
+  s.value = text;
+  s.value_changed = true;
+  s.clear_changed = true;
   return kRequestOk;
 }
 
@@ -257,6 +303,7 @@ int DeviceIO::switch_back(Parameter* parameter) {
     result = kRequestBadEcho;
   }
   if (parameter != nullptr) {
+    ValueWriteLock lock(*parameter);
     parameter->note = raw_exchange_text(result);
     parameter->outcome = raw_exchange_outcome(result);
   }

@@ -120,10 +120,14 @@ class DeviceIO {
   std::binary_semaphore& semaphore() { return semaphore_; }
 
  private:
-  // A value write or read of one frame and the decoding of its reply (steps of
-  // transact_parameter), shared by the first write and its repetition.
-  int value_exchange(std::vector<std::string>* trace, Parameter& p, int request_bit,
-                     const std::vector<std::uint8_t>& data);
+  struct RequestState;
+  // The steps of transact_parameter on the request's own copy of what it changes.
+  int request(std::vector<std::string>* trace, const Parameter& p, RequestState& state,
+              int request_bit, bool value_as_position, bool without_attributes);
+  // A value write or read of one frame and the decoding of its reply, shared by the first
+  // write and its repetition.
+  int value_exchange(std::vector<std::string>* trace, const Parameter& p, RequestState& state,
+                     int request_bit, const std::vector<std::uint8_t>& data);
   int switch_back(Parameter* parameter);
 
   CKBA604App& app_;

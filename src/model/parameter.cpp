@@ -122,6 +122,11 @@ ParameterRow Parameter::row(bool show_indexes) const {
   return r;
 }
 
+ParameterRow Parameter::locked_row(bool show_indexes) const {
+  ValueReadLock lock(*this);
+  return row(show_indexes);
+}
+
 void Parameter::create_polling_timer() {
   owns_timer_ = true;
   indexed = false;

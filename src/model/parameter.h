@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <optional>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -146,6 +147,13 @@ class Parameter : public MyConverter {
   // Whether a device role slot or role table entry refers to this parameter.
   bool in_role_slot() const { return role_slot_ != nullptr; }
 
+  // The value lock of the table the parameter belongs to (none for a parameter of its own, such
+  // as a comparison's copy). See ValueWriteLock.
+  std::shared_mutex* value_lock() const { return value_lock_; }
+  // The row presentation read under the value lock: what a view or the control channel reads
+  // while a worker may be changing the parameter.
+  ParameterRow locked_row(bool show_indexes) const;
+
   bool indexed = false;
   std::string title{kUnknownTitle};
   // Replaces the title in rows and messages when not empty.
@@ -187,10 +195,49 @@ class Parameter : public MyConverter {
   friend class ParameterTable;
 
   Parameter** role_slot_ = nullptr;
+  std::shared_mutex* value_lock_ = nullptr;
   bool owns_timer_ = false;
   std::atomic<bool> timer_armed_{false};
   std::atomic<std::int32_t> polling_period_{kDefaultPollingPeriodMs};
   std::atomic<std::int64_t> next_due_ms_{0};
+};
+
+// The table's value lock around what exchanges and edits change in a parameter: its value,
+// note, outcome, attributes, change flags and last reply. Workers (the operation worker, the
+// scanners) and the UI thread change them only while holding it exclusively (ValueWriteLock);
+// a thread that reads them while another may change them (a view painting, the control
+// channel) holds it shared (ValueReadLock). It is held for a few field copies only, never
+// across an exchange with the instrument and never while waiting for anything. The thread
+// that alone changes a parameter may read it without the lock. For a parameter outside a
+// table both do nothing.
+class ValueWriteLock {
+ public:
+  explicit ValueWriteLock(const Parameter& parameter) : lock_(parameter.value_lock()) {
+    if (lock_ != nullptr) lock_->lock();
+  }
+  ~ValueWriteLock() {
+    if (lock_ != nullptr) lock_->unlock();
+  }
+  ValueWriteLock(const ValueWriteLock&) = delete;
+  ValueWriteLock& operator=(const ValueWriteLock&) = delete;
+
+ private:
+  std::shared_mutex* lock_;
+};
+
+class ValueReadLock {
+ public:
+  explicit ValueReadLock(const Parameter& parameter) : lock_(parameter.value_lock()) {
+    if (lock_ != nullptr) lock_->lock_shared();
+  }
+  ~ValueReadLock() {
+    if (lock_ != nullptr) lock_->unlock_shared();
+  }
+  ValueReadLock(const ValueReadLock&) = delete;
+  ValueReadLock& operator=(const ValueReadLock&) = delete;
+
+ private:
+  std::shared_mutex* lock_;
 };
 
 }  // namespace kba604

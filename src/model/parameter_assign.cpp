@@ -50,6 +50,7 @@ std::string minutes_seconds_range(const char* fmt, double minimum, double maximu
 
 int Parameter::AssignFromText(std::string_view text, Prompter* prompter) {
   ValueFormat f = parsed_format();
+  std::string assigned;
   switch (f.kind) {
     case FormatKind::StoredDot: {
       if (!text.empty() && text.front() == '.') return kBadFormat;
@@ -65,7 +66,7 @@ int Parameter::AssignFromText(std::string_view text, Prompter* prompter) {
         prompter->show("Параметру присвоено значение " + shown.text, "Предупреждение",
                        PromptIcon::Warning);
       }
-      value = shown.text;
+      assigned = shown.text;
       break;
     }
     case FormatKind::DecDot: {
@@ -76,20 +77,24 @@ int Parameter::AssignFromText(std::string_view text, Prompter* prompter) {
         return kNotAcceptable;
       }
       if (std::fabs(number - std::round(number)) > 0.00001) return kNotAcceptable;
-      value = std::string(text);
+      assigned = std::string(text);
       break;
     }
     case FormatKind::ClkFrm: {
       std::optional<double> seconds = clock_seconds(text);
       if (!seconds) return kBadFormat;
       if (has_limits() && (*seconds < minimum || *seconds > maximum)) return kNotAcceptable;
-      value = std::string(text);
+      assigned = std::string(text);
       break;
     }
     default:
-      value = std::string(text);
+      assigned = std::string(text);
       break;
   }
+  // Under the value lock (the warning above is shown before it is taken): a worker or a view
+  // may be reading the parameter.
+  ValueWriteLock lock(*this);
+  value = std::move(assigned);
   changed = true;
   return kAssigned;
 }

@@ -29,6 +29,7 @@ void ParameterTable::reset(std::size_t count, std::string table_name) {
   size_ = 0;
   clear_slots();
   if (count > 0) parameters_ = std::make_unique<Parameter[]>(count);
+  for (std::size_t i = 0; i < count; ++i) parameters_[i].value_lock_ = &value_lock_;
   size_ = count;
   name_ = std::move(table_name);
   loaded_at_max_access_ = false;
@@ -47,6 +48,11 @@ void ParameterTable::clear_slots() {
 bool ParameterTable::contains(const Parameter& parameter) const {
   const Parameter* p = &parameter;
   return size_ > 0 && p >= parameters_.get() && p < parameters_.get() + size_;
+}
+
+std::optional<std::size_t> ParameterTable::index_of(const Parameter& parameter) const {
+  if (!contains(parameter)) return std::nullopt;
+  return static_cast<std::size_t>(&parameter - parameters_.get());
 }
 
 Parameter* ParameterTable::find_by_name(std::string_view name) const {

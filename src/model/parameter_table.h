@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -62,6 +64,11 @@ class ParameterTable {
   const Parameter* end() const { return parameters_.get() + size_; }
   // Whether the parameter lives in this table's block.
   bool contains(const Parameter& parameter) const;
+  // The parameter's position in the table, or none for a parameter of another table or of its
+  // own.
+  std::optional<std::size_t> index_of(const Parameter& parameter) const;
+  // The value lock of every parameter of the table (see ValueWriteLock in parameter.h).
+  std::shared_mutex& value_lock() const { return value_lock_; }
 
   // The first parameter with that short name (without regard to case), whatever its index.
   Parameter* find_by_name(std::string_view name) const;
@@ -113,6 +120,7 @@ class ParameterTable {
   void clear_slots();
   void put(std::vector<Parameter*>& table, std::size_t position, Parameter& parameter);
 
+  mutable std::shared_mutex value_lock_;
   std::unique_ptr<Parameter[]> parameters_;
   std::size_t size_ = 0;
   std::string name_;

@@ -28,6 +28,7 @@ int Device::link_exchange_attributes(Parameter& parameter, int request_bit) {
   const int result =
       exchange_attributes(request_bit, &editable, hash_name(parameter.short_name),
                           parameter.indexed, parameter.linear_index, &factory, &error, &outcome);
+  ValueWriteLock lock(parameter);
   if (result == 0) {
     parameter.editable = editable;
     parameter.factory = factory;

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 #include "app/commands.h"
@@ -128,7 +129,12 @@ bool DeviceCommands::load_image(const std::string& path) {
                   "Ошибка открытия", PromptIcon::Warning);
     return false;
   }
-  const EepromLoad load = load_eeprom_image(device_->table(), bytes);
+  EepromLoad load;
+  {
+    // The image changes values that scanners and views may be reading.
+    std::unique_lock lock(device_->table().value_lock());
+    load = load_eeprom_image(device_->table(), bytes);
+  }
   if (OperationListener* listener = device_->listener()) listener->refresh_views();
   if (!load.damage.empty()) {
     // What was read before the damage stays in the configuration; a damaged image is not

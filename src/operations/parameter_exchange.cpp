@@ -78,6 +78,7 @@ int ParameterExchange::ReadParameter(Parameter& parameter, bool count_timeouts) 
     add_errors(1);
     append_error_log(parameter);
   }
+  notify_changed(parameter);
   if (count_timeouts) note_read_outcome(parameter, result);
   if (failed || !parameter.note.empty()) {
     AddLogLine(text + " = " + parameter.note, true, log_colour::kReadFailed);
@@ -146,8 +147,12 @@ int ParameterExchange::CompareParameter(Parameter& parameter) {
   if (result != 0) {
     // A failed read is an error of the exchange, not a difference: the parameter gets the
     // link's text and outcome, as a failed read would leave them.
-    parameter.note = device.note;
-    parameter.outcome = device.outcome;
+    {
+      ValueWriteLock lock(parameter);
+      parameter.note = device.note;
+      parameter.outcome = device.outcome;
+    }
+    notify_changed(parameter);
     if (parameter.outcome.failed()) {
       add_errors(1);
       append_error_log(parameter);
@@ -159,6 +164,11 @@ int ParameterExchange::CompareParameter(Parameter& parameter) {
 
   if (parameter.value == kNoData) {
     skipped_count_.fetch_add(1);
+    {
+      ValueWriteLock lock(parameter);
+      parameter.outcome = {};
+    }
+    notify_changed(parameter);
     return result;
   }
   // A remark of an earlier comparison is replaced, never chained or left standing.
@@ -166,7 +176,12 @@ int ParameterExchange::CompareParameter(Parameter& parameter) {
   const bool differs = device.value != parameter.value || device.editable != parameter.editable ||
                        device.factory != parameter.factory;
   if (!differs) {
-    parameter.note = old_note;
+    {
+      ValueWriteLock lock(parameter);
+      parameter.note = old_note;
+      parameter.outcome = {};
+    }
+    notify_changed(parameter);
     return result;
   }
   const int before = difference_count_.fetch_add(1);
@@ -185,7 +200,12 @@ int ParameterExchange::CompareParameter(Parameter& parameter) {
                      (device.editable ? "Ред-ый," : "Не ред-ый,") +
                      (device.factory ? "фирм." : "польз.");
   if (!old_note.empty()) note += "; " + old_note;
-  parameter.note = note;
+  {
+    ValueWriteLock lock(parameter);
+    parameter.note = note;
+    parameter.outcome = {};
+  }
+  notify_changed(parameter);
   return result;
 }
 
@@ -196,8 +216,12 @@ int ParameterExchange::WriteParameter(Parameter& parameter, int mode) {
   const std::string wanted =
       mode == kWriteInitialise ? initialisation_value(parameter) : parameter.value;
   if (mode != kWriteInitialise && parameter.has_no_data()) {
-    parameter.note = std::string(kNotInitialisedNote);
-    parameter.outcome = ExchangeOutcome::of(ExchangeOutcome::Kind::NotInitialised);
+    {
+      ValueWriteLock lock(parameter);
+      parameter.note = std::string(kNotInitialisedNote);
+      parameter.outcome = ExchangeOutcome::of(ExchangeOutcome::Kind::NotInitialised);
+    }
+    notify_changed(parameter);
     return 0;
   }
   if (mode != kWriteAllFromRoot) {
@@ -209,6 +233,7 @@ int ParameterExchange::WriteParameter(Parameter& parameter, int mode) {
   }
   const int result = WriteValue(parameter, mode);
   if (parameter.outcome.failed()) add_errors(1);
+  notify_changed(parameter);
   return result;
 }
 
@@ -246,8 +271,11 @@ int ParameterExchange::step_count(Parameter& parameter, int mode) {
   }
   // The configuration keeps the wanted count, still marked as changed while it has not reached
   // the instrument.
-  parameter.value = wanted;
-  parameter.changed = was_changed;
+  {
+    ValueWriteLock lock(parameter);
+    parameter.value = wanted;
+    parameter.changed = was_changed;
+  }
   return result;
 }
 
@@ -255,6 +283,7 @@ int ParameterExchange::WriteValue(Parameter& parameter, int mode) {
   const std::string text =
       mode == kWriteInitialise ? initialisation_value(parameter) : parameter.value;
   if (platform::iequals(text, kNoData)) {
+    ValueWriteLock lock(parameter);
     parameter.note = std::string(kNotInitialisedNote);
     parameter.outcome = ExchangeOutcome::of(ExchangeOutcome::Kind::NotInitialised);
     return exchange_result::kNotInitialised;
@@ -262,6 +291,7 @@ int ParameterExchange::WriteValue(Parameter& parameter, int mode) {
   const bool check = mode == kWriteInitialise && parameter.check_only;
   const std::string line = (check ? "Проверка:" : "  Запись: ") + indexed_name(parameter);
   if (parameter.linear_index < 0) {
+    ValueWriteLock lock(parameter);
     parameter.outcome = ExchangeOutcome::of(ExchangeOutcome::Kind::NegativeIndex);
     return exchange_result::kNegativeIndex;
   }
@@ -275,7 +305,10 @@ int ParameterExchange::WriteValue(Parameter& parameter, int mode) {
       bool saved_editable = parameter.editable, saved_factory = parameter.factory;
       const bool open = !parameter.editable || parameter.factory;
       if (open) open_attributes(parameter, saved_editable, saved_factory);
-      parameter.value = text;
+      {
+        ValueWriteLock lock(parameter);
+        parameter.value = text;
+      }
       link_transact(parameter, 0, true);
       if (open) close_attributes(parameter, saved_editable, saved_factory);
     }
@@ -285,7 +318,10 @@ int ParameterExchange::WriteValue(Parameter& parameter, int mode) {
 
 int ParameterExchange::write_text(Parameter& parameter, const std::string& text,
                                   const std::string& line) {
-  parameter.value = text;
+  {
+    ValueWriteLock lock(parameter);
+    parameter.value = text;
+  }
   const int result = link_transact(parameter, 0, false);
   if (result != 0) {
     if (parameter.outcome.failed()) append_error_log(parameter);
@@ -312,8 +348,11 @@ bool ParameterExchange::open_attributes(Parameter& parameter, bool& saved_editab
                                         bool& saved_factory) {
   saved_editable = parameter.editable;
   saved_factory = parameter.factory;
-  parameter.editable = true;
-  parameter.factory = false;
+  {
+    ValueWriteLock lock(parameter);
+    parameter.editable = true;
+    parameter.factory = false;
+  }
   const bool ok = link_exchange_attributes(parameter, 0) == 0;
   AddLogLine(std::string(" - открытие атрибутов: ") + (ok ? "ok" : "ошибка"), false,
              ok ? kNormal : log_colour::kReadFailed);
@@ -322,8 +361,11 @@ bool ParameterExchange::open_attributes(Parameter& parameter, bool& saved_editab
 
 void ParameterExchange::close_attributes(Parameter& parameter, bool saved_editable,
                                          bool saved_factory) {
-  parameter.editable = saved_editable;
-  parameter.factory = saved_factory;
+  {
+    ValueWriteLock lock(parameter);
+    parameter.editable = saved_editable;
+    parameter.factory = saved_factory;
+  }
   const bool ok = link_exchange_attributes(parameter, 0) == 0;
   AddLogLine(std::string(" - закрытие атрибутов: ") + (ok ? "ok" : "ошибка"), false,
              ok ? kNormal : log_colour::kReadFailed);
@@ -369,6 +411,13 @@ void ParameterExchange::AddLogLine(std::string_view text, bool bold, LogColour c
 
 void ParameterExchange::log_branch(const std::string& line) {
   AddLogLine(line);
+}
+
+void ParameterExchange::notify_changed(const Parameter& parameter) {
+  NotificationSink* sink = sink_.load();
+  if (sink == nullptr) return;
+  if (std::optional<std::size_t> index = table_.index_of(parameter))
+    sink->parameter_changed(*index);
 }
 
 bool ParameterExchange::stop_requested() {

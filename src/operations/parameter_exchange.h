@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "app/application.h"
+#include "app/notifications.h"
 #include "app/operation_view.h"
 #include "model/object_with_parameters.h"
 #include "model/parameter_table.h"
@@ -49,6 +50,10 @@ class ParameterExchange : public ParameterOperations {
   void set_view(OperationView* view) { view_.store(view); }
   void set_listener(OperationListener* listener) { listener_.store(listener); }
   OperationListener* listener() const { return listener_.load(); }
+  // Where the change of each parameter of the table is announced (parameter_changed with its
+  // position in the table), from the thread that changed it, after the value lock is released;
+  // none announces nothing.
+  void set_notification_sink(NotificationSink* sink) { sink_.store(sink); }
 
   // ---- the per-parameter operations (worker thread; ParameterOperations) ----------------------
   // Each leaves the request's words in the parameter's note and its outcome beside it.
@@ -101,11 +106,15 @@ class ParameterExchange : public ParameterOperations {
   void add_errors(int count);
   void set_errors(int count);
   void publish_counters();
+  // Announces that the exchange changed a parameter of the table (value, note, outcome,
+  // attributes); nothing for a parameter outside it.
+  void notify_changed(const Parameter& parameter);
 
   CKBA604App& app_;
   ParameterTable table_;
   std::atomic<OperationView*> view_{nullptr};
   std::atomic<OperationListener*> listener_{nullptr};
+  std::atomic<NotificationSink*> sink_{nullptr};
   platform::Event stop_{platform::Event::Reset::Manual};
   std::atomic<int> total_{0}, done_{0}, errors_{0};
   std::atomic<int> difference_count_{0}, skipped_count_{0};

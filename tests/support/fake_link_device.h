@@ -98,6 +98,7 @@ class FakeLinkDevice : public DeviceOperations {
       gate_.wait(-1);
     }
     std::lock_guard lock(mutex_);
+    ValueWriteLock values(p);
     p.note.clear();
     p.outcome = {};
     std::string name = p.short_name + (p.indexed ? ":" + std::to_string(p.linear_index) : "");
@@ -130,6 +131,7 @@ class FakeLinkDevice : public DeviceOperations {
   }
   int link_exchange_attributes(Parameter& p, int request_bit) override {
     std::lock_guard lock(mutex_);
+    ValueWriteLock values(p);
     std::string name = p.short_name + (p.indexed ? ":" + std::to_string(p.linear_index) : "");
     Cell& c = cells_[key(p.short_name, p.linear_index)];
     if (request_bit == 0) {

@@ -25,6 +25,15 @@ class RecordingNotificationSink final : public NotificationSink {
     std::lock_guard lock(mutex_);
     finished_.push_back(command);
   }
+  void parameter_changed(std::size_t table_index) override {
+    std::lock_guard lock(mutex_);
+    changed_.push_back(table_index);
+  }
+  // The table positions announced by parameter_changed, in order.
+  std::vector<std::size_t> changed_parameters() const {
+    std::lock_guard lock(mutex_);
+    return changed_;
+  }
 
   std::vector<std::pair<std::uint32_t, std::string>> polled() const {
     std::lock_guard lock(mutex_);
@@ -44,6 +53,7 @@ class RecordingNotificationSink final : public NotificationSink {
   std::vector<std::pair<std::uint32_t, std::string>> polled_;
   int views_changed_ = 0;
   std::vector<int> finished_;
+  std::vector<std::size_t> changed_;
 };
 
 }  // namespace kba604::test
