@@ -333,6 +333,10 @@ bool CKBA604Doc::OpenDocumentFile(const std::string& path) {
 void CKBA604Doc::DeleteContents() {
   names_.fill(std::string(kNameNotSet));
   if (DescBranch* root = main_tree()) root->ResetValues();
+  // The parameters outside the main tree too: a read fills only the main tree, and a value that
+  // was never read (a description's initial text) must not be saved and sent later as if it had
+  // been.
+  reset_table();
 }
 
 void CKBA604Doc::reset_table() {

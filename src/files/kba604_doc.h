@@ -151,7 +151,8 @@ class CKBA604Doc : public ConfigurationTarget {
   // by whatever name) is opened again only when the person agrees to lose the changes. False
   // when the document was kept or the open failed.
   bool OpenDocumentFile(const std::string& path);
-  // Name texts to "Имя не задано", every value of the main tree to "Нет данных".
+  // Name texts to "Имя не задано", every value of the table (the main tree and the parameters
+  // outside it) to "Нет данных".
   void DeleteContents();
   // Every parameter of the table to "Нет данных", without note or marks: what a configuration
   // file is read over after the description was reloaded for it.

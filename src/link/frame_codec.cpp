@@ -12,6 +12,7 @@ namespace kba604 {
 const char* const kTimeoutText = "Таймаут при передаче данных (нет связи)";
 const char* const kPortSettingsText = "Неверны настройки порта.";
 const char* const kLostStartText = "Потеря начала посылки.";
+const char* const kPortLostText = "Последовательный порт пропал.";
 const char* const kChecksumText = "Ошибка в контрольной сумме ответа";
 const char* const kForeignReplyText =
     "Пришла посылка с кодом команды, отличным от посланной и от n.Err.\nВозможно в сети RS-485 "
@@ -62,8 +63,9 @@ std::string frame_outcome_text(const ExchangeOutcome& outcome) {
     case Kind::LineFault:
       return kPortSettingsText;
     case Kind::LostStart:
-    case Kind::LostPort:
       return kLostStartText;
+    case Kind::LostPort:
+      return kPortLostText;
     case Kind::Checksum:
       return kChecksumText;
     case Kind::ForeignReply:
@@ -111,6 +113,14 @@ ExchangeOutcome exchange_frame(DeviceIO& link, int request_bit, std::uint16_t ha
   int line_errors = 0;
   int lost_starts = 0;
   for (;;) {
+    if (result == Sio::kLost) {
+      // The port is gone: repeating cannot reach the instrument. Its flag is that of a port that
+      // could not be opened; the note names the port and the system's reason.
+      exit_flags.set_bits(ExitFlags::kPortOpenFailed);
+      const ExchangeOutcome lost = fail(ExchangeOutcome::of(Kind::LostPort));
+      if (error_text != nullptr) *error_text = "Последовательный " + sio.lost_note() + ".";
+      return lost;
+    }
     if (result == Sio::kTimeout) {
       if (timeouts == kTimeoutRepeats) {
         exit_flags.note_timeout();

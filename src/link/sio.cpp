@@ -109,6 +109,11 @@ bool Sio::settings_refused() const {
   return settings_refused_;
 }
 
+std::string Sio::lost_note() const {
+  std::lock_guard lock(link_lock_);
+  return lost_note_;
+}
+
 std::string Sio::last_note() const {
   std::lock_guard lock(link_lock_);
   return last_note_;
@@ -229,6 +234,10 @@ void Sio::close_locked() {
 }
 
 void Sio::lose_line() {
+  const std::string why = line_ ? line_->last_error() : std::string();
+  const std::string name = port_name();
+  lost_note_ = "порт " + name + " (" + platform::port_device(settings_, name) +
+               ") пропал: " + (why.empty() ? "устройство не отвечает на вызовы" : why);
   line_.reset();
   temporary_open_ = false;
   ++generation_;
@@ -277,7 +286,8 @@ int Sio::transfer(const char* frame, std::size_t count, char* reply, std::size_t
     open_locked(recover);
     if (!line_) {
       keep_open_ = recover;
-      return kUnavailable;
+      lost_note_ = open_fault_;
+      return kLost;
     }
     opened_here = !recover;
   }
@@ -291,7 +301,7 @@ int Sio::exchange_on_open_line(const char* frame, std::size_t count, char* reply
                                std::size_t* received) {
   if (!line_->purge()) {
     lose_line();
-    return kUnavailable;
+    return kLost;
   }
   // Once the program is told to exit, nothing more goes onto the line: a request (and each of
   // its repetitions) ends before its frame is written.
@@ -313,7 +323,7 @@ int Sio::exchange_on_open_line(const char* frame, std::size_t count, char* reply
       return kTimeout;
     case platform::LineWait::Failed:
       lose_line();
-      return kUnavailable;
+      return kLost;
   }
   return read_reply(reply, received);
 }
@@ -383,7 +393,7 @@ int Sio::read_reply(char* reply, std::size_t* received) {
       case platform::LineWait::Failed:
         std::memset(reply, 0, kMaxReply);
         lose_line();
-        return kUnavailable;
+        return kLost;
       case platform::LineWait::Timeout:
         if (!ends_on_cr && kept > 0) {
           // Modbus RTU: 3.5 character times of silence end the reply.
@@ -399,7 +409,7 @@ int Sio::read_reply(char* reply, std::size_t* received) {
     if (n < 0) {
       std::memset(reply, 0, kMaxReply);
       lose_line();
-      return kUnavailable;
+      return kLost;
     }
     for (int i = 0; i < n; ++i) {
       // Only the first characters are kept; a longer reply is cut (and later fails its

@@ -40,6 +40,10 @@ class Sio {
   static constexpr int kReceived = 0;
   static constexpr int kTimeout = 2;
   static constexpr int kLineError = 3;
+  // The port went away under the transfer (the device node vanished, EIO or a hang-up, the other
+  // side of a pseudo-terminal closed), or a port that is closed could not be opened for it:
+  // lost_note() says which port and why. No repetition can reach the instrument then.
+  static constexpr int kLost = 4;
   static constexpr int kUnavailable = -1;
 
   struct Timeouts {
@@ -93,6 +97,8 @@ class Sio {
   platform::Event& exit_event() { return exit_event_; }
   // What the last transfer noted for itself (the text of an interrupted write); not shown.
   std::string last_note() const;
+  // Which port was lost by the last transfer that returned kLost, with the system's reason.
+  std::string lost_note() const;
 
   // Holds the port open for one request: opens it when closed and closes it again at the end,
   // unless meanwhile it was opened for good, or closed, or another request still holds it.
@@ -183,6 +189,7 @@ class Sio {
   bool kernel_rs485_tried_ = false;
   std::string last_note_;
   std::string open_fault_;
+  std::string lost_note_;
   bool settings_refused_ = false;
 };
 

@@ -85,7 +85,26 @@ int ParameterExchange::ReadParameter(Parameter& parameter, bool count_timeouts) 
   } else {
     AddLogLine(text + " = " + parameter.value);
   }
+  note_lost_port(parameter);
   return result;
+}
+
+void ParameterExchange::note_lost_port(const Parameter& parameter) {
+  if (parameter.outcome.kind != ExchangeOutcome::Kind::LostPort) return;
+  std::string message = parameter.note + "\n";
+  if (app_.modes.auto_read.exchange(false)) {
+    message +=
+        "Режим автоматического чтения параметров был отключен.\nВы можете заново включить этот "
+        "режим в меню \"Режимы программы\".\n\n";
+  }
+  message += "Операции обмена остановлены; следующий запрос снова попробует открыть порт.";
+  consecutive_failures_.store(0);
+  stop_.set();
+  if (app_.options.quiet()) {
+    AddLogLine(message, true, log_colour::kReadFailed);
+  } else {
+    app_.prompter().show(message, "Предупреждение", PromptIcon::Warning);
+  }
 }
 
 void ParameterExchange::note_read_outcome(Parameter& parameter, int result) {
@@ -140,6 +159,7 @@ int ParameterExchange::CompareParameter(Parameter& parameter) {
   if (parameter.linear_index < 0) return exchange_result::kNegativeIndex;
 
   const int result = link_transact(device, 1, false);
+  note_lost_port(device);
   std::string line = "  Сравниваем: " + parameter.short_name + "=" + parameter.value;
   if (parameter.indexed) line += ":" + std::to_string(parameter.linear_index);
   line += "<>" + device.value;
@@ -328,6 +348,7 @@ int ParameterExchange::write_text(Parameter& parameter, const std::string& text,
     AddLogLine(line + " = " + (parameter.note.empty() ? text : parameter.note), false,
                log_colour::kWriteFailed);
     note_write_failure(result, parameter);
+    note_lost_port(parameter);
     return result;
   }
   if (is_network_setting(parameter.short_name)) network_settings_written_.store(true);

@@ -134,6 +134,9 @@ class ParameterExchange : public ParameterOperations {
   bool open_attributes(Parameter& parameter, bool& saved_editable, bool& saved_factory);
   void close_attributes(Parameter& parameter, bool saved_editable, bool saved_factory);
   void note_read_outcome(Parameter& parameter, int result);
+  // A lost port stops the operation at once, as five time-outs in a row do; the next request
+  // tries to open the port again.
+  void note_lost_port(const Parameter& parameter);
   void note_write_failure(int result, const Parameter& parameter);
   void append_error_log(const Parameter& parameter);
   std::string indexed_name(const Parameter& parameter) const;

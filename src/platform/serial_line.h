@@ -60,7 +60,8 @@ class SerialLine {
   // error or break and sets line_error then (the bytes before it are returned; what follows is
   // kept for the next read). Returns the number of data bytes, or -1 when the device is gone.
   virtual int read(std::uint8_t* buffer, std::size_t cap, bool* line_error) = 0;
-  // Why the device refused the last apply(): the system's own text; empty when it did not say.
+  // Why the last call failed (the settings refused, the device gone): the system's own text;
+  // empty when it did not say.
   virtual std::string last_error() const { return {}; }
 };
 

@@ -171,6 +171,7 @@ class TerminalLine final : public SerialLine {
     decoder_.reset();
     raw_pos_ = raw_len_ = 0;
     const bool purged = ::tcflush(fd_, TCIOFLUSH) == 0;
+    if (!purged) last_error_ = std::strerror(errno);
     read_counters(&errors_seen_);
     return purged;
   }
@@ -204,7 +205,7 @@ class TerminalLine final : public SerialLine {
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EAGAIN) return LineWait::Failed;
+      if (n < 0 && errno != EAGAIN) return failed(errno);
       // The output queue is full: wait for room, the exit event or the end of the write time.
       LineWait w = wait_for(POLLOUT, exit, deadline);
       if (w != LineWait::Ready) return w;
@@ -218,7 +219,7 @@ class TerminalLine final : public SerialLine {
       int queued = 0;
       if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued == 0) {
         // What is left sits in the transmitter itself; tcdrain waits for it to leave.
-        if (::tcdrain(fd_) != 0 && errno != EINTR) return LineWait::Failed;
+        if (::tcdrain(fd_) != 0 && errno != EINTR) return failed(errno);
         return LineWait::Ready;
       }
       if (exit != nullptr && exit->is_set()) return LineWait::Exit;
@@ -268,11 +269,22 @@ class TerminalLine final : public SerialLine {
       }
       if (n < 0 && (errno == EAGAIN || errno == EINTR)) return static_cast<int>(out);
       // End of file on a terminal means it hung up; EIO and the like mean the device is gone.
-      return out > 0 ? static_cast<int>(out) : -1;
+      if (out > 0) return static_cast<int>(out);
+      failed(n < 0 ? errno : 0);
+      return -1;
     }
   }
 
  private:
+  // The device went away under a call: err is the system's reason, 0 for a hang-up, which has
+  // none.
+  LineWait failed(int err) {
+    last_error_ = err != 0 ? std::strerror(err)
+                           : "линия закрыта (устройство отключено или другая сторона закрыла "
+                             "терминал)";
+    return LineWait::Failed;
+  }
+
   // The sum of the driver's error counters (framing, parity, overrun, break); false when the
   // device keeps none (a pseudo-terminal, most USB adapters): that is no line error.
   bool read_counters(std::uint64_t* sum) {
@@ -295,10 +307,10 @@ class TerminalLine final : public SerialLine {
       if (left_us < 0) left_us = 0;
       pollfd fds[2] = {{fd_, what, 0}, {exit != nullptr ? exit->fd() : -1, POLLIN, 0}};
       int rc = clock_.poll(fds, 2, static_cast<int>((left_us + 999) / 1000));
-      if (rc < 0) return errno == EINTR ? LineWait::Timeout : LineWait::Failed;
+      if (rc < 0) return errno == EINTR ? LineWait::Timeout : failed(errno);
       if (fds[1].revents & POLLIN) return LineWait::Exit;
       if (fds[0].revents & what) return LineWait::Ready;
-      if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return LineWait::Failed;
+      if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return failed(0);
       if (rc == 0 && clock_.now_us() >= deadline_us) return LineWait::Timeout;
     }
   }

@@ -285,15 +285,19 @@ TEST_F(Document, ParametersTheFileLacksStayWithoutData) {
   std::string parameters(kParameters);
   parameters.replace(parameters.rfind(']'), 1,
                      R"(, {"name": "KU", "format": "STORED_DOT", "value": "1.000"}])");
-  std::string main_tree(kMainTree);
-  main_tree.replace(main_tree.find(R"({"ref": "ver"})"), 0, R"({"ref": "KU"}, )");
-  test::build_description(parameters, {main_tree, kOperationalTree, R"({"branch": "Скрытое"})"})
+  // "KU" sits outside the main tree, as the amplification factors of the inputs do.
+  test::build_description(parameters, {kMainTree, kOperationalTree,
+                                       R"({"branch": "Скрытое", "children": [{"ref": "KU"}]})"})
       .write_to(home.root() / "desc");
   ASSERT_EQ(construct(), DocumentConstruction::Ready);
   ASSERT_NE(device->table().find_by_name("KU"), nullptr);
   ASSERT_TRUE(doc->OnOpenDocument(path));
   EXPECT_EQ(param("KU").value, "Нет данных");
   EXPECT_EQ(param("Set.P").value, "12.5");
+  // A new configuration, which "read" fills and saves, holds no initial text either.
+  param("KU").value = "1.000";
+  ASSERT_TRUE(doc->OnNewDocument());
+  EXPECT_EQ(param("KU").value, "Нет данных");
 }
 
 TEST_F(Document, AFileThatIsNoConfigurationIsRefusedAndTheDocumentStaysReset) {

@@ -203,11 +203,12 @@ TEST_F(TerminalTest, VanishedDeviceEndsTheTransferAndTheNextRequestReopens) {
     pty.vanish();
   });
   const auto start = Clock::now();
-  EXPECT_EQ(send("#Q\r"), Sio::kUnavailable);
+  EXPECT_EQ(send("#Q\r"), Sio::kLost);
   EXPECT_LT(elapsed_ms(start), 386);
   unplug.join();
   EXPECT_FALSE(sio.is_open());
-  EXPECT_EQ(send("#Q\r"), Sio::kUnavailable);  // still unplugged
+  EXPECT_EQ(send("#Q\r"), Sio::kLost);  // still unplugged
+  EXPECT_NE(sio.lost_note().find("COM9"), std::string::npos) << sio.lost_note();
 
   // Plugged in again (a new terminal behind the same name): opened for good again.
   test::PtyPair again;

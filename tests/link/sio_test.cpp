@@ -197,8 +197,10 @@ TEST_F(SioTest, ClosedPortIsOpenedForOneTransferOnly) {
   ASSERT_GE(l.size(), 3u);
   EXPECT_EQ(l.front(), "open");
   EXPECT_EQ(l.back(), "close");
+  // A port that cannot be opened for the transfer is lost for it, with the reason.
   line.set_present(false);
-  EXPECT_EQ(send("#Q\r"), Sio::kUnavailable);
+  EXPECT_EQ(send("#Q\r"), Sio::kLost);
+  EXPECT_NE(sio.lost_note().find("COM1"), std::string::npos) << sio.lost_note();
 }
 
 TEST_F(SioTest, ExitEventEndsTheWaitAndTheWrite) {
@@ -302,11 +304,12 @@ TEST_F(SioTest, HungLineTimesOutAfterTheWriteTimeAndIsReopened) {
 TEST_F(SioTest, VanishedDeviceClosesThePortAndTheNextRequestReopensIt) {
   ASSERT_EQ(sio.open_port(), 0);
   line.push(LineResponse::vanish());
-  EXPECT_EQ(send("#Q\r"), Sio::kUnavailable);
+  EXPECT_EQ(send("#Q\r"), Sio::kLost);
+  EXPECT_NE(sio.lost_note().find("пропал"), std::string::npos) << sio.lost_note();
   EXPECT_FALSE(sio.is_open());
   EXPECT_FALSE(line.is_open());
   // Still unplugged: the request fails at once.
-  EXPECT_EQ(send("#Q\r"), Sio::kUnavailable);
+  EXPECT_EQ(send("#Q\r"), Sio::kLost);
   // Plugged in again: the port is opened for good again.
   line.set_present(true);
   line.push(LineResponse::reply("#A\r"));

@@ -153,13 +153,49 @@ TEST_F(Engine, TheCheckBoxSetsTheCaptionOnlyWithoutCommandLineSwitches) {
 
 TEST_F(Engine, FiveFailedWritesInARowStop) {
   make_table(7);
-  device->fail_next("", {-1, ExchangeOutcome::of(ExchangeOutcome::Kind::LostPort)}, 7);
+  device->fail_next("", {-1, ExchangeOutcome::of(ExchangeOutcome::Kind::NotEncodable)}, 7);
   ObjectWithParameters element;
   list(element, 0, 7);
   run(device->StartWriteAll(element));
   EXPECT_EQ(device->transcript().size(), 5u);
   EXPECT_TRUE(logged("Прошло 5 безуспешных попыток записи!"));
   EXPECT_EQ(device->consecutive_failures(), 0);
+}
+
+// A port that went away stops a read, a write or a comparison at its first failed parameter, as
+// five time-outs in a row would: the parameters after it are not tried one by one.
+TEST_F(Engine, LostPortStopsTheOperationAtOnce) {
+  const std::string note = "Последовательный порт COM9 (/dev/pts/7) пропал: Input/output error.";
+  struct Case {
+    const char* what;
+    std::function<bool(ObjectWithParameters&)> start;
+  } cases[] = {
+      {"read", [this](ObjectWithParameters& e) { return device->StartRead(e); }},
+      {"write", [this](ObjectWithParameters& e) { return device->StartWriteAll(e); }},
+      {"compare", [this](ObjectWithParameters& e) { return device->StartCompare(e); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    make_table(7);
+    device->fail_next("p2", {-1, ExchangeOutcome::of(ExchangeOutcome::Kind::LostPort), note});
+    device->clear_transcript();
+    app.options.switch_flags = StartOptions::kAnySwitch;  // quiet: the message goes to the log
+    ObjectWithParameters element;
+    list(element, 0, 7);
+    run(c.start(element));
+    const std::vector<std::string> transcript = device->transcript();
+    ASSERT_FALSE(transcript.empty());
+    EXPECT_NE(transcript.back().find("p2"), std::string::npos) << transcript.back();
+    for (const std::string& t : transcript) {
+      for (const char* later : {"p3", "p4", "p5", "p6"}) {
+        EXPECT_EQ(t.find(later), std::string::npos) << t;
+      }
+    }
+    bool said = false;
+    for (const LogRecord& r : view.log()) said |= r.text.rfind(note, 0) == 0;
+    EXPECT_TRUE(said);
+    EXPECT_TRUE(device->operation_stopped());
+  }
 }
 
 TEST_F(Engine, SkippedAndUninitialisedParameters) {

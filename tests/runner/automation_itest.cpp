@@ -21,6 +21,7 @@
 #include "platform/named_event.h"
 #include "platform/paths.h"
 #include "sim/device_value.h"
+#include "sim/frame_log.h"
 #include "sim/instrument.h"
 #include "support/child_process.h"
 #include "support/description_files.h"
@@ -39,6 +40,15 @@ constexpr int kStartLimitMs = 60'000;
 
 const char* const kSavedText = "конфигурация сохранена в";
 const char* const kReadTitle = "Идет чтение параметров из прибора";
+
+// The frames the program sent, as the virtual line's frame log heard them.
+std::size_t frames_heard(const fs::path& log) {
+  std::vector<sim::LoggedFrame> frames;
+  std::string error;
+  EXPECT_TRUE(sim::read_frame_log(log.string(), frames, &error)) << error;
+  return static_cast<std::size_t>(std::count_if(frames.begin(), frames.end(),
+                                                [](const sim::LoggedFrame& f) { return !f.sent; }));
+}
 
 // The program speaks Russian: the first run of two English words in what it said (paths,
 // switches and the system's own error texts aside), or "" when there is none.
@@ -194,27 +204,83 @@ TEST_F(Automation, InstrumentLeftInModbusIsBroughtBackAndRead) {
 // The exit codes of the line's faults and of the instrument's answers.
 // A read that was stopped or got nothing of the instrument leaves the file it was to replace
 // as it was.
+// Every fault the virtual instrument can put on the line, in a read: the exit code, the words
+// of the fault, and the number of frames the program sent, which the repetition limits bound
+// (counted in the instrument's frame log, never by the clock); the earlier file is kept or
+// replaced as the outcome says.
 TEST_F(Automation, LineFaultsGiveTheirExitCodes) {
   struct Case {
     std::vector<std::string> instrument;
     int code;
     bool file_kept;
+    const char* said;
+    // Frames the program may send, as a multiple of a clean read's frames plus a few more.
+    int per_clean_frame;
+    int extra;
   };
   const Case cases[] = {
-      {{"--silent"}, 202, true},
-      {{"--no-start-every", "1"}, 203, true},
-      {{"--corrupt-every", "1"}, 203, true},
-      {{"--model", "TRM"}, 206, false},  // another model answers the parameters it has
+      {{}, 0, false, kSavedText, 1, 0},
+      // The read stops after five time-outs in a row of four transfers each; the start-up's
+      // check tries both kinds of converter before it.
+      {{"--silent"}, 202, true, "Таймаут при передаче данных (нет связи)", 0, 160},
+      // Three lost answers cost a few repetitions (and, in the start-up's check, a try of the
+      // other kind of converter) and nothing else.
+      {{"--drop", "3"}, 0, false, kSavedText, 1, 40},
+      // Sixteen transfers for each parameter at the most.
+      {{"--no-start-every", "1"}, 203, true, "Потеря начала посылки.", 16, 40},
+      // A damaged reply is not repeated.
+      // A damaged reply is not repeated (the start-up's check tries a few ways more).
+      {{"--corrupt-every", "1"}, 203, true, "Ошибка в контрольной сумме ответа", 1, 40},
+      {{"--foreign-every", "40"},
+       exit_code::kParametersFailed,
+       false,
+       "Пришла посылка с кодом команды",
+       1,
+       40},
+      {{"--model", "TRM"}, 206, false, "", 1, 80},  // another model answers the parameters it has
   };
   const std::string earlier = "an earlier configuration";
+  const fs::path log = home.root() / "frames.log";
+  std::size_t clean = 0;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.instrument[0]);
+    SCOPED_TRACE(c.instrument.empty() ? "clean" : c.instrument[0]);
     std::ofstream(home.root() / "faults.604", std::ios::binary) << earlier;
-    instrument(c.instrument);
+    std::vector<std::string> args = c.instrument;
+    args.insert(args.end(), {"--log", log.string()});
+    instrument(args);
     test::ChildResult r = kba604({kLine, "/read", "faults.604", "/close"});
+    sim_->stop();
+    const std::size_t frames = frames_heard(log);
+    if (clean == 0) clean = frames;
     EXPECT_EQ(r.exit_code, c.code) << r.err;
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
     EXPECT_EQ(read_file(home.root() / "faults.604") == earlier, c.file_kept) << r.err;
+    EXPECT_GT(frames, 0u);
+    EXPECT_LE(frames, clean * static_cast<std::size_t>(c.per_clean_frame) +
+                          static_cast<std::size_t>(c.extra));
   }
+  EXPECT_GT(clean, 300u);  // a read of every parameter
+}
+
+// The line vanishes half-way through a read (the instrument's side of the terminal closes, as
+// an unplugged adapter would): the read ends at its first failed transfer with a note that names
+// the port and the system's reason, the program ends with 201, and the earlier file is kept.
+TEST_F(Automation, VanishingLineEndsTheReadAtOnceAndKeepsTheFile) {
+  test::VirtualInstrument& sim = instrument();
+  const std::string earlier = "a good configuration";
+  std::ofstream(home.root() / "kill.604", std::ios::binary) << earlier;
+  std::unique_ptr<test::RunningChild> child = start_kba604({kLine, "/read", "kill.604", "/close"});
+  ASSERT_TRUE(child->wait_for_err("Чтение: ", kStartLimitMs)) << child->err();
+  sim.stop();
+  const test::ChildResult r = child->wait(kProcessLimitMs);
+  EXPECT_EQ(r.exit_code, 201) << r.err;
+  EXPECT_EQ(read_file(home.root() / "kill.604"), earlier);
+  // One parameter failed on the lost port; none was tried after it.
+  const std::size_t lost = r.err.find("Последовательный порт COM9");
+  ASSERT_NE(lost, std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("пропал", lost), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("Чтение: ", lost), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("Потеря начала посылки."), std::string::npos) << r.err;
 }
 
 // Replies the instrument spoils now and then (here: another command's hash, which no flag of
