@@ -222,7 +222,7 @@ TEST_F(Automation, LineFaultsGiveTheirExitCodes) {
       {{}, 0, false, kSavedText, 1, 0},
       // The read stops after five time-outs in a row of four transfers each; the start-up's
       // check tries both kinds of converter before it.
-      {{"--silent"}, 202, true, "Таймаут при передаче данных (нет связи)", 0, 160},
+      {{"--silent"}, 202, true, "Таймаут при передаче данных (нет связи)", 0, 250},
       // Three lost answers cost a few repetitions (and, in the start-up's check, a try of the
       // other kind of converter) and nothing else.
       {{"--drop", "3"}, 0, false, kSavedText, 1, 40},
