@@ -61,98 +61,105 @@ std::string style(LogColour colour, bool bold, bool italic) {
 
 }  // namespace
 
-StderrOperationView::StderrOperationView(platform::Clock& clock, std::FILE* out, Output output)
-    : clock_(clock), out_(out != nullptr ? out : stderr) {
-  terminal_ =
-      output == Output::Terminal || (output == Output::Detect && ::isatty(::fileno(out_)) == 1);
+StderrOperationView::StderrOperationView(platform::Clock& clock, std::FILE* out, Output output,
+                                         int tick_ms, int join_ms)
+    : screen_(std::make_shared<Screen>(clock, out != nullptr ? out : stderr)),
+      tick_ms_(tick_ms),
+      join_ms_(join_ms) {
+  screen_->terminal = output == Output::Terminal ||
+                      (output == Output::Detect && ::isatty(::fileno(screen_->out)) == 1);
 }
 
 StderrOperationView::~StderrOperationView() {
   stop_ticker();
 }
 
-void StderrOperationView::write(const std::string& text) {
-  std::fputs(text.c_str(), out_);
-  std::fflush(out_);
+void StderrOperationView::Screen::write(const std::string& text) {
+  std::fputs(text.c_str(), out);
+  std::fflush(out);
 }
 
-std::string StderrOperationView::progress_text() const {
-  return platform::format("%s %i из %i  %s %i  %s %s", std::string(kProcessedLabel).c_str(), done_,
-                          total_, std::string(kErrorsLabel).c_str(), errors_,
+std::string StderrOperationView::Screen::progress_text() const {
+  return platform::format("%s %i из %i  %s %i  %s %s", std::string(kProcessedLabel).c_str(), done,
+                          total, std::string(kErrorsLabel).c_str(), errors,
                           std::string(kElapsedLabel).c_str(),
-                          elapsed_text(clock_.now_ms() - start_ms_).c_str());
+                          elapsed_text(clock.now_ms() - start_ms).c_str());
 }
 
-void StderrOperationView::draw_progress() {
-  if (!open_) return;
+void StderrOperationView::Screen::draw_progress() {
+  if (!open) return;
   std::string line = kClearLine;
   line += "kba604: " +
-          platform::format("%s %i из %i", std::string(kProcessedLabel).c_str(), done_, total_);
+          platform::format("%s %i из %i", std::string(kProcessedLabel).c_str(), done, total);
   line += "  " + std::string(kErrorsLabel) + " ";
-  if (errors_ > 0) {
+  if (errors > 0) {
     const LogColour& bg = log_colour::kErrorBackground;
-    line += platform::format("\033[48;2;%d;%d;%dm\033[30m %i %s", bg.red, bg.green, bg.blue,
-                             errors_, kReset);
+    line += platform::format("\033[48;2;%d;%d;%dm\033[30m %i %s", bg.red, bg.green, bg.blue, errors,
+                             kReset);
   } else {
     line += "0";
   }
-  line += "  " + std::string(kElapsedLabel) + " " + elapsed_text(clock_.now_ms() - start_ms_);
+  line += "  " + std::string(kElapsedLabel) + " " + elapsed_text(clock.now_ms() - start_ms);
   write(line);
-  progress_shown_ = true;
+  progress_shown = true;
 }
 
 void StderrOperationView::open(int operation_code, int total, OperationControl*) {
   {
-    std::lock_guard lock(mutex_);
-    if (progress_shown_) write(kClearLine);
-    progress_shown_ = false;
-    open_ = true;
-    code_ = operation_code;
-    done_ = errors_ = 0;
-    total_ = total;
-    start_ms_ = clock_.now_ms();
-    last_plain_progress_ms_ = start_ms_;
-    if (terminal_) {
-      write(std::string("kba604: \033[1m") + std::string(operation_title(operation_code)) + kReset +
-            "\n");
-      draw_progress();
+    Screen& v = *screen_;
+    std::lock_guard lock(v.mutex);
+    if (v.progress_shown) v.write(kClearLine);
+    v.progress_shown = false;
+    v.open = true;
+    v.code = operation_code;
+    v.done = v.errors = 0;
+    v.total = total;
+    v.start_ms = v.clock.now_ms();
+    v.last_plain_progress_ms = v.start_ms;
+    if (v.terminal) {
+      v.write(std::string("kba604: \033[1m") + std::string(operation_title(operation_code)) +
+              kReset + "\n");
+      v.draw_progress();
     } else {
-      write("kba604: " + std::string(operation_title(operation_code)) + "\n");
+      v.write("kba604: " + std::string(operation_title(operation_code)) + "\n");
     }
   }
-  if (terminal_ && &clock_ == &platform::Clock::real()) start_ticker();
+  if (screen_->terminal && &screen_->clock == &platform::Clock::real()) start_ticker();
 }
 
 void StderrOperationView::set_range(int total) {
-  std::lock_guard lock(mutex_);
-  total_ = total;
-  done_ = 0;
-  if (terminal_) draw_progress();
+  Screen& v = *screen_;
+  std::lock_guard lock(v.mutex);
+  v.total = total;
+  v.done = 0;
+  if (v.terminal) v.draw_progress();
 }
 
 void StderrOperationView::set_counters(int done, int total, int errors) {
-  std::lock_guard lock(mutex_);
-  const bool moved = done != done_ || errors != errors_ || total != total_;
-  done_ = done;
-  total_ = total;
-  errors_ = errors;
-  if (terminal_) {
-    if (moved) draw_progress();
+  Screen& v = *screen_;
+  std::lock_guard lock(v.mutex);
+  const bool moved = done != v.done || errors != v.errors || total != v.total;
+  v.done = done;
+  v.total = total;
+  v.errors = errors;
+  if (v.terminal) {
+    if (moved) v.draw_progress();
     return;
   }
-  const std::int64_t now = clock_.now_ms();
-  if (open_ && moved && now - last_plain_progress_ms_ >= 5000) {
-    last_plain_progress_ms_ = now;
-    write("kba604: " + progress_text() + "\n");
+  const std::int64_t now = v.clock.now_ms();
+  if (v.open && moved && now - v.last_plain_progress_ms >= 5000) {
+    v.last_plain_progress_ms = now;
+    v.write("kba604: " + v.progress_text() + "\n");
   }
 }
 
 void StderrOperationView::add_log_line(std::string_view text, LogColour colour, bool bold,
                                        bool italic) {
   if (text.empty()) return;
-  std::lock_guard lock(mutex_);
-  const std::string look = terminal_ ? style(colour, bold, italic) : std::string();
-  std::string out = terminal_ && progress_shown_ ? kClearLine : "";
+  Screen& v = *screen_;
+  std::lock_guard lock(v.mutex);
+  const std::string look = v.terminal ? style(colour, bold, italic) : std::string();
+  std::string out = v.terminal && v.progress_shown ? kClearLine : "";
   // Log lines may hold several lines; each is printed with the program's prefix.
   std::size_t pos = 0;
   while (pos <= text.size()) {
@@ -166,46 +173,55 @@ void StderrOperationView::add_log_line(std::string_view text, LogColour colour, 
     }
     pos = end + 1;
   }
-  write(out);
-  progress_shown_ = false;
-  if (terminal_) draw_progress();
+  v.write(out);
+  v.progress_shown = false;
+  if (v.terminal) v.draw_progress();
 }
 
 void StderrOperationView::tick() {
-  std::lock_guard lock(mutex_);
-  if (terminal_) draw_progress();
+  Screen& v = *screen_;
+  std::lock_guard lock(v.mutex);
+  if (v.terminal) v.draw_progress();
 }
 
 void StderrOperationView::close() {
   {
-    std::lock_guard lock(mutex_);
-    if (!open_) return;
-    open_ = false;
-    std::string line = terminal_ && progress_shown_ ? kClearLine : "";
-    progress_shown_ = false;
-    line += "kba604: " + progress_text() + "\n";
-    write(line);
+    Screen& v = *screen_;
+    std::lock_guard lock(v.mutex);
+    if (!v.open) return;
+    v.open = false;
+    std::string line = v.terminal && v.progress_shown ? kClearLine : "";
+    v.progress_shown = false;
+    line += "kba604: " + v.progress_text() + "\n";
+    v.write(line);
   }
   stop_ticker();
 }
 
 bool StderrOperationView::is_open() const {
-  std::lock_guard lock(mutex_);
-  return open_;
+  Screen& v = *screen_;
+  std::lock_guard lock(v.mutex);
+  return v.open;
 }
 
 void StderrOperationView::start_ticker() {
   stop_ticker();
   ticker_stop_ = std::make_shared<platform::Event>(platform::Event::Reset::Manual);
-  ticker_ = std::make_unique<platform::Thread>([this, stop = ticker_stop_] {
-    while (!stop->wait(1000)) tick();
-  });
+  // The thread owns what it draws and its stop event: a redraw blocked on the stream may go on
+  // after the view is gone.
+  ticker_ = std::make_unique<platform::Thread>(
+      [screen = screen_, stop = ticker_stop_, period = tick_ms_] {
+        while (!stop->wait(period)) {
+          std::lock_guard lock(screen->mutex);
+          if (screen->terminal) screen->draw_progress();
+        }
+      });
 }
 
 void StderrOperationView::stop_ticker() {
   if (!ticker_) return;
   ticker_stop_->set();
-  ticker_->join(platform::Thread::kDefaultJoinMs);
+  ticker_->join(join_ms_);
   ticker_.reset();
 }
 

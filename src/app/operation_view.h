@@ -91,10 +91,12 @@ class StderrOperationView final : public OperationView {
  public:
   enum class Output { Detect, Terminal, Plain };
 
-  // out: the stream (stderr by default); Detect asks whether it is a terminal. The once-a-second
-  // redraw runs only on a terminal and with the real clock.
+  // out: the stream (stderr by default); Detect asks whether it is a terminal. The redraw every
+  // tick_ms runs only on a terminal and with the real clock; closing waits up to join_ms for
+  // it and leaves it running after that (it owns what it draws).
   explicit StderrOperationView(platform::Clock& clock = platform::Clock::real(),
-                               std::FILE* out = nullptr, Output output = Output::Detect);
+                               std::FILE* out = nullptr, Output output = Output::Detect,
+                               int tick_ms = 1000, int join_ms = platform::Thread::kDefaultJoinMs);
   ~StderrOperationView() override;
   StderrOperationView(const StderrOperationView&) = delete;
   StderrOperationView& operator=(const StderrOperationView&) = delete;
@@ -109,27 +111,36 @@ class StderrOperationView final : public OperationView {
   void close() override;
   bool is_open() const override;
 
-  // Redraws the progress line (the once-a-second redraw calls it).
+  // Redraws the progress line (the periodic redraw calls it).
   void tick();
-  bool terminal() const { return terminal_; }
+  bool terminal() const { return screen_->terminal; }
 
  private:
-  std::string progress_text() const;
-  // Terminal: replaces the progress line. Under mutex_.
-  void draw_progress();
-  void write(const std::string& text);
+  // What the view draws: shared with the redraw thread, which may outlive the view when its
+  // stream blocks (a full pipe).
+  struct Screen {
+    Screen(platform::Clock& clock, std::FILE* out) : clock(clock), out(out) {}
+    std::string progress_text() const;
+    // Terminal: replaces the progress line. Under mutex.
+    void draw_progress();
+    void write(const std::string& text);
+
+    platform::Clock& clock;
+    std::FILE* out;
+    bool terminal = false;
+    mutable std::mutex mutex;
+    bool open = false;
+    bool progress_shown = false;
+    int code = 0, done = 0, total = 0, errors = 0;
+    std::int64_t start_ms = 0;
+    std::int64_t last_plain_progress_ms = 0;
+  };
   void start_ticker();
   void stop_ticker();
 
-  platform::Clock& clock_;
-  std::FILE* out_;
-  bool terminal_;
-  mutable std::mutex mutex_;
-  bool open_ = false;
-  bool progress_shown_ = false;
-  int code_ = 0, done_ = 0, total_ = 0, errors_ = 0;
-  std::int64_t start_ms_ = 0;
-  std::int64_t last_plain_progress_ms_ = 0;
+  std::shared_ptr<Screen> screen_;
+  int tick_ms_;
+  int join_ms_;
   std::shared_ptr<platform::Event> ticker_stop_;
   std::unique_ptr<platform::Thread> ticker_;
 };

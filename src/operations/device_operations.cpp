@@ -72,10 +72,15 @@ void DeviceOperations::start_worker(std::shared_ptr<DeviceOperations> self) {
   worker_.start([self] { self->worker_loop(); });
 }
 
-void DeviceOperations::shutdown(int timeout_ms) {
+bool DeviceOperations::shutdown(int timeout_ms) {
   link_exit_event().set();
   stop_.set();
-  worker_.join(timeout_ms);
+  return worker_.join(timeout_ms);
+}
+
+void DeviceOperations::keep_while_worker_runs(std::shared_ptr<void> object) {
+  std::lock_guard lock(mutex_);
+  kept_.push_back(std::move(object));
 }
 
 void DeviceOperations::set_completion(std::function<void()> completion) {
@@ -156,6 +161,10 @@ void DeviceOperations::worker_loop() {
     std::lock_guard lock(idle_mutex_);
     if (!any_operation_pending()) idle_.set();
   }
+  // What was kept for a worker left running goes with it, here on its own thread.
+  std::vector<std::shared_ptr<void>> kept;
+  std::lock_guard lock(mutex_);
+  kept.swap(kept_);
 }
 
 int DeviceOperations::perform(Wake wake) {

@@ -87,9 +87,14 @@ class DeviceOperations : public ParameterExchange, public OperationControl {
   // ---- the worker ----------------------------------------------------------------------------
   // Starts the worker thread (once). The device must be owned by a std::shared_ptr.
   void start_worker(std::shared_ptr<DeviceOperations> self);
-  // Ends the worker: sets the exit event and the stop event, waits up to timeout_ms and leaves
-  // a worker that has not ended running on its own (it holds the device).
-  void shutdown(int timeout_ms = platform::Thread::kDefaultJoinMs);
+  // Ends the worker: sets the exit event and the stop event and waits up to timeout_ms. True
+  // when the worker has ended; false when it was left running on its own (it holds the device,
+  // and whatever was handed to keep_while_worker_runs).
+  bool shutdown(int timeout_ms = platform::Thread::kDefaultJoinMs);
+  // Keeps an object alive until the worker has ended: what a worker left running after
+  // shutdown may still use (the description trees its operation walks). Released on the
+  // worker thread as it ends, or with the device.
+  void keep_while_worker_runs(std::shared_ptr<void> object);
   // Whether an operation is being performed or waits for the worker.
   bool busy() const { return !idle_.is_set(); }
   // What the worker runs once when the next operation started (with the forced re-reads that
@@ -238,6 +243,7 @@ class DeviceOperations : public ParameterExchange, public OperationControl {
   // The completion set for the next start, and the one of the running operation; under mutex_.
   std::function<void()> next_completion_;
   std::function<void()> completion_;
+  std::vector<std::shared_ptr<void>> kept_;  // under mutex_
 
   platform::Thread worker_;
 };

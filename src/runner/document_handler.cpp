@@ -179,10 +179,13 @@ void ConfiguratorDocument::shutdown() {
     stoppable_.reset();
   }
   bundle_.device->set_listener(nullptr);
-  bundle_.device->shutdown();
+  if (!bundle_.device->shutdown() && document_) {
+    // The worker did not end in time and may still walk the description trees: it keeps the
+    // document that owns them until it ends (it keeps the device itself alive anyway).
+    bundle_.device->keep_while_worker_runs(std::shared_ptr<CKBA604Doc>(std::move(document_)));
+  }
   // The document and its trees go before the link whose settings they may show; the link
-  // saves the program's port settings as it goes (a worker that did not end in time keeps the
-  // device itself alive).
+  // saves the program's port settings as it goes.
   document_.reset();
   document_link_.reset();
   bundle_.link.reset();

@@ -168,7 +168,8 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
   const bool needs_file = (o.switch_flags.load() & (StartOptions::kRead | StartOptions::kWrite)) ||
                           (o.mode_flags.load() & StartOptions::kNewNetParam);
   if (!test && needs_file && info.file_name().empty()) {
-    say("ключам «read», «write» и «newnetparam» нужно имя файла: конфигурации, которую сохранить или "
+    say("ключам «read», «write» и «newnetparam» нужно имя файла: конфигурации, которую сохранить "
+        "или "
         "отправить в прибор");
     return exit_code::kNoFileName;
   }
@@ -300,10 +301,14 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
     }
   }
 
-  // Shutdown: ProgramExitEvent ends both watchers, which stop a running exchange.
+  // Shutdown: ProgramExitEvent ends both watchers, which stop a running exchange. Both use
+  // locals of this function, so they are joined without a limit, which is safe: once
+  // ProgramExitEvent is set, neither waits for anything any more. The automation watcher only
+  // clears option bits and sets an event; the exit watcher sets the stop event of the running
+  // operation, which takes a mutex held only for that (never across an exchange).
   program_exit.set();
-  automation_watcher.join(platform::Thread::kDefaultJoinMs);
-  exit_watcher.join(platform::Thread::kDefaultJoinMs);
+  automation_watcher.join(-1);
+  exit_watcher.join(-1);
   s.document.shutdown();
   // A supervising program that signalled the exit event gets 205 however the stopped work ended:
   // an exchange cut short by the stop would otherwise leave a time-out (202) behind.

@@ -2,6 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
+
+#include "platform/event.h"
+#include "platform/thread.h"
 
 #include "app/operation_view.h"
 
@@ -84,6 +88,43 @@ TEST(ConsoleOperationView, WithoutATerminalLinesArePlainAndProgressComesNowAndTh
             "kba604:   second\n"
             "kba604: Обработано пар-ов: 2 из 100  с ошибками: 0  Продолжительность: 0:05\n"
             "kba604: Обработано пар-ов: 3 из 100  с ошибками: 0  Продолжительность: 1:00:05\n");
+}
+
+// A redraw blocked on its stream (a full pipe, a stopped terminal) outlives its view: the
+// view's end leaves it running after a limited wait, and it goes on with what it owns.
+TEST(ConsoleOperationView, ARedrawBlockedOnItsStreamOutlivesTheView) {
+  // A stream whose writes from any thread but this one wait until the test lets them go.
+  struct Gate {
+    std::thread::id owner = std::this_thread::get_id();
+    platform::Event entered{platform::Event::Reset::Manual};
+    platform::Event open{platform::Event::Reset::Manual};
+    platform::Event passed{platform::Event::Reset::Manual};
+  };
+  static Gate gate;  // outlives the stream, which the redraw may still use at the end
+  cookie_io_functions_t io{};
+  io.write = [](void* cookie, const char*, std::size_t size) -> ssize_t {
+    auto* g = static_cast<Gate*>(cookie);
+    if (std::this_thread::get_id() != g->owner && !g->passed.is_set()) {
+      g->entered.set();
+      g->open.wait(-1);
+      g->passed.set();
+    }
+    return static_cast<ssize_t>(size);
+  };
+  std::FILE* stream = fopencookie(&gate, "w", io);
+  ASSERT_NE(stream, nullptr);
+  std::setvbuf(stream, nullptr, _IONBF, 0);
+  {
+    // The periodic redraw needs the real clock; it comes every millisecond here, and the view
+    // waits for nothing when it ends.
+    StderrOperationView view(platform::Clock::real(), stream, StderrOperationView::Output::Terminal,
+                             1, 0);
+    view.open(1, 10, nullptr);
+    ASSERT_TRUE(gate.entered.wait(10'000));  // the redraw is inside its write
+  }
+  // The view is gone; the redraw finishes its line with what it owns.
+  gate.open.set();
+  ASSERT_TRUE(gate.passed.wait(10'000));
 }
 
 }  // namespace
