@@ -361,6 +361,7 @@ int DeviceIO::exchange_raw(const std::uint8_t* data, int count, std::uint8_t* re
 
   std::lock_guard lock(link_lock_);
   char chars[32];
+  static_assert(sizeof chars >= Sio::kMaxReply, "a transfer fills up to Sio::kMaxReply characters");
   std::size_t received = 0;
   int timeouts = 0;
   int line_errors = 0;

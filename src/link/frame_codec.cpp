@@ -1,5 +1,6 @@
 #include "link/frame_codec.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 
@@ -34,6 +35,10 @@ constexpr int kLostStartRepeats = 15;
 std::string build_frame(int base_address, int address_length, int request_bit, std::uint16_t hash,
                         const std::uint8_t* data, int count, int address_offset) {
   const int address = address_offset == -1 ? 255 : base_address + address_offset;
+  // The count travels in four bits and the packet has room for 15 data bytes: a larger count
+  // is cut rather than written past the packet or sent with a count that lies.
+  count = std::clamp(count, 0, kMaxRequestData);
+  if (data == nullptr) count = 0;
   std::uint8_t packet[4 + kMaxRequestData + 2];
   int top_bits = 0;
   if (address_length == 11) {
@@ -102,6 +107,7 @@ ExchangeOutcome exchange_frame(DeviceIO& link, int request_bit, std::uint16_t ha
   const std::string frame = build_frame(sio.device_address(), sio.address_length(), request_bit,
                                         hash, data, count, address_offset);
   char chars[32];
+  static_assert(sizeof chars >= Sio::kMaxReply, "a transfer fills up to Sio::kMaxReply characters");
   std::size_t received = 0;
   int result = sio.transfer(frame.data(), frame.size(), chars, &received);
 
@@ -149,6 +155,10 @@ ExchangeOutcome exchange_frame(DeviceIO& link, int request_bit, std::uint16_t ha
 
   // The characters between "#" and the last one (the carriage return) are the packet.
   std::uint8_t packet[16] = {};
+  static_assert((Sio::kMaxReply - 2) / 2 <= sizeof packet,
+                "the longest reply a transfer reads must decode into the packet");
+  static_assert((Sio::kMaxReply - 2) / 2 - 6 <= kMaxReplyData,
+                "the data of the longest reply must fit the caller's reply buffer");
   const std::size_t size = (received - 2) / 2;
   decode_buffer(chars + 1, received - 2, packet);
   // A reply too short for its header, or whose length disagrees with its own data count,

@@ -3,6 +3,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <system_error>
@@ -52,6 +53,13 @@ bool Event::wait(int timeout_ms, Clock& clock) {
   return wait_any(std::span<Event* const>(&self, 1), timeout_ms, clock) == 0;
 }
 
+namespace {
+
+// How often a wait whose poll fails looks at its events again.
+constexpr int kBrokenPollPauseMs = 50;
+
+}  // namespace
+
 int wait_any(std::span<Event* const> events, int timeout_ms, Clock& clock) {
   std::vector<pollfd> fds;
   std::vector<int> index;
@@ -76,8 +84,21 @@ int wait_any(std::span<Event* const> events, int timeout_ms, Clock& clock) {
       wait_ms = static_cast<int>((left_us + 999) / 1000);
     }
     for (auto& p : fds) p.revents = 0;
-    int rc = clock.poll(fds.data(), fds.size(), wait_ms);
-    if (rc < 0 && errno != EINTR) return kWaitTimeout;
+    const int rc = clock.poll(fds.data(), fds.size(), wait_ms);
+    bool broken = rc < 0 && errno != EINTR;
+    for (const auto& p : fds) broken = broken || (p.revents & (POLLNVAL | POLLERR)) != 0;
+    if (broken) {
+      // poll failed, or an event's descriptor is unusable: nothing can wake this wait as it
+      // should. It goes on at a slow pace until its time is up (or for good, without a limit)
+      // rather than spinning, and a signalled event is still taken at every round.
+      int pause_ms = kBrokenPollPauseMs;
+      if (timeout_ms >= 0) {
+        const std::int64_t left_us = deadline - clock.now_us();
+        if (left_us <= 0) return kWaitTimeout;
+        pause_ms = static_cast<int>(std::min<std::int64_t>(pause_ms, (left_us + 999) / 1000));
+      }
+      clock.sleep_ms(pause_ms);
+    }
   }
 }
 

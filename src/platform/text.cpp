@@ -8,20 +8,44 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 
 namespace kba604::platform {
 namespace {
 
+// Said once on stderr when the system cannot convert to or from Windows-1251.
+void report_missing_conversion() {
+  static std::once_flag once;
+  std::call_once(once,
+                 [] { std::fprintf(stderr, "kba604: %s\n", text_conversion_error().c_str()); });
+}
+
 // One conversion descriptor per thread and direction: an iconv_t must not be shared.
 class Converter {
  public:
-  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
+    if (cd_ == reinterpret_cast<iconv_t>(-1)) report_missing_conversion();
+  }
   ~Converter() {
     if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
   }
   std::string run(std::string_view in, bool to_cp1251) {
     std::string out;
-    if (cd_ == reinterpret_cast<iconv_t>(-1) || in.empty()) return std::string(in);
+    if (in.empty()) return {};
+    if (cd_ == reinterpret_cast<iconv_t>(-1)) {
+      // Passing the text through would put wrong name hashes and values on the line and into
+      // files: every character outside ASCII becomes the replacement, visibly.
+      for (unsigned char c : in) {
+        if (c < 0x80) {
+          out += static_cast<char>(c);
+        } else if (!to_cp1251) {
+          out += "\xEF\xBF\xBD";  // one Windows-1251 byte
+        } else if ((c & 0xC0) != 0x80) {
+          out += '?';  // the lead byte of a UTF-8 sequence
+        }
+      }
+      return out;
+    }
     iconv(cd_, nullptr, nullptr, nullptr, nullptr);
     out.resize(in.size() * (to_cp1251 ? 1 : 3) + 4);
     char* src = const_cast<char*>(in.data());
@@ -143,6 +167,18 @@ std::string map_case(std::string_view s, Map map) {
 }
 
 }  // namespace
+
+std::string text_conversion_error() {
+  for (const auto& [to, from] : {std::pair{"CP1251", "UTF-8"}, std::pair{"UTF-8", "CP1251"}}) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+      return std::string("the system cannot convert texts from ") + from + " to " + to +
+             " (iconv); the instrument's names and texts cannot be sent or read";
+    }
+    iconv_close(cd);
+  }
+  return {};
+}
 
 std::string to_cp1251(std::string_view utf8) {
   // Pure ASCII needs no conversion; most names and numbers are.

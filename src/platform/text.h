@@ -13,6 +13,10 @@ namespace kba604::platform {
 
 // UTF-8 to Windows-1251; a character the code page lacks becomes '?'.
 std::string to_cp1251(std::string_view utf8);
+// Empty when the system converts between UTF-8 and Windows-1251 (iconv); otherwise the words
+// saying it cannot. The program checks it once at start; without the conversion every text
+// outside ASCII becomes a replacement character, never passes through unconverted.
+std::string text_conversion_error();
 // Windows-1251 to UTF-8 (every byte has a meaning; 0x98 becomes U+FFFD).
 std::string from_cp1251(std::string_view cp1251);
 // Length of the Windows-1251 form in bytes (the fixed field widths of the files count these).

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <thread>
 
+#include <poll.h>
+
 #include "platform/event.h"
 
 namespace kba604::platform {
@@ -52,17 +54,19 @@ TEST(Event, TimeOutUnderTestClockReturnsAtOnce) {
 TEST(Event, OneSetOfAutoResetWakesExactlyOneOfTwoWaiters) {
   Event e(Event::Reset::Auto);
   Event done(Event::Reset::Manual);
+  Event first(Event::Reset::Manual);
   std::atomic<int> woken{0};
   auto waiter = [&] {
-    if (wait_any({&e, &done}, -1) == 0) woken.fetch_add(1);
+    if (wait_any({&e, &done}, -1) == 0) {
+      woken.fetch_add(1);
+      first.set();
+    }
   };
   std::thread t1(waiter), t2(waiter);
   e.set();
-  // Give both waiters every chance to see the single set before releasing the other.
-  for (int i = 0; i < 200 && woken.load() == 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // The first waiter it woke has consumed it: the other can only end on "done".
+  ASSERT_TRUE(first.wait(10'000));
+  EXPECT_FALSE(e.is_set());
   done.set();
   t1.join();
   t2.join();
@@ -74,6 +78,46 @@ TEST(Event, SetFromAnotherThreadWakesWaiterWithoutLimit) {
   std::thread t([&] { e.set(); });
   EXPECT_EQ(wait_any({&e}, -1), 0);
   t.join();
+}
+
+// A clock whose poll on descriptors always fails (as poll may with ENOMEM); pauses without
+// descriptors pass on the manual clock. It counts both.
+class FailingPollClock final : public Clock {
+ public:
+  std::int64_t now_us() const override { return time.now_us(); }
+  int poll(pollfd* fds, nfds_t count, int timeout_ms) override {
+    if (count == 0) {
+      ++pauses;
+      if (pauses == set_after) to_set->set();
+      return time.poll(fds, count, timeout_ms);
+    }
+    ++failed_polls;
+    errno = ENOMEM;
+    return -1;
+  }
+  void busy_wait_us(std::int64_t us) override { time.advance_us(us); }
+
+  ManualClock time;
+  int failed_polls = 0;
+  int pauses = 0;
+  int set_after = -1;
+  Event* to_set = nullptr;
+};
+
+TEST(Event, AWaitWhosePollFailsGoesOnAtASlowPaceInsteadOfSpinning) {
+  Event e(Event::Reset::Auto);
+  FailingPollClock clock;
+  // With a limit: it ends when its time is up, after a few rounds, not thousands.
+  EXPECT_EQ(wait_any({&e}, 1000, clock), kWaitTimeout);
+  EXPECT_GE(clock.now_us(), 1'000'000);
+  EXPECT_LE(clock.failed_polls, 25);
+  // Without a limit: an event set meanwhile is still taken, at the next round.
+  clock.failed_polls = 0;
+  clock.to_set = &e;
+  clock.set_after = clock.pauses + 3;
+  EXPECT_EQ(wait_any({&e}, -1, clock), 0);
+  EXPECT_EQ(clock.failed_polls, 3);
+  EXPECT_FALSE(e.is_set());
 }
 
 }  // namespace
