@@ -364,6 +364,19 @@ TEST_F(InstrumentTest, CalibrationRunsAsTheInstrumentMeasures) {
   EXPECT_EQ(refusal(request(kBase, true, "CLB.S"), t0 + 6), 0x42);
 }
 
+TEST_F(InstrumentTest, CoefficientRepliesOfTheWrongSizeOnRequest) {
+  // 2 data bytes: no value, only flags and status; 3 bytes: a reply cut short.
+  for (int bytes : {2, 3}) {
+    inst_->calibration().options().coefficient_bytes = bytes;
+    const double t0 = 100.0 * bytes;
+    EXPECT_EQ(write("CLB.I", {1}, t0), (Bytes{0x03, 0}));
+    Bytes k1 = read("CLB.G", {1}, t0 + 3.3);
+    ASSERT_EQ(k1.size(), static_cast<std::size_t>(bytes));
+    EXPECT_EQ(k1[0], bytes == 2 ? 0x80 : 1);
+    EXPECT_EQ(write("CLB.A", {}, t0 + 4), (Bytes{0, 0}));
+  }
+}
+
 TEST_F(InstrumentTest, CalibrationChecksTypeChannelSensorAndRegulation) {
   struct Case {
     const char* what;

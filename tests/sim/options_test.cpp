@@ -129,6 +129,7 @@ TEST(SimOptions, HelpDocumentsEveryOptionAndEveryDocumentedOptionWorks) {
       {"--cal-bad-coef", {"1"}},
       {"--cal-never-finish", {}},
       {"--cal-store-fails", {}},
+      {"--cal-coef-bytes", {"3"}},
       {"--silent", {}},
       {"--drop", {"2"}},
       {"--corrupt-every", {"2"}},

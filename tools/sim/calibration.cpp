@@ -128,9 +128,11 @@ CommandReply Calibration::coefficient(const Bytes& data, double now) {
     std::uint8_t limit = coefficient_count() == 1 ? 33 : coefficient_count() == 2 ? 34 : 36;
     return {0, {kFinished, limit}};
   }
+  if (options_.coefficient_bytes == 2) return {0, {kFinished, kNotReady}};
   Bytes reply{static_cast<std::uint8_t>(n)};
   Bytes value = float_bytes(coefficients_[static_cast<std::size_t>(n - 1)]);
   reply.insert(reply.end(), value.begin(), value.end());
+  if (options_.coefficient_bytes == 3) reply.resize(3);
   return {0, reply};
 }
 

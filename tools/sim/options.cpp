@@ -75,6 +75,7 @@ const OptionInfo kOptions[] = {
     {"cal-bad-coef", true, true},
     {"cal-never-finish", false, true},
     {"cal-store-fails", false, true},
+    {"cal-coef-bytes", true, true},
 };
 
 const OptionInfo* find_option(const std::string& name) {
@@ -187,6 +188,9 @@ std::string apply_instrument(const Given& g, InstrumentOptions& o) {
     o.calibration.never_finish = true;
   } else if (k == "cal-store-fails") {
     o.calibration.store_fails = true;
+  } else if (k == "cal-coef-bytes") {
+    if (!number(2, 5) || n == 4) return bad("2, 3 or 5 data bytes");
+    o.calibration.coefficient_bytes = static_cast<int>(n);
   }
   return {};
 }
@@ -363,6 +367,8 @@ Instruments. Options before the first --address apply to every instrument; optio
   --cal-bad-coef N      coefficient N (1..4) of a calibration comes out faulty
   --cal-never-finish    calibration measurements never finish
   --cal-store-fails     storing calibration coefficients fails (status 15)
+  --cal-coef-bytes N    "CLB.G" answers with N data bytes: 5 (a coefficient, the default), 2 (no
+                        value: flags and status 32) or 3 (a reply of the wrong size)
 
 Faults of an instrument's replies (N counts replies; combine them freely):
   --silent              never answer

@@ -33,6 +33,7 @@ struct CalibrationOptions {
   int bad_coefficient = 0;    // number of the coefficient that comes out faulty (0: none)
   bool never_finish = false;  // the measurement never sets its finished flag
   bool store_fails = false;   // storing the coefficients fails (status 15)
+  int coefficient_bytes = 5;  // data bytes of a "CLB.G" reply: 5, or 2 (no value), 3 (wrong size)
 };
 
 struct InstrumentOptions {
