@@ -1,5 +1,6 @@
 #include "link/sio.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -92,6 +93,14 @@ std::uint16_t Sio::reply_wait() const {
 Sio::Timeouts Sio::timeouts() const {
   std::lock_guard lock(link_lock_);
   return timeouts_;
+}
+
+void Sio::set_read_constant(std::uint32_t ms) {
+  std::lock_guard lock(link_lock_);
+  if (!line_) return;
+  timeouts_.read_constant = ms;
+  reply_wait_ = static_cast<std::uint16_t>(
+      std::min<std::uint32_t>(timeouts_.read_multiplier * 28 + ms, 0xFFFF));
 }
 
 bool Sio::is_open() const {
@@ -205,7 +214,8 @@ int Sio::open_locked(bool keep_open) {
   timeouts_.read_constant = 50;
   timeouts_.write_multiplier = 0;
   timeouts_.write_constant = 500;
-  reply_wait_ = static_cast<std::uint16_t>(timeouts_.read_multiplier * 28 + 50);
+  reply_wait_ =
+      static_cast<std::uint16_t>(timeouts_.read_multiplier * 28 + timeouts_.read_constant);
 
   line->purge();
   line_ = std::move(line);

@@ -146,6 +146,10 @@ class Sio {
   float character_time() const;
   std::uint16_t reply_wait() const;
   Timeouts timeouts() const;
+  // The read time-out constant (50 ms after each opening) and with it the reply wait, for one
+  // exchange that the instrument answers late; set it under the link lock, with the port held
+  // open, and put the saved value back after the exchange.
+  void set_read_constant(std::uint32_t ms);
 
  private:
   int open_locked(bool keep_open);

@@ -156,6 +156,22 @@ TEST_F(SioTest, ResultsOfTheWait) {
   }
 }
 
+TEST_F(SioTest, ALongerReadConstantWaitsLongerForOneReply) {
+  // A command the instrument answers after writing its EEPROM gets 300 ms in place of 50.
+  sio.set_converter_automatic(1);
+  ASSERT_EQ(sio.open_port(), 0);
+  sio.set_read_constant(300);
+  EXPECT_EQ(sio.reply_wait(), 4 * 28 + 300);
+  line.push(LineResponse::reply("#AB\r", 400));
+  std::string reply;
+  EXPECT_EQ(send("#Q\r", &reply), Sio::kReceived);
+  sio.set_read_constant(50);
+  EXPECT_EQ(sio.reply_wait(), 162);
+  clock.advance_ms(1000);
+  line.push(LineResponse::reply("#AB\r", 400));
+  EXPECT_EQ(send("#Q\r", &reply), Sio::kTimeout);
+}
+
 TEST_F(SioTest, FloodWithoutCarriageReturnEndsAtTheReplyWait) {
   sio.set_converter_automatic(1);
   ASSERT_EQ(sio.open_port(), 0);
