@@ -143,6 +143,7 @@ void CKBA604Doc::load_description(std::optional<std::string> version) {
 }
 
 void CKBA604Doc::release_description() {
+  if (before_release_) before_release_();
   instrument_network_.bind(nullptr);
   device_->forget_description();
   current_branch_ = nullptr;
@@ -218,10 +219,7 @@ void CKBA604Doc::apply_device_line_settings() {
 
 bool CKBA604Doc::OnNewDocument() {
   if (refuse_documents_) return false;
-  if (polling_guard_ != nullptr && polling_guard_->AnyPollingOn()) {
-    app_.prompter().show(kPollingRunsText, "", PromptIcon::Error);
-    return false;
-  }
+  if (refuse_while_polling()) return false;
   DeleteContents();
   path_.clear();
   modified_ = false;
@@ -247,9 +245,18 @@ bool CKBA604Doc::OnNewDocument() {
   return true;
 }
 
+bool CKBA604Doc::refuse_while_polling() {
+  if (polling_guard_ == nullptr || !polling_guard_->AnyPollingOn()) return false;
+  app_.prompter().show(kPollingRunsText, "", PromptIcon::Error);
+  return true;
+}
+
 bool CKBA604Doc::OnOpenDocument(const std::string& path) {
   net_settings_saved_ = false;
   if (refuse_documents_) return false;
+  // Opening replaces the document, and a file of another table replaces the parameters that
+  // are being polled.
+  if (refuse_while_polling()) return false;
   const StartOptions& o = app_.options;
   std::error_code ec;
   const bool exists = std::filesystem::exists(path, ec);

@@ -117,8 +117,15 @@ class CKBA604Doc : public ConfigurationTarget {
   void set_connection_search(std::function<bool()> search) {
     connection_search_ = std::move(search);
   }
-  // Whether background polling runs; a new document is refused then.
+  // Whether background polling runs; a new or opened document is refused then.
   void set_polling_guard(const PollingGuard* guard) { polling_guard_ = guard; }
+  // Called before the description's trees and table go (a configuration file opened with
+  // another table): the scanners stop and forget the operational parameters then.
+  void set_before_release(std::function<void()> hook) { before_release_ = std::move(hook); }
+  // Shows "Нельзя выполнить эту операцию, так как включен опрос оперативных параметров…" and
+  // returns true while polling runs: replacing or closing the document and changing the
+  // program's port settings are refused then.
+  bool refuse_while_polling();
   // The one-line message window of the start-up ("Загрузка файлов дерева...").
   void set_message_window(std::function<void(std::string_view)> show) {
     message_window_ = std::move(show);
@@ -269,6 +276,7 @@ class CKBA604Doc : public ConfigurationTarget {
 
   std::function<bool()> connection_search_;
   const PollingGuard* polling_guard_ = nullptr;
+  std::function<void()> before_release_;
   std::function<void(std::string_view)> message_window_;
   std::function<void()> open_file_command_;
   FileViewer file_viewer_;

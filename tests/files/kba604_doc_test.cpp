@@ -9,6 +9,7 @@
 
 #include "app/command_line.h"
 #include "app/start_rules.h"
+#include "operations/scanner.h"
 #include "platform/atomic_file.h"
 #include "support/description_files.h"
 #include "support/fake_link_device.h"
@@ -69,10 +70,6 @@ class FakeLink : public DocumentLink {
   std::function<void()> on_reopen;
   int checks = 0;
   bool check_result = true;
-};
-
-struct PollingOn : PollingGuard {
-  bool AnyPollingOn() const override { return true; }
 };
 
 struct Document : ::testing::Test {
@@ -433,16 +430,34 @@ TEST_F(Document, OpeningTheOpenFileAgainAsksBeforeLosingChanges) {
   EXPECT_EQ(prompter.count(), 2u);
 }
 
-TEST_F(Document, NewDocumentIsRefusedWhilePolling) {
+TEST_F(Document, DocumentIsNeitherReplacedNorInitialisedWhilePolling) {
   ASSERT_EQ(construct(), DocumentConstruction::Ready);
-  PollingOn polling;
-  doc->set_polling_guard(&polling);
+  Scanner scanner([](Parameter&) { return 0; }, std::make_shared<std::recursive_mutex>());
+  doc->set_polling_guard(&scanner);
+  doc->set_before_release([&] { scanner.StopScanners(); });
+  scanner.serve(doc->operational_tree());
+  ASSERT_EQ(scanner.arm(param("T.in")), 0);
+
+  const std::string path = (home.root() / "other.604").string();
   EXPECT_FALSE(doc->OnNewDocument());
-  ASSERT_EQ(prompter.count(), 1u);
-  EXPECT_EQ(prompter.records()[0].text,
-            "Нельзя выполнить эту операцию, так как включен опрос оперативных параметров.\n"
-            "Выключите опрос всех оперативных параметров, затем повторите попытку.");
-  EXPECT_EQ(prompter.records()[0].icon, PromptIcon::Error);
+  EXPECT_FALSE(doc->OnOpenDocument(path));
+  EXPECT_FALSE(doc->device().InitialiseDevice(*doc->main_tree(), &scanner));
+  ASSERT_EQ(prompter.count(), 3u);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(prompter.records()[i].text,
+              "Нельзя выполнить эту операцию, так как включен опрос оперативных параметров.\n"
+              "Выключите опрос всех оперативных параметров, затем повторите попытку.");
+    EXPECT_EQ(prompter.records()[i].icon, PromptIcon::Error);
+  }
+  EXPECT_EQ(prompter.records()[2].caption, "Запись заводских параметров");
+  EXPECT_EQ(prompter.records()[2].icon, PromptIcon::Warning);
+
+  // With the box cleared a configuration of the table is opened; the scanners let the
+  // parameters go before the description is loaded again.
+  scanner.disarm(param("T.in"));
+  ASSERT_TRUE(doc->OnSaveDocument(path));
+  EXPECT_TRUE(doc->OnOpenDocument(path));
+  EXPECT_TRUE(scanner.polled().empty());
 }
 
 TEST_F(Document, NewDocumentTakesThePendingTitleOnce) {
