@@ -136,8 +136,8 @@ bool Scanner::running() const {
   return started_ && thread_.running();
 }
 
-int Scanner::arm(Parameter& parameter) {
-  const int result = parameter.ArmTimer(core_->clock.now_ms());
+int Scanner::arm(Parameter& parameter, std::int64_t delay_ms) {
+  const int result = parameter.ArmTimer(core_->clock.now_ms() + std::max<std::int64_t>(delay_ms, 0));
   // The earliest due time may have changed.
   if (result == 0) core_->wake.set();
   return result;

@@ -128,8 +128,10 @@ class Scanner final : public PollingGuard {
   bool running() const;
 
   // The check box of an operational row: ticking arms the parameter's timer with its first
-  // poll one period from now, clearing disarms it. The results of ArmTimer and DisarmTimer.
-  int arm(Parameter& parameter);
+  // poll one period (and delay_ms) from now, clearing disarms it. The results of ArmTimer and
+  // DisarmTimer. Arming many parameters at once with delays spread over a period keeps their
+  // polls from all coming due together.
+  int arm(Parameter& parameter, std::int64_t delay_ms = 0);
   int disarm(Parameter& parameter);
 
   // The period column of an operational row: the typed text is a number of milliseconds, at
