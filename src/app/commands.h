@@ -25,6 +25,7 @@ inline constexpr int kConverterAuto = 32811;      // "Автоматически
 inline constexpr int kHideMinimised = 32880;      // "Скрывать свернутое окно"
 inline constexpr int kSaveEepromImage = 32890;    // "Сохранить образ EEPROM..."
 inline constexpr int kLoadEepromImage = 32893;    // "Загрузить образ EEPROM..."
+inline constexpr int kRecord = 33000;  // the data logger of the command line ("--record")
 }  // namespace command
 
 // The text of the command 146.

@@ -31,6 +31,7 @@ class StartOptions {
   static constexpr std::uint32_t kCalibrate = 0x10;
   static constexpr std::uint32_t kAnySwitch = 0x20;
   static constexpr std::uint32_t kRead = 0x40;
+  static constexpr std::uint32_t kRecord = 0x80;  // the data logger ("record")
   // geometry mask
   static constexpr std::uint8_t kXGiven = 0x1, kYGiven = 0x2, kWGiven = 0x4, kHGiven = 0x8;
   // Presentation switches: how the program shows its work, not what it does. They are no

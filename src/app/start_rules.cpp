@@ -43,6 +43,7 @@ int automation_command(const StartOptions& options) {
   if (s & StartOptions::kWrite) return command::kWriteAll;
   if (s & StartOptions::kCalibrate) return command::kCalibrate;
   if (s & StartOptions::kRead) return command::kReadAll;
+  if (s & StartOptions::kRecord) return command::kRecord;
   return 0;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/commands.h"
+#include "link/device_io.h"
 #include "operations/device_operations.h"
 #include "platform/paths.h"
 #include "platform/port_names.h"
@@ -124,6 +125,16 @@ DocumentStart ConfiguratorDocument::construct(RunContext& context) {
     search_given_up = true;
     return false;
   });
+  // The scanner polls through the device's link; the document refuses to be replaced while it
+  // polls, and the scanner lets the parameters go before a description does.
+  if (auto io = std::dynamic_pointer_cast<DeviceIO>(bundle_.device)) {
+    scanner_ = std::make_unique<Scanner>(
+        [io](Parameter& p) { return io->transact_parameter(nullptr, &p, 1, false); },
+        std::shared_ptr<std::recursive_mutex>(io, &io->link_lock()), context.app.clock());
+    document_->set_polling_guard(scanner_.get());
+    document_->set_before_release([this] { scanner_->StopScanners(); });
+  }
+  recording_ = std::make_unique<Recording>(platform::program_directory());
   switch (document_->construct()) {
     case DocumentConstruction::DescriptionRefused:
       return DocumentStart::DescriptionRefused;
@@ -132,6 +143,8 @@ DocumentStart ConfiguratorDocument::construct(RunContext& context) {
     case DocumentConstruction::Ready:
       break;
   }
+
+  recording_->start();
 
   // "read" starts from a new configuration: the named file is written, not opened.
   const StartOptions& o = context.app.options;
@@ -157,6 +170,7 @@ bool ConfiguratorDocument::start_command(RunContext& context, int command) {
         stderr);
     return false;
   }
+  if (command == command::kRecord) return start_logger(context);
   if (command == command::kCalibrate) {
     std::fputs("kba604: мастер калибровки работает только в окне программы\n", stderr);
     return false;
@@ -167,12 +181,62 @@ bool ConfiguratorDocument::start_command(RunContext& context, int command) {
   return document_->operation_started();
 }
 
+bool ConfiguratorDocument::start_logger(RunContext& context) {
+  DescBranch* operational = document_->operational_tree();
+  if (context.app.options.no_port()) {
+    std::fputs("kba604: no serial port is chosen (port 0): nothing can be recorded\n", stderr);
+    return false;
+  }
+  if (!scanner_ || operational == nullptr) {
+    std::fputs("kba604: the description has no operational parameters to record\n", stderr);
+    return false;
+  }
+  if (scanner_->StartScanners(operational, &context.app.prompter()) != 0) return false;
+  logger_ = std::make_unique<DataLogger>(*scanner_, *recording_, context.app.clock(), stderr);
+  std::string error;
+  if (!logger_->begin(*operational, context.logger, error)) {
+    std::fprintf(stderr, "kba604: %s\n", error.c_str());
+    logger_.reset();
+    scanner_->StopScanners();
+    return false;
+  }
+  logger_stop_.reset();
+  // The logger ends with its duration, or when the program is told to end; its files are then
+  // complete, and the end of the command is told as that of any command of the command line.
+  logger_thread_.start([this] {
+    logger_->wait(logger_stop_);
+    logger_->finish();
+    if (context_ != nullptr) context_->automation_done.set();
+  });
+  return true;
+}
+
+void ConfiguratorDocument::stop_logger() {
+  logger_stop_.set();
+  if (logger_thread_.joinable() && !logger_thread_.join(platform::Thread::kDefaultJoinMs)) {
+    // A logger stuck in a poll keeps its objects: they are left to it.
+    static_cast<void>(logger_.release());
+    static_cast<void>(scanner_.release());
+    static_cast<void>(recording_.release());
+    return;
+  }
+  logger_.reset();
+  if (scanner_) scanner_->StopScanners();
+}
+
 void ConfiguratorDocument::stop() {
+  logger_stop_.set();
   std::lock_guard lock(stoppable_mutex_);
   if (stoppable_) stoppable_->stop_event().set();
 }
 
 void ConfiguratorDocument::shutdown() {
+  stop_logger();
+  // A document kept by a worker that outlives this must not reach the scanner any more.
+  if (document_) {
+    document_->set_polling_guard(nullptr);
+    document_->set_before_release({});
+  }
   if (!bundle_.device) return;
   {
     std::lock_guard lock(stoppable_mutex_);
@@ -184,6 +248,7 @@ void ConfiguratorDocument::shutdown() {
     // document that owns them until it ends (it keeps the device itself alive anyway).
     bundle_.device->keep_while_worker_runs(std::shared_ptr<CKBA604Doc>(std::move(document_)));
   }
+  scanner_.reset();
   // The document and its trees go before the link whose settings they may show; the link
   // saves the program's port settings as it goes.
   document_.reset();

@@ -9,7 +9,11 @@
 #include <mutex>
 
 #include "files/kba604_doc.h"
+#include "measurement/data_logger.h"
+#include "measurement/recording.h"
 #include "operations/operation_hooks.h"
+#include "operations/scanner.h"
+#include "platform/thread.h"
 #include "runner/runner.h"
 
 namespace kba604 {
@@ -43,8 +47,13 @@ class ConfiguratorDocument final : public DocumentHandler, public OperationListe
   void automation_done() override;
 
   CKBA604Doc* document() const { return document_.get(); }
+  Scanner* scanner() const { return scanner_.get(); }
+  Recording* recording() const { return recording_.get(); }
 
  private:
+  // "record": the data logger on the operational branch, ended by its duration or by stop().
+  bool start_logger(RunContext& context);
+  void stop_logger();
   // A failed start-up connection check: what failed, the program's port settings and how to
   // mend them, on stderr; with going_on, that the command of the command line runs anyway.
   void report_failed_connection(RunContext& context, bool going_on);
@@ -60,6 +69,12 @@ class ConfiguratorDocument final : public DocumentHandler, public OperationListe
   // when command-line switches were given.
   std::unique_ptr<DocumentLink> document_link_;
   std::unique_ptr<CKBA604Doc> document_;
+  // Polling and recording; the scanner exists when the device has a link to read through.
+  std::unique_ptr<Scanner> scanner_;
+  std::unique_ptr<Recording> recording_;
+  std::unique_ptr<DataLogger> logger_;
+  platform::Event logger_stop_{platform::Event::Reset::Manual};
+  platform::Thread logger_thread_;
 };
 
 // The document handler of this build, with its device.

@@ -19,6 +19,7 @@
 #include "platform/instance_lock.h"
 #include "platform/named_event.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 #include "platform/thread.h"
 #include "runner/tool_modes.h"
 
@@ -174,6 +175,27 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
     return exit_code::kNoFileName;
   }
 
+  // "record": what to poll, for how long and into which CSV file.
+  LoggerSettings logger;
+  if (o.switch_flags.load() & StartOptions::kRecord) {
+    std::string why;
+    if (std::optional<std::string> list = info.value("poll");
+        list && !parse_poll_list(*list, logger.polls, why)) {
+      say(why);
+      return exit_code::kUsage;
+    }
+    if (std::optional<std::string> d = info.value("duration")) {
+      const std::optional<std::int32_t> seconds = platform::scan_int(*d);
+      if (!seconds || *seconds < 0) {
+        say("--duration: the time to record must be a whole number of seconds, not \"" + *d +
+            "\"");
+        return exit_code::kUsage;
+      }
+      logger.duration_s = *seconds;
+    }
+    logger.csv_path = strip_quotes(info.value("csv").value_or(""));
+  }
+
   std::string error;
   if (!platform::ensure_program_directory(&error)) say("не удалось создать " + error);
 
@@ -190,6 +212,7 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
                      close_requested,
                      automation_done,
                      ui};
+  context.logger = std::move(logger);
 
   // The command the command line asks for (write all, calibrate or read all), or 0.
   const int command = o.any_switch() ? automation_command(o) : 0;
@@ -209,7 +232,10 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
     // A signal or the exit event wins over the program's own end when both are there: the
     // loop may have ended on the signal before this thread looked.
     const int which = platform::wait_any({&terminate, external.get(), &program_exit}, -1);
-    if (which == 0) cut_short.store(command != 0 && !automation_done.is_set());
+    // A signal is the ordinary end of a logger that records until stopped.
+    if (which == 0) {
+      cut_short.store(command != 0 && command != command::kRecord && !automation_done.is_set());
+    }
     if (which == 1) app.exit_flags.set_to(ExitFlags::kCancelled);
     if (which != 2) close_requested.set();
     s.document.stop();

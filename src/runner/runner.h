@@ -19,6 +19,7 @@
 #include "app/notifications.h"
 #include "app/operation_view.h"
 #include "app/program_settings.h"
+#include "measurement/data_logger.h"
 #include "platform/event.h"
 #include "platform/settings_store.h"
 #include "runner/ui_queue.h"
@@ -48,6 +49,8 @@ struct RunContext {
   // Set by the document when the save after "read" or of "newnetparam" failed; the program
   // then does not report success.
   bool save_failed = false;
+  // What "record" polls, for how long and into which CSV file.
+  LoggerSettings logger{};
   // Parameters the command of the command line failed to read or write, over its operation and
   // the re-read that may follow it; counted by the worker until AutomationDoneEvent is set.
   std::atomic<int> command_errors{0};

@@ -441,7 +441,7 @@ TEST_F(Document, DocumentIsNeitherReplacedNorInitialisedWhilePolling) {
   const std::string path = (home.root() / "other.604").string();
   EXPECT_FALSE(doc->OnNewDocument());
   EXPECT_FALSE(doc->OnOpenDocument(path));
-  EXPECT_FALSE(doc->device().InitialiseDevice(*doc->main_tree(), &scanner));
+  doc->OnCommand(command::kWriteFactory);  // "Записать заводские параметры в прибор"
   ASSERT_EQ(prompter.count(), 3u);
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(prompter.records()[i].text,
