@@ -32,9 +32,6 @@ inline constexpr std::string_view kServiceElementName = "Сервисные па
 inline constexpr std::string_view kOperationImpossibleCaption = "Операция невозможна";
 inline constexpr std::string_view kNoTreeText = "Дерево не определено";
 inline constexpr std::string_view kNoBranchText = "Ветвь не определена";
-inline constexpr std::string_view kPollingRunsText =
-    "Нельзя выполнить эту операцию, так как включен опрос оперативных параметров.\nВыключите "
-    "опрос всех оперативных параметров, затем повторите попытку.";
 inline constexpr std::string_view kLoadingTreeText = "Загрузка файлов дерева...";
 // Asked when the shell or the recent-file list opens the file that is open already.
 inline constexpr std::string_view kAlreadyOpenText =

@@ -2,7 +2,15 @@
 // guard that the scanners implement, and what the main window does when an operation ends.
 #pragma once
 
+#include <string_view>
+
 namespace kba604 {
+
+// Refuses what cannot be done while operational parameters are polled: a new or another
+// configuration, a change of the program's own port settings.
+inline constexpr std::string_view kPollingRunsText =
+    "Нельзя выполнить эту операцию, так как включен опрос оперативных параметров.\nВыключите "
+    "опрос всех оперативных параметров, затем повторите попытку.";
 
 // Whether background polling runs. The scanners implement it; initialisation refuses to start
 // while any operational parameter is polled.
