@@ -1,5 +1,9 @@
-// kba604: the KBA604 configurator. Until the window front end exists the program is its
-// headless runner: it does what its switches ask and ends with an exit code.
+// kba604: the KBA604 configurator. With a display it opens its main window; without one, or
+// with the switch "--headless", it is its headless runner: it does what its switches ask and
+// ends with an exit code. Either way the start-up, the automation and the exit codes are the
+// same.
+#include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -10,12 +14,17 @@
 #include "runner/document_handler.h"
 #include "runner/runner.h"
 
-int main(int argc, char** argv) {
-  using namespace kba604;
-  std::vector<std::string> params(argv + 1, argv + argc);
-  // Tool switches come before the program's own switches are looked at.
-  if (std::optional<int> code = run_tool_switch(params)) return *code;
+#if KBA604_WITH_UI
+#include <QApplication>
 
+#include "ui/display_check.h"
+#include "ui/window_program.h"
+#endif
+
+namespace {
+
+int run_headless(const std::vector<std::string>& params) {
+  using namespace kba604;
   StderrPrompter prompter;
   StderrOperationView view;
   NullNotificationSink sink;
@@ -24,4 +33,39 @@ int main(int argc, char** argv) {
   std::unique_ptr<DocumentHandler> document = make_document_handler();
   RunnerServices services{prompter, view, sink, *settings, *registration, *document};
   return run_program(params, services);
+}
+
+// "--headless" only chooses how the program shows its work; it is taken out before the
+// program's own switches are read.
+bool take_headless(std::vector<std::string>& params) {
+  auto it = std::find(params.begin(), params.end(), "--headless");
+  if (it == params.end()) return false;
+  params.erase(std::remove(params.begin(), params.end(), "--headless"), params.end());
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace kba604;
+  std::vector<std::string> params(argv + 1, argv + argc);
+  // Tool switches come before the program's own switches are looked at.
+  if (std::optional<int> code = run_tool_switch(params)) return *code;
+  const bool headless = take_headless(params);
+
+#if KBA604_WITH_UI
+  if (!headless) {
+    const DisplayCheck display = check_display();
+    if (display.available) {
+      QApplication application(argc, argv);
+      QApplication::setApplicationName(QStringLiteral("KBA604"));
+      QApplication::setQuitOnLastWindowClosed(false);
+      return run_window_program(params);
+    }
+    if (!display.note.empty()) std::fprintf(stderr, "kba604: %s\n", display.note.c_str());
+  }
+#else
+  (void)headless;
+#endif
+  return run_headless(params);
 }

@@ -46,9 +46,17 @@ class ConfiguratorDocument final : public DocumentHandler, public OperationListe
   void save_after_read() override;
   void automation_done() override;
 
-  CKBA604Doc* document() const { return document_.get(); }
+  CKBA604Doc* document() override { return document_.get(); }
   Scanner* scanner() const { return scanner_.get(); }
   Recording* recording() const { return recording_.get(); }
+  // The program's own port settings element; none without a link.
+  Elements::InvisibleElement* program_settings() {
+    return bundle_.link ? &bundle_.link->program_settings() : nullptr;
+  }
+  // Reopens the port after the program's own port settings changed.
+  void reopen_port() {
+    if (bundle_.link) bundle_.link->reopen_port(true);
+  }
 
  private:
   // "record": the data logger on the operational branch, ended by its duration or by stop().

@@ -266,6 +266,7 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
       // and no automatic reading without a port.
       app.modes.rs485_type.store(initial_rs485_type(o, settings));
       apply_window_modes(o, settings, app.modes);
+      if (s.front_end != nullptr) s.front_end->document_ready(context, s.document);
       break;
   }
 
@@ -295,19 +296,29 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
       }
       if (command == 0 || close_requested.is_set() || command_refused) automation_done.set();
       const std::string staying = staying_text(info.exit_event());
-      automation_watcher.start(
-          [&o, &program_exit, &automation_done, &close_requested, switches, staying] {
-            const int which = platform::wait_any({&program_exit, &automation_done}, -1);
-            const bool closes = switches & (StartOptions::kClose | StartOptions::kCalibrate);
-            if (which == 1 && !closes && !close_requested.is_set()) say(staying);
-            o.clear_after_automation();
-            if (which == 1 && closes) close_requested.set();
-          });
-    } else {
+      FrontEnd* front_end = s.front_end;
+      automation_watcher.start([&o, &program_exit, &automation_done, &close_requested, switches,
+                                staying, front_end] {
+        const int which = platform::wait_any({&program_exit, &automation_done}, -1);
+        const bool closes = switches & (StartOptions::kClose | StartOptions::kCalibrate);
+        if (which == 1 && !closes && !close_requested.is_set() && front_end == nullptr) {
+          say(staying);
+        }
+        o.clear_after_automation();
+        if (front_end != nullptr) front_end->automation_ended();
+        if (which == 1 && closes) close_requested.set();
+      });
+    } else if (s.front_end == nullptr) {
+      // The window says by being there that the program stays.
       say(staying_text(info.exit_event()));
     }
-    // The program's loop: runs what the worker hands over until it is to end.
-    for (;;) {
+    // The program's loop: runs what the worker hands over until it is to end; a window front
+    // end runs its own.
+    if (s.front_end != nullptr) {
+      s.front_end->run_loop(context, terminate);
+      if (terminate.is_set()) say("завершение по сигналу");
+    }
+    while (s.front_end == nullptr) {
       const int which = platform::wait_any({&terminate, &close_requested, &ui.ready()}, -1);
       if (which == 2) {
         ui.run_pending();

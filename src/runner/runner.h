@@ -25,6 +25,10 @@
 #include "runner/ui_queue.h"
 
 namespace kba604 {
+class CKBA604Doc;
+}
+
+namespace kba604 {
 
 // What the document and the commands need from the start-up.
 struct RunContext {
@@ -86,6 +90,25 @@ class DocumentHandler {
   virtual void stop() = 0;
   // The program ends: the device's threads stop and the program's settings are saved.
   virtual void shutdown() = 0;
+  // The configuration document once construct() has made it; none before, and in doubles.
+  virtual CKBA604Doc* document() { return nullptr; }
+};
+
+// A front end with windows (the Qt main window). The runner hands it the ready document and
+// lets it run the UI thread's loop in place of its own; without one the program is headless.
+class FrontEnd {
+ public:
+  virtual ~FrontEnd() = default;
+  // The document is ready (UI thread, before the command of the command line starts): the
+  // main window comes up, placed as the switches say.
+  virtual void document_ready(RunContext& context, DocumentHandler& document) = 0;
+  // Runs the UI thread's loop, with the tasks that other threads hand over through
+  // context.ui, until terminate or context.close_requested is set or the person closes the
+  // window. The window is gone when it returns.
+  virtual void run_loop(RunContext& context, platform::Event& terminate) = 0;
+  // The command of the command line has finished (the automation watcher's thread): from now
+  // on the window behaves as if started without switches, its geometry no longer frozen.
+  virtual void automation_ended() {}
 };
 
 // The services the runner reports through; main() passes the headless ones, tests doubles.
@@ -97,6 +120,8 @@ struct RunnerServices {
   platform::SettingsStore& registration;
   DocumentHandler& document;
   platform::Clock& clock = platform::Clock::real();
+  // The window front end; none for the headless program.
+  FrontEnd* front_end = nullptr;
 };
 
 // Runs the program with its parameters (without the program name); returns the exit code.

@@ -1,0 +1,149 @@
+#include "ui/qt_services.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QThread>
+
+namespace kba604 {
+
+namespace {
+
+QMessageBox::Icon box_icon(PromptIcon icon) {
+  switch (icon) {
+    case PromptIcon::Information:
+      return QMessageBox::Information;
+    case PromptIcon::Warning:
+      return QMessageBox::Warning;
+    case PromptIcon::Error:
+      return QMessageBox::Critical;
+    case PromptIcon::Question:
+      return QMessageBox::Question;
+    case PromptIcon::None:
+      break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+QMessageBox::StandardButtons box_buttons(PromptButtons buttons) {
+  switch (buttons) {
+    case PromptButtons::Ok:
+      return QMessageBox::Ok;
+    case PromptButtons::YesNo:
+      return QMessageBox::Yes | QMessageBox::No;
+    case PromptButtons::OkCancel:
+      return QMessageBox::Ok | QMessageBox::Cancel;
+    case PromptButtons::YesNoCancel:
+      return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+  }
+  return QMessageBox::Ok;
+}
+
+PromptAnswer answer_of(int button) {
+  switch (button) {
+    case QMessageBox::Yes:
+      return PromptAnswer::Yes;
+    case QMessageBox::No:
+      return PromptAnswer::No;
+    case QMessageBox::Cancel:
+      return PromptAnswer::Cancel;
+    default:
+      return PromptAnswer::Ok;
+  }
+}
+
+}  // namespace
+
+PromptAnswer QtPrompter::ask(std::string_view text, std::string_view caption, PromptIcon icon,
+                             PromptButtons buttons, PromptAnswer safe_answer) {
+  QApplication* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+  if (quiet_.load() || app == nullptr) {
+    return stderr_.ask(text, caption, icon, buttons, safe_answer);
+  }
+  const QString t = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  // The framework's boxes carry the program's name when the caller gives no caption.
+  const QString c = caption.empty()
+                        ? QStringLiteral("KBA604")
+                        : QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size()));
+  if (QThread::currentThread() != app->thread()) {
+    if (buttons != PromptButtons::Ok) return stderr_.ask(text, caption, icon, buttons, safe_answer);
+    const QMessageBox::Icon i = box_icon(icon);
+    QPointer<QWidget> parent = parent_;
+    QMetaObject::invokeMethod(
+        app,
+        [t, c, i, parent] {
+          auto* box = new QMessageBox(i, c, t, QMessageBox::Ok, parent.data());
+          box->setAttribute(Qt::WA_DeleteOnClose);
+          box->show();
+        },
+        Qt::QueuedConnection);
+    return PromptAnswer::Ok;
+  }
+  QMessageBox box(box_icon(icon), c, t, box_buttons(buttons), parent_.data());
+  return answer_of(box.exec());
+}
+
+StatusOperationView::StatusOperationView(QObject* parent) : QObject(parent) {}
+
+void StatusOperationView::open(int operation_code, int total, OperationControl* control) {
+  {
+    std::lock_guard lock(mutex_);
+    control_ = control;
+  }
+  open_.store(true);
+  done_.store(0);
+  total_.store(total);
+  errors_.store(0);
+  const std::string_view title = operation_title(operation_code);
+  emit opened(QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())), total);
+}
+
+void StatusOperationView::set_range(int total) {
+  total_.store(total);
+  done_.store(0);
+  emit progress(0, total, errors_.load());
+}
+
+void StatusOperationView::set_counters(int done, int total, int errors) {
+  done_.store(done);
+  total_.store(total);
+  errors_.store(errors);
+  emit progress(done, total, errors);
+}
+
+void StatusOperationView::add_log_line(std::string_view text, LogColour colour, bool, bool) {
+  emit log_line(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
+                QColor(colour.red, colour.green, colour.blue));
+}
+
+void StatusOperationView::set_button(OperationButton) {}
+
+void StatusOperationView::close() {
+  {
+    std::lock_guard lock(mutex_);
+    control_ = nullptr;
+  }
+  if (open_.exchange(false)) emit closed();
+}
+
+void StatusOperationView::stop_pressed() {
+  OperationControl* control;
+  {
+    std::lock_guard lock(mutex_);
+    control = control_;
+  }
+  if (control != nullptr) control->button_pressed();
+}
+
+void QtNotificationSink::value_polled(std::uint32_t key, std::string_view) {
+  emit polled(key);
+}
+
+void QtNotificationSink::views_changed() {
+  emit changed();
+}
+
+void QtNotificationSink::command_finished(int command) {
+  emit finished(command);
+}
+
+}  // namespace kba604

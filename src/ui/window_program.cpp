@@ -1,0 +1,102 @@
+#include "ui/window_program.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include "app/command_line.h"
+#include "app/start_rules.h"
+#include "files/kba604_doc.h"
+#include "platform/paths.h"
+#include "runner/document_handler.h"
+#include "ui/main_window.h"
+#include "ui/qt_services.h"
+
+namespace kba604 {
+
+std::unique_ptr<platform::IniSettingsStore> open_window_profile() {
+  return std::make_unique<platform::IniSettingsStore>(platform::config_home() / "TALV" /
+                                                      "Configurator - KBA604.conf");
+}
+
+bool has_switches(const std::vector<std::string>& params) {
+  StartOptions options;
+  CmyCommandLineInfo info(options);
+  info.parse(params);
+  return options.any_switch();
+}
+
+WindowFrontEnd::WindowFrontEnd(StatusOperationView& view, QtNotificationSink& sink, bool quiet)
+    : view_(view), sink_(sink), quiet_(quiet), profile_(open_window_profile()) {}
+
+MainWindow* WindowFrontEnd::window() const {
+  return window_.data();
+}
+
+WindowFrontEnd::~WindowFrontEnd() {
+  delete window_.data();
+}
+
+void WindowFrontEnd::document_ready(RunContext& context, DocumentHandler& document) {
+  CKBA604Doc* doc = document.document();
+  if (doc == nullptr) return;
+  MainWindow::Services services{context.app, *doc, context.settings, *profile_, nullptr, {}, false};
+  if (auto* handler = dynamic_cast<ConfiguratorDocument*>(&document)) {
+    services.program_settings = handler->program_settings();
+    services.reopen_port = [handler] { handler->reopen_port(); };
+  }
+  services.quiet = quiet_;
+  auto* window = new MainWindow(std::move(services), view_, sink_);
+  window_ = window;
+  connect(this, &WindowFrontEnd::release_geometry, window, &MainWindow::release_geometry,
+          Qt::QueuedConnection);
+  window->place(window_placement(context.app.options));
+  if (on_window) on_window(*window);
+}
+
+void WindowFrontEnd::run_loop(RunContext& context, platform::Event& terminate) {
+  if (window_ == nullptr) return;
+  QSocketNotifier tasks(context.ui.ready().fd(), QSocketNotifier::Read);
+  connect(&tasks, &QSocketNotifier::activated, this, [&context] { context.ui.run_pending(); });
+  // The automation's "close", the exit event and a signal close the window without questions.
+  auto close_on = [this](platform::Event& event) {
+    auto* n = new QSocketNotifier(event.fd(), QSocketNotifier::Read, this);
+    connect(n, &QSocketNotifier::activated, this, [this, n] {
+      n->setEnabled(false);
+      if (window_ != nullptr) window_->close_now();
+    });
+    return n;
+  };
+  QSocketNotifier* closing = close_on(context.close_requested);
+  QSocketNotifier* terminating = close_on(terminate);
+  QEventLoop loop;
+  connect(window_.data(), &MainWindow::closed, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+  if (!context.close_requested.is_set() && !terminate.is_set()) loop.exec();
+  // Work the worker still hands over (a save it waits for) is given up from here on.
+  context.close_requested.set();
+  delete closing;
+  delete terminating;
+  delete window_.data();
+  context.ui.run_pending();
+}
+
+void WindowFrontEnd::automation_ended() {
+  emit release_geometry();
+}
+
+int run_window_program(const std::vector<std::string>& params) {
+  const bool quiet = has_switches(params);
+  QtPrompter prompter;
+  prompter.set_quiet(quiet);
+  StatusOperationView view;
+  QtNotificationSink sink;
+  WindowFrontEnd front_end(view, sink, quiet);
+  std::unique_ptr<platform::SettingsStore> settings = platform::open_program_settings();
+  std::unique_ptr<platform::SettingsStore> registration = platform::open_registration_settings();
+  std::unique_ptr<DocumentHandler> document = make_document_handler();
+  RunnerServices services{prompter, view, sink, *settings, *registration, *document};
+  services.front_end = &front_end;
+  front_end.on_window = [&prompter](MainWindow& window) { prompter.set_parent(&window); };
+  return run_program(params, services);
+}
+
+}  // namespace kba604

@@ -1,0 +1,472 @@
+// The main window driven as a person drives it, on the offscreen platform, against the virtual
+// instrument on a pseudo-terminal: reading the instrument into the tree, editing cells through
+// the real editors, the problem rows, the enabling of commands, the files and the start-up
+// placement. Boxes are answered through the recording prompter.
+// The virtual instrument first: its headers use "slots" as a name, which Qt's headers make a
+// keyword.
+#include "support/virtual_instrument.h"
+// clang-format off
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QStatusBar>
+#include <QtTest/QtTest>
+#include <filesystem>
+#include <memory>
+
+#include "app/command_line.h"
+#include "app/commands.h"
+#include "app/start_rules.h"
+#include "files/kba604_doc.h"
+#include "platform/ini_settings_store.h"
+#include "platform/settings_store.h"
+#include "runner/document_handler.h"
+#include "support/recording_prompter.h"
+#include "support/test_home.h"
+#include "ui/main_window.h"
+#include "ui/parameter_delegate.h"
+#include "ui/qt_services.h"
+#include "ui/tree_icons.h"
+#include "ui/window_program.h"
+// clang-format on
+
+using namespace kba604;
+
+namespace {
+
+constexpr int kLimitMs = 120'000;
+
+// The program as the start-up builds it, with the window over its document. Without a port
+// (switches and no port number) it never touches the instrument.
+struct WindowRig {
+  // own_home: a private home of its own; otherwise the one the test has made (to start the
+  // program again in the same home).
+  explicit WindowRig(const std::vector<std::string>& params = {}, bool with_instrument = true,
+                     bool own_home = true)
+      : home(own_home ? std::make_unique<test::TestHome>() : nullptr) {
+    if (with_instrument) {
+      sim = std::make_unique<test::VirtualInstrument>(
+          std::vector<std::string>{"--baud", "115200"});
+      store.set_value("Ports/COM9", sim->path());
+      store.set_uint32("port_number", 9);
+      store.set_uint32("baud_rate", 115200);
+      store.set_uint32("RS485type", 1);
+    }
+    app.options.clear();
+    CmyCommandLineInfo info(app.options);
+    info.parse(params);
+    apply_no_port_rule(app.options);
+    apply_start_modes(app.options, app.modes);
+    handler = make_document_handler();
+    start = handler->construct(context);
+    if (start != DocumentStart::Ready) return;
+    app.modes.rs485_type.store(initial_rs485_type(app.options, settings));
+    apply_window_modes(app.options, settings, app.modes);
+    auto* h = static_cast<ConfiguratorDocument*>(handler.get());
+    MainWindow::Services s{app,  *handler->document(), settings, *profile, h->program_settings(),
+                           {},   app.options.quiet()};
+    window = std::make_unique<MainWindow>(std::move(s), view, sink);
+    window->resize(1200, 800);
+  }
+  ~WindowRig() {
+    window.reset();
+    if (handler) handler->shutdown();
+  }
+  CKBA604Doc& doc() { return *handler->document(); }
+  ParameterTreeModel& model() { return window->model(); }
+  QModelIndex row_of(const char* name, int index = -1) {
+    for (Parameter& p : doc().table()) {
+      if (p.short_name == name && (index < 0 || p.linear_index == index)) {
+        return model().index_of(&p);
+      }
+    }
+    return {};
+  }
+  Parameter* param(const char* name, int index = -1) { return model().parameter(row_of(name, index)); }
+
+  std::unique_ptr<test::TestHome> home;
+  std::unique_ptr<test::VirtualInstrument> sim;
+  test::RecordingPrompter prompter;
+  CKBA604App app{prompter};
+  platform::MemorySettingsStore store, registration;
+  std::unique_ptr<platform::IniSettingsStore> profile = open_window_profile();
+  ProgramSettings settings{store};
+  StatusOperationView view;
+  QtNotificationSink sink;
+  UiQueue ui;
+  platform::Event close_requested{platform::Event::Reset::Manual};
+  platform::Event automation_done{platform::Event::Reset::Manual};
+  RunContext context{app, settings, registration, view, sink, "", "", "kba604",
+                     close_requested, automation_done, ui};
+  std::unique_ptr<DocumentHandler> handler;
+  DocumentStart start = DocumentStart::Refused;
+  std::unique_ptr<MainWindow> window;
+};
+
+// Starts an edit of a cell with the real editor and types into it; the editor is returned
+// still open.
+QWidget* begin_edit(QTreeView& tree, const QModelIndex& index) {
+  tree.setCurrentIndex(index);
+  tree.scrollTo(index);
+  tree.edit(index);
+  QCoreApplication::processEvents();
+  return tree.indexWidget(index) ? tree.indexWidget(index) : QApplication::focusWidget();
+}
+
+QString commit_typed(QTreeView& tree, const QModelIndex& index, const QString& typed) {
+  auto* edit = qobject_cast<QLineEdit*>(begin_edit(tree, index));
+  if (edit == nullptr) return QStringLiteral("<no editor>");
+  edit->selectAll();
+  QTest::keyClick(edit, Qt::Key_Delete);
+  QTest::keyClicks(edit, typed);
+  const QString shown = edit->text();
+  QTest::keyClick(edit, Qt::Key_Return);
+  QCoreApplication::processEvents();
+  return shown;
+}
+
+QString cell(const QModelIndex& row, int column) {
+  return row.siblingAtColumn(column).data().toString();
+}
+
+QColor colour(const QModelIndex& row) {
+  return row.data(Qt::ForegroundRole).value<QBrush>().color();
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void readAllFillsTheRowsWithValuesAndColours();
+  void editsFollowTheRulesOfTheEditsEnd();
+  void problemRowsAreFoundAndTheLastOneSaysSo();
+  void withoutAPortTheInstrumentCommandsAreGrey();
+  void placementFromTheSwitchesFreezesTheGeometryUntilTheCommandEnds();
+  void filesOpenFromTheMenuByDropAndFromTheRecentList();
+  void unsavedChangesAreAskedAboutExceptInQuietMode();
+  void treeLayoutAndWidths();
+};
+
+void MainWindowTest::treeLayoutAndWidths() {
+  WindowRig rig({"/silent"}, false);
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  ParameterTreeModel& m = rig.model();
+  QCOMPARE(m.columnCount(), 6);
+  QCOMPARE(m.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), QString("Описание"));
+  QCOMPARE(m.headerData(5, Qt::Horizontal, Qt::DisplayRole).toString(),
+           QString("Ошибки обмена и несоответствия"));
+  QCOMPARE(m.rowCount(), 2);
+  QCOMPARE(cell(m.index(0, 0), 0),
+           QString("Конфигурация KBA604 (") + QString::fromStdString(rig.doc().title()) + ")");
+  QCOMPARE(cell(m.index(1, 0), 0), QString("Параметры компьютера"));
+  // Under the root: the instrument's tree, then the polled branch with its header row.
+  const QModelIndex root = m.index(0, 0);
+  QVERIFY(m.rowCount(root) >= 2);
+  const QModelIndex polled = m.index(m.rowCount(root) - 1, 0, root);
+  QCOMPARE(cell(polled, 0), QString("Опрос оперативных параметров"));
+  const QModelIndex header = m.index(0, 0, polled);
+  QCOMPARE(cell(header, 0), QString("     Имя параметра"));
+  QCOMPARE(cell(header, 1), QString("Период, мс"));
+  QCOMPARE(cell(header, 5), QString("Ошибки ввода-вывода"));
+  const QModelIndex first = m.index(1, 0, polled);
+  QVERIFY(m.flags(first) & Qt::ItemIsUserCheckable);
+  QCOMPARE(first.data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+  QCOMPARE(cell(first, 1), QString("1000"));
+  QVERIFY(m.setData(first, Qt::Checked, Qt::CheckStateRole));
+  QVERIFY(m.parameter(first)->timer_armed());
+  m.setData(first, Qt::Unchecked, Qt::CheckStateRole);
+  // A one-parameter branch shows its parameter under the branch's name.
+  const QModelIndex channels = rig.row_of("n.Ch");
+  QCOMPARE(cell(channels, 0), QString("Количество измерительных каналов"));
+  // Every image number of the shipped description has an image of its own.
+  std::function<void(const QModelIndex&)> walk = [&](const QModelIndex& parent) {
+    for (int r = 0; r < m.rowCount(parent); ++r) {
+      const QModelIndex i = m.index(r, 0, parent);
+      const int image = i.data(ParameterTreeModel::kImageRole).toInt();
+      if (image >= 0) QVERIFY2(tree_icons::has_number(image), qPrintable(cell(i, 0)));
+      walk(i);
+    }
+  };
+  walk({});
+  // Column shares: the description column takes 3 tenths, the value 1.5.
+  rig.window->show();
+  QCoreApplication::processEvents();
+  QTreeView& tree = rig.window->tree();
+  const double client = tree.viewport()->width() - 15;
+  QVERIFY(std::abs(tree.columnWidth(0) - client * 0.3) <= 1);
+  QVERIFY(std::abs(tree.columnWidth(2) - client * 0.15) <= 1);
+  // The title follows the document's.
+  QVERIFY(rig.window->windowTitle().startsWith(QString::fromStdString(rig.doc().title())));
+}
+
+void MainWindowTest::readAllFillsTheRowsWithValuesAndColours() {
+  WindowRig rig;
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  rig.window->show();
+  const QModelIndex device = rig.row_of("dev");
+  QVERIFY(device.isValid());
+  rig.app.modes.auto_read.store(false);
+  rig.window->command_action(command::kReadAll)->trigger();
+  QVERIFY(rig.window->wait_idle(kLimitMs));
+  QCOMPARE(cell(device, 2).toLower(), QString("kba604"));
+  QCOMPARE(colour(device), QColor(0, 0, 0));
+  const QModelIndex type = rig.row_of("in-t", 0);
+  QVERIFY(!cell(type, 2).isEmpty());
+  QVERIFY(cell(type, 2) != QString("Нет данных"));
+  // A value changed in the program shows green; compared with the instrument, blue.
+  const QModelIndex objects = rig.row_of("n.Obj");
+  const QString other = cell(objects, 2) == "1" ? "2" : "1";
+  QVERIFY(rig.window->model().setData(objects.siblingAtColumn(2), other, Qt::EditRole));
+  QCOMPARE(colour(objects), QColor(0, 187, 0));
+  rig.window->command_action(command::kCompare)->trigger();
+  QVERIFY(rig.window->wait_idle(kLimitMs));
+  QCOMPARE(colour(objects), QColor(64, 64, 255));
+  QVERIFY(!cell(objects, 5).isEmpty());
+
+  // scripts/screenshot asks for the picture of the README: the window after the read.
+  if (const QByteArray path = qgetenv("KBA604_SCREENSHOT"); !path.isEmpty()) {
+    rig.window->resize(1280, 720);
+    QTreeView& tree = rig.window->tree();
+    tree.collapseAll();
+    tree.expand(rig.model().index(0, 0));
+    for (QModelIndex p = rig.row_of("in.L", 0).parent(); p.isValid(); p = p.parent()) tree.expand(p);
+    tree.expand(rig.model().index(1, 0));
+    tree.setCurrentIndex(rig.row_of("in-t", 0));
+    QCoreApplication::processEvents();
+    QVERIFY(rig.window->grab().save(QString::fromLocal8Bit(path)));
+  }
+}
+
+void MainWindowTest::editsFollowTheRulesOfTheEditsEnd() {
+  WindowRig rig({"/silent"}, false);
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  rig.window->show();
+  QTreeView& tree = rig.window->tree();
+  const QModelIndex low = rig.row_of("in.L", 0);
+  QVERIFY(low.isValid());
+  for (QModelIndex p = low.parent(); p.isValid(); p = p.parent()) tree.expand(p);
+  commit_typed(tree, low.siblingAtColumn(2), "12,5");
+  QCOMPARE(cell(low, 2), QString("12.5"));
+  QCOMPARE(colour(low), QColor(0, 187, 0));
+
+  const QModelIndex delay = rig.row_of("i.d.PU");
+  for (QModelIndex p = delay.parent(); p.isValid(); p = p.parent()) tree.expand(p);
+  commit_typed(tree, delay.siblingAtColumn(2), "90");
+  QCOMPARE(cell(delay, 2), QString("01:30"));
+
+  // A letter in a "dec_dot" cell is not inserted.
+  const QModelIndex channels = rig.row_of("n.Ch");
+  QCOMPARE(commit_typed(tree, channels.siblingAtColumn(2), "2x"), QString("2"));
+  QCOMPARE(cell(channels, 2), QString("2"));
+
+  const QModelIndex resets = rig.row_of("res");
+  for (QModelIndex p = resets.parent(); p.isValid(); p = p.parent()) tree.expand(p);
+  const QString before = cell(resets, 2);
+  rig.prompter.clear();
+  commit_typed(tree, resets.siblingAtColumn(2), "1");
+  QCOMPARE(cell(resets, 2), before);
+  QCOMPARE(rig.prompter.count(), std::size_t(1));
+  QCOMPARE(QString::fromStdString(rig.prompter.records()[0].text),
+           QString::fromStdString(std::string(kOnlyZeroText)));
+  commit_typed(tree, resets.siblingAtColumn(2), "0");
+  QCOMPARE(cell(resets, 2), QString("0"));
+
+  // An item list is chosen from its items, without those its marks hide.
+  const QModelIndex type = rig.row_of("in-t", 0);
+  auto* combo = qobject_cast<QComboBox*>(begin_edit(tree, type.siblingAtColumn(2)));
+  QVERIFY(combo != nullptr);
+  QVERIFY(combo->findText("ТХА(K)") >= 0);
+  QCOMPARE(combo->findText("Резерв"), -1);
+  combo->setCurrentIndex(combo->findText("ТХК(L)"));
+  QTest::keyClick(combo, Qt::Key_Return);
+  QCoreApplication::processEvents();
+  QCOMPARE(cell(type, 2), QString("ТХК(L)"));
+
+  // Escape leaves the value as it was.
+  auto* edit = qobject_cast<QLineEdit*>(begin_edit(tree, channels.siblingAtColumn(2)));
+  QVERIFY(edit != nullptr);
+  QTest::keyClicks(edit, "5");
+  QTest::keyClick(edit, Qt::Key_Escape);
+  QCoreApplication::processEvents();
+  QCOMPARE(cell(channels, 2), QString("2"));
+
+  // The character filters by format.
+  QVERIFY(!format_accepts_character("DEC_dot", U'a'));
+  QVERIFY(format_accepts_character("DEC_dot", U'-'));
+  QVERIFY(format_accepts_character("STORED_DOT", U'.'));
+  QVERIFY(!format_accepts_character("float", U'e'));
+  QVERIFY(format_accepts_character("CLK_frm", U':'));
+  QVERIFY(!format_accepts_character("CLK_frm", U'.'));
+  QVERIFY(format_accepts_character("name", U'Ж'));
+  QVERIFY(format_accepts_character("ASCI", U'/'));
+  QVERIFY(!format_accepts_character("string", U'*'));
+  QVERIFY(!format_accepts_character("name", U'€'));
+  QVERIFY(format_accepts_character("Выкл:Вкл", U'*'));
+}
+
+void MainWindowTest::problemRowsAreFoundAndTheLastOneSaysSo() {
+  WindowRig rig({"/silent"}, false);
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  Parameter* a = rig.param("n.Ch");
+  Parameter* b = rig.param("in.L", 2);
+  a->note = "Таймаут при передаче данных (нет связи)";
+  b->note = std::string(kDifferencePrefix) + " 1.0";
+  QVERIFY(b->has_difference_note());
+  rig.model().refresh_all();
+  QTreeView& tree = rig.window->tree();
+  tree.setCurrentIndex(rig.model().index(0, 0));
+  QVERIFY(rig.window->go_to_problem(true));
+  QCOMPARE(rig.model().parameter(tree.currentIndex()), a);
+  QVERIFY(rig.window->go_to_problem(true));
+  QCOMPARE(rig.model().parameter(tree.currentIndex()), b);
+  QVERIFY(tree.isExpanded(tree.currentIndex().parent()));
+  rig.prompter.clear();
+  QVERIFY(!rig.window->go_to_problem(true));
+  QCOMPARE(rig.prompter.count(), std::size_t(1));
+  QCOMPARE(QString::fromStdString(rig.prompter.records()[0].text),
+           QString("Больше нет параметров с ошибками!"));
+  QCOMPARE(QString::fromStdString(rig.prompter.records()[0].caption), QString("Сообщение"));
+  QCOMPARE(rig.model().parameter(tree.currentIndex()), b);
+  QVERIFY(rig.window->go_to_problem(false));
+  QCOMPARE(rig.model().parameter(tree.currentIndex()), a);
+  // Alt+Down is the keyboard's way.
+  QCOMPARE(rig.window->command_action(command::kNextProblem)->shortcut(),
+           QKeySequence(Qt::ALT | Qt::Key_Down));
+  // Ctrl+F finds by short name or title.
+  tree.setCurrentIndex(rig.model().index(0, 0));
+  QVERIFY(rig.window->find_parameter("in.h"));
+  QCOMPARE(QString::fromStdString(rig.model().parameter(tree.currentIndex())->short_name),
+           QString("in.H"));
+  QVERIFY(rig.window->find_parameter("перезапусков"));
+  QCOMPARE(QString::fromStdString(rig.model().parameter(tree.currentIndex())->short_name),
+           QString("res"));
+  QVERIFY(!rig.window->find_parameter("нет такого"));
+}
+
+void MainWindowTest::withoutAPortTheInstrumentCommandsAreGrey() {
+  WindowRig rig({"/silent"}, false);
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  rig.window->refresh_commands();
+  for (int id : {command::kReadAll, command::kWriteAll, command::kCheckConnection,
+                 command::kWriteChanged, command::kCompare, command::kAutoRead,
+                 command::kImmediateWrite, command::kNoAttributes}) {
+    QVERIFY2(!rig.window->command_action(id)->isEnabled(), qPrintable(QString::number(id)));
+  }
+  QVERIFY(rig.window->command_action(command::kFileSave)->isEnabled());
+  QVERIFY(!rig.app.modes.auto_read.load());
+  // The second top-level menu is greyed as a whole.
+  const QList<QAction*> menus = rig.window->menuBar()->actions();
+  QCOMPARE(menus[1]->text(), QString("&Режимы программы"));
+  QVERIFY(!menus[1]->menu()->isEnabled());
+  // A command of a later feature is disabled until it has its handler.
+  QAction* calibrate = rig.window->command_action(command::kCalibrate);
+  QVERIFY(!calibrate->isEnabled());
+  QVERIFY(!rig.window->command_action(command::kExportParameterList)->isEnabled());
+  int runs = 0;
+  rig.window->set_command_handler(command::kExportParameterList, [&runs] { ++runs; });
+  QVERIFY(rig.window->command_action(command::kExportParameterList)->isEnabled());
+  rig.window->command_action(command::kExportParameterList)->trigger();
+  QCOMPARE(runs, 1);
+}
+
+void MainWindowTest::placementFromTheSwitchesFreezesTheGeometryUntilTheCommandEnds() {
+  WindowRig rig({"/x:10/y:20/w:800/h:600"}, false);
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  MainWindow& w = *rig.window;
+  w.place(window_placement(rig.app.options));
+  QCoreApplication::processEvents();
+  QVERIFY(w.geometry_frozen());
+  QCOMPARE(w.size(), QSize(800, 600));
+  QCOMPARE(w.minimumSize(), QSize(800, 600));
+  QCOMPARE(w.maximumSize(), QSize(800, 600));
+  w.resize(1000, 700);
+  QCOMPARE(w.size(), QSize(800, 600));
+  w.setWindowState(Qt::WindowMaximized);
+  QTRY_COMPARE(w.windowState() & Qt::WindowMaximized, Qt::WindowNoState);
+  w.release_geometry();
+  QVERIFY(!w.geometry_frozen());
+  w.resize(1000, 700);
+  QCOMPARE(w.size(), QSize(1000, 700));
+
+  WindowRig hidden({"/w:0/h:0"}, false);
+  hidden.window->place(window_placement(hidden.app.options));
+  QVERIFY(!hidden.window->isVisible());
+  QVERIFY(hidden.window->tray() != nullptr);
+  QVERIFY(hidden.window->tray()->isVisible());
+}
+
+void MainWindowTest::filesOpenFromTheMenuByDropAndFromTheRecentList() {
+  test::TestHome home;
+  QString saved;
+  {
+    WindowRig rig({"/silent"}, false, false);
+    QCOMPARE(rig.start, DocumentStart::Ready);
+    rig.param("n.Ch")->value = "3";
+    saved = QString::fromStdString((home.root() / "first.604").string());
+    QVERIFY(rig.window->save_document_as(saved));
+    QCOMPARE(rig.window->recent_files(), QStringList{saved});
+    rig.param("n.Ch")->value = "5";
+    const QString other = QString::fromStdString((home.root() / "second.604").string());
+    QVERIFY(rig.window->save_document_as(other));
+    QCOMPARE(rig.window->recent_files(), (QStringList{other, saved}));
+
+    // A file dropped on the window opens, and the tree shows its values.
+    rig.window->show();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(saved)});
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    // Straight to the window: the application delivers a drop only inside a real drag.
+    static_cast<QObject*>(rig.window.get())->event(&drop);
+    QTRY_COMPARE(QString::fromStdString(rig.doc().path()), saved);
+    QCOMPARE(cell(rig.row_of("n.Ch"), 2), QString("3"));
+
+    // The file that is open already asks before its changes go; No keeps them.
+    rig.param("n.Ch")->value = "4";
+    rig.prompter.clear();
+    rig.prompter.answer_next(PromptAnswer::No);
+    QVERIFY(!rig.window->open_document(saved));
+    QCOMPARE(QString::fromStdString(rig.prompter.records().at(0).caption), QString("Внимание!"));
+    QCOMPARE(rig.param("n.Ch")->value, std::string("4"));
+
+    // The recent list in the profile, as the framework keeps it.
+    auto profile = open_window_profile();
+    QCOMPARE(QString::fromStdString(profile->value("Recent File List/File1").value_or("")),
+             saved);
+  }
+  // And it survives a restart.
+  WindowRig again({"/silent"}, false, false);
+  QVERIFY(again.window->recent_files().contains(saved));
+}
+
+void MainWindowTest::unsavedChangesAreAskedAboutExceptInQuietMode() {
+  WindowRig rig({}, true);
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  QVERIFY(!rig.window->geometry_frozen());
+  rig.window->tree().setCurrentIndex(rig.row_of("n.Ch").siblingAtColumn(2));
+  QVERIFY(rig.model().setData(rig.row_of("n.Ch").siblingAtColumn(2), "4", Qt::EditRole));
+  QVERIFY(rig.doc().modified());
+  rig.prompter.clear();
+  rig.prompter.answer_next(PromptAnswer::Cancel);
+  QVERIFY(!rig.window->new_document());
+  QCOMPARE(rig.prompter.count(), std::size_t(1));
+  QVERIFY(QString::fromStdString(rig.prompter.records()[0].text).startsWith("Сохранить изменения"));
+  QCOMPARE(rig.param("n.Ch")->value, std::string("4"));
+  rig.prompter.answer_next(PromptAnswer::No);
+  QVERIFY(rig.window->new_document());
+  QCOMPARE(rig.param("n.Ch")->value, std::string("Нет данных"));
+
+  WindowRig quiet({"/silent"}, false);
+  QVERIFY(quiet.model().setData(quiet.row_of("n.Ch").siblingAtColumn(2), "4", Qt::EditRole));
+  quiet.prompter.clear();
+  QVERIFY(quiet.window->new_document());
+  QCOMPARE(quiet.prompter.count(), std::size_t(0));
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_guitest.moc"
