@@ -52,6 +52,16 @@ int main(int argc, char** argv) {
   // Tool switches come before the program's own switches are looked at.
   if (std::optional<int> code = run_tool_switch(params)) return *code;
   const bool headless = take_headless(params);
+  // "--check-display": whether this program would open its window here (0) or run headless (1).
+  if (params.size() == 1 && params[0] == "--check-display") {
+#if KBA604_WITH_UI
+    const DisplayCheck display = check_display();
+    if (!display.note.empty()) std::fprintf(stderr, "kba604: %s\n", display.note.c_str());
+    return display.available ? 0 : 1;
+#else
+    return 1;
+#endif
+  }
 
 #if KBA604_WITH_UI
   if (!headless) {

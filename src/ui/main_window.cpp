@@ -148,6 +148,11 @@ MainWindow::MainWindow(Services services, StatusOperationView& view, QtNotificat
   connect(&sink_, &QtNotificationSink::polled, this,
           [this](quint32 key) { model_->refresh_key(key); });
 
+  // The bar layout as the person left it (the profile's section "kba604").
+  if (std::optional<std::string> state = s_.profile.value("kba604/BarState")) {
+    restoreState(QByteArray::fromBase64(QByteArray::fromStdString(*state)));
+  }
+
   refresh_timer_.setInterval(1000);
   connect(&refresh_timer_, &QTimer::timeout, this, &MainWindow::one_second);
   refresh_timer_.start();
@@ -1067,6 +1072,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   closing_ = true;
   refresh_timer_.stop();
+  s_.profile.set_value("kba604/BarState", saveState().toBase64().toStdString());
   // A running operation or exchange is stopped first; the worker ends it within its limits.
   s_.doc.device().stop_event().set();
   pool_.waitForDone(platform::Thread::kDefaultJoinMs);

@@ -8,6 +8,7 @@
 #include "files/kba604_doc.h"
 #include "platform/paths.h"
 #include "runner/document_handler.h"
+#include "ui/file_hand_over.h"
 #include "ui/main_window.h"
 #include "ui/qt_services.h"
 
@@ -49,6 +50,15 @@ void WindowFrontEnd::document_ready(RunContext& context, DocumentHandler& docume
   window_ = window;
   connect(this, &WindowFrontEnd::release_geometry, window, &MainWindow::release_geometry,
           Qt::QueuedConnection);
+  // A second start with a file name hands it to this window.
+  auto* hand_over = new FileHandOver(window);
+  hand_over->listen();
+  connect(hand_over, &FileHandOver::file_received, window, [window](const QString& path) {
+    if (!window->isVisible()) window->showNormal();
+    window->raise();
+    window->activateWindow();
+    window->open_document(path);
+  });
   window->place(window_placement(context.app.options));
   if (on_window) on_window(*window);
 }
@@ -85,6 +95,14 @@ void WindowFrontEnd::automation_ended() {
 
 int run_window_program(const std::vector<std::string>& params) {
   const bool quiet = has_switches(params);
+  if (!quiet) {
+    StartOptions options;
+    CmyCommandLineInfo info(options);
+    info.parse(params);
+    if (!info.file_name().empty() && hand_over_file(QString::fromStdString(info.file_name()))) {
+      return 0;
+    }
+  }
   QtPrompter prompter;
   prompter.set_quiet(quiet);
   StatusOperationView view;
