@@ -7,6 +7,7 @@
 #include "app/exit_flags.h"
 #include "description/description_loader.h"
 #include "files/parameter_list_export.h"
+#include "platform/display_check.h"
 #include "platform/ini_settings_store.h"
 #include "platform/named_event.h"
 #include "platform/paths.h"
@@ -97,6 +98,13 @@ int run_export_parlist(ToolCall& c) {
   return 0;
 }
 
+int run_check_display(ToolCall& c) {
+  const platform::DisplayCheck display = platform::check_display();
+  if (!display.note.empty()) c.err << "kba604: " << display.note << "\n";
+  c.out << (display.available ? "window\n" : "headless\n");
+  return display.available ? 0 : 1;
+}
+
 // The tool-mode table. To add a tool mode, add one entry here: its name without "--" (lower
 // case), how it takes its value (ToolValue), how the usage text shows that value, its handler
 // (prints results to call.out, complaints to call.err, returns the exit code; call.rest holds the
@@ -109,6 +117,8 @@ const std::array kToolModes = std::to_array<ToolMode>({
     {"export-parlist", ToolValue::Optional, "ФАЙЛ", run_export_parlist,
      "записать список параметров описания прибора в HTML (по умолчанию parlist.html в каталоге "
      "программы) и вывести путь к файлу"},
+    {"check-display", ToolValue::None, "", run_check_display,
+     "открылось бы здесь окно программы (0, \"window\") или нет (1, \"headless\")"},
 });
 
 // Width on the terminal of a UTF-8 text: one column per character.

@@ -140,10 +140,17 @@ MainWindow::MainWindow(Services services, StatusOperationView& view, QtNotificat
   connect(&view_, &StatusOperationView::opened, this, &MainWindow::operation_opened);
   connect(&view_, &StatusOperationView::progress, this, &MainWindow::operation_progress);
   connect(&view_, &StatusOperationView::closed, this, &MainWindow::operation_closed);
-  connect(&sink_, &QtNotificationSink::changed, this, [this] {
+  // Views are redrawn at most ten times a second however often the worker asks: a read of the
+  // whole tree asks after every branch, and each redraw walks every row.
+  views_timer_.setSingleShot(true);
+  views_timer_.setInterval(100);
+  connect(&views_timer_, &QTimer::timeout, this, [this] {
     model_->refresh_all();
     update_title();
     refresh_commands();
+  });
+  connect(&sink_, &QtNotificationSink::changed, this, [this] {
+    if (!views_timer_.isActive()) views_timer_.start();
   });
   connect(&sink_, &QtNotificationSink::polled, this,
           [this](quint32 key) { model_->refresh_key(key); });

@@ -205,6 +205,7 @@ class MainWindow final : public QMainWindow {
   std::map<int, QLabel*> indicators_;
   QSystemTrayIcon* tray_ = nullptr;
   QTimer refresh_timer_;
+  QTimer views_timer_;
   QThreadPool pool_;
   int tasks_running_ = 0;
   std::set<const Parameter*> auto_read_pending_;

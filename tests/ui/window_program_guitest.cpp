@@ -14,7 +14,7 @@
 #include "support/child_process.h"
 #include "support/recording_prompter.h"
 #include "support/test_home.h"
-#include "ui/display_check.h"
+#include "platform/display_check.h"
 #include "ui/file_hand_over.h"
 // clang-format on
 
@@ -116,12 +116,12 @@ void WindowProgramTest::aSecondStartHandsItsFileToTheRunningWindow() {
 void WindowProgramTest::anUnreachableDisplayMeansHeadless() {
   {
     EnvOverride platform("QT_QPA_PLATFORM", "offscreen");
-    QVERIFY(check_display().available);
+    QVERIFY(platform::check_display().available);
   }
   EnvOverride platform("QT_QPA_PLATFORM", nullptr);
   EnvOverride wayland("WAYLAND_DISPLAY", nullptr);
   EnvOverride display("DISPLAY", ":987");
-  const DisplayCheck check = check_display();
+  const platform::DisplayCheck check = platform::check_display();
   QVERIFY(!check.available);
   QVERIFY(!check.note.empty());
 

@@ -1,4 +1,4 @@
-#include "ui/display_check.h"
+#include "platform/display_check.h"
 
 #include <dlfcn.h>
 #include <sys/socket.h>
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace kba604 {
+namespace kba604::platform {
 namespace {
 
 std::string env(const char* name) {
@@ -90,4 +90,4 @@ DisplayCheck check_display() {
   return check;
 }
 
-}  // namespace kba604
+}  // namespace kba604::platform

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace kba604 {
+namespace kba604::platform {
 
 struct DisplayCheck {
   bool available = false;
@@ -18,4 +18,4 @@ struct DisplayCheck {
 // a connection; the X check goes through libxcb, loaded only for the check.
 DisplayCheck check_display();
 
-}  // namespace kba604
+}  // namespace kba604::platform
