@@ -78,7 +78,7 @@ void WindowProgramTest::switchesRunTheCommandWithoutAModalBox() {
   const test::ChildResult r = read.wait(kLimitMs);
   QCOMPARE(r.exit_code, 0);
   QVERIFY(fs::exists(file));
-  QVERIFY(r.err.find("configuration saved to") != std::string::npos);
+  QVERIFY(r.err.find("конфигурация сохранена в") != std::string::npos);
 
   // A missing file for "write": 200, without any box to wait on.
   argv = {test::kba604_program()};
