@@ -21,6 +21,7 @@
 #include "app/prompter.h"
 #include "model/object_with_parameters.h"
 #include "operations/operation_hooks.h"
+#include "operations/scanner.h"
 
 namespace kba604 {
 
@@ -28,9 +29,6 @@ class DeviceOperations;
 
 inline constexpr std::string_view kOnlyZeroText =
     "Для этого параметра Вы можете ввести только значение равное \"0\"!";
-inline constexpr std::string_view kPollingPeriodText =
-    "Период опроса должен быть задан числом в миллисекундах.\nПериод опроса не может быть меньше "
-    "1000 миллисекунд";
 inline constexpr std::string_view kWriteFailedCaption = "Значение не удалось записать в прибор";
 
 class EditEnd {
