@@ -151,7 +151,7 @@ void apply_io(CommandLineState& s, const SwitchArg& a) {
 // The usage text and README.md list them in this order. For example a log file that only
 // changes what the program reports:
 //   {"trace", SwitchValue::File, kPresentation | kValueRequired, nullptr, "ФАЙЛ", "..."},
-const std::array kSwitches = std::to_array<SwitchSpec>({
+const std::array kSwitches = std::to_array<SwitchEntry>({
     {"write", SwitchValue::None, 0, [](auto& s, auto&) { set_switch_flag(s, StartOptions::kWrite); },
      "", "записать в прибор все параметры названного файла конфигурации"},
     {"read", SwitchValue::None, 0, [](auto& s, auto&) { set_switch_flag(s, StartOptions::kRead); },
@@ -225,12 +225,12 @@ const std::array kSwitches = std::to_array<SwitchSpec>({
 
 }  // namespace
 
-std::span<const SwitchSpec> switch_table() {
+std::span<const SwitchEntry> switch_table() {
   return kSwitches;
 }
 
-const SwitchSpec* find_switch(std::string_view name) {
-  for (const SwitchSpec& s : kSwitches) {
+const SwitchEntry* find_switch(std::string_view name) {
+  for (const SwitchEntry& s : kSwitches) {
     if (s.name == name) return &s;
   }
   return nullptr;
@@ -242,8 +242,8 @@ std::string strip_quotes(std::string_view value) {
   return std::string(value);
 }
 
-const SwitchSpec* CmyCommandLineInfo::find(std::string_view name) const {
-  for (const SwitchSpec& s : table_) {
+const SwitchEntry* CmyCommandLineInfo::find(std::string_view name) const {
+  for (const SwitchEntry& s : table_) {
     if (s.name == name) return &s;
   }
   return nullptr;
@@ -310,8 +310,8 @@ void CmyCommandLineInfo::parse_switches(std::string_view body) {
       apply(name, {}, false);
       continue;
     }
-    const SwitchSpec* spec = find(name);
-    if (spec && (spec->value == SwitchValue::Rest || spec->value == SwitchValue::File)) {
+    const SwitchEntry* entry = find(name);
+    if (entry && (entry->value == SwitchValue::Rest || entry->value == SwitchValue::File)) {
       // The value is the rest of the parameter, "/" included.
       const std::size_t value_start =
           static_cast<std::size_t>(token.data() - body.data()) + colon + 1;
@@ -325,27 +325,27 @@ void CmyCommandLineInfo::parse_switches(std::string_view body) {
 void CmyCommandLineInfo::apply(const std::string& name, std::string_view raw_value,
                                bool has_value) {
   StartOptions& o = state_.options;
-  const SwitchSpec* spec = find(name);
-  if (spec == nullptr) {
+  const SwitchEntry* entry = find(name);
+  if (entry == nullptr) {
     // An unknown switch still counts as a switch, as any switch does; a typing error is said.
     o.switch_flags.fetch_or(StartOptions::kAnySwitch);
     state_.messages.push_back("неизвестный ключ " + quoted(name) + " пропущен");
     return;
   }
-  if (!(spec->traits & kPresentation)) o.switch_flags.fetch_or(StartOptions::kAnySwitch);
+  if (!(entry->traits & kPresentation)) o.switch_flags.fetch_or(StartOptions::kAnySwitch);
 
   const std::string text =
-      spec->value == SwitchValue::File ? std::string(raw_value) : platform::fold_case(raw_value);
-  if ((spec->traits & kValueRequired) && (!has_value || strip_quotes(text).empty())) {
-    const std::string v(spec->value_help.empty() ? "ЗНАЧЕНИЕ" : spec->value_help);
+      entry->value == SwitchValue::File ? std::string(raw_value) : platform::fold_case(raw_value);
+  if ((entry->traits & kValueRequired) && (!has_value || strip_quotes(text).empty())) {
+    const std::string v(entry->value_help.empty() ? "ЗНАЧЕНИЕ" : entry->value_help);
     state_.usage_errors.push_back("ключу " + quoted(name) + " нужно значение: /" + name + ":" + v +
                                   " или --" + name + "=" + v);
     return;
   }
   state_.values[name] = text;
 
-  SwitchArg arg{spec->name, text, 0};
-  if (spec->value == SwitchValue::Number) {
+  SwitchArg arg{entry->name, text, 0};
+  if (entry->value == SwitchValue::Number) {
     std::optional<std::int32_t> n = platform::scan_int(text);
     if (!n) {
       state_.messages.push_back("значение ключа " + quoted(name) + " не число; ключ пропущен");
@@ -353,7 +353,7 @@ void CmyCommandLineInfo::apply(const std::string& name, std::string_view raw_val
     }
     arg.number = *n;
   }
-  if (spec->apply != nullptr) spec->apply(state_, arg);
+  if (entry->apply != nullptr) entry->apply(state_, arg);
 }
 
 }  // namespace kba604

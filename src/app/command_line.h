@@ -76,7 +76,7 @@ struct SwitchArg {
   std::int32_t number = 0;
 };
 
-struct SwitchSpec {
+struct SwitchEntry {
   std::string_view name;  // lower-case
   SwitchValue value;
   unsigned traits;  // switch_trait bits
@@ -87,16 +87,16 @@ struct SwitchSpec {
 };
 
 // Every switch the program knows, in the order the usage text lists them.
-std::span<const SwitchSpec> switch_table();
+std::span<const SwitchEntry> switch_table();
 // The entry of a switch by its lower-case name; null when there is none.
-const SwitchSpec* find_switch(std::string_view name);
+const SwitchEntry* find_switch(std::string_view name);
 
 class CmyCommandLineInfo {
  public:
   // The options are filled in place; clear them before parsing, as the start-up does. The
   // switches are those of the program's table unless a test hands over its own.
   explicit CmyCommandLineInfo(StartOptions& options,
-                              std::span<const SwitchSpec> table = switch_table())
+                              std::span<const SwitchEntry> table = switch_table())
       : state_(options), table_(table) {}
 
   // Parses the parameters (without the program name), in order.
@@ -124,13 +124,13 @@ class CmyCommandLineInfo {
   bool is_switch_name(std::string_view name) const { return find(name) != nullptr; }
 
  private:
-  const SwitchSpec* find(std::string_view name) const;
+  const SwitchEntry* find(std::string_view name) const;
   void parse_switches(std::string_view body);
   void parse_long_switch(std::string_view body);
   void apply(const std::string& name, std::string_view raw_value, bool has_value);
 
   CommandLineState state_;
-  std::span<const SwitchSpec> table_;
+  std::span<const SwitchEntry> table_;
   bool switches_ended_ = false;
   std::string file_name_;
 };

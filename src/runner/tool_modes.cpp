@@ -210,7 +210,7 @@ std::string usage_text() {
        "параметра \"--\" файлами считаются все параметры.\n"
        "\n"
        "Ключи:\n";
-  for (const SwitchSpec& sw : switch_table()) {
+  for (const SwitchEntry& sw : switch_table()) {
     std::string left = "/" + std::string(sw.name);
     if (!sw.value_help.empty()) left += ":" + std::string(sw.value_help);
     item(s, left, sw.help);

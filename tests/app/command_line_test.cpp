@@ -42,11 +42,11 @@ struct Parsed {
 };
 
 std::unique_ptr<Parsed> parse(std::vector<std::string> params,
-                              std::span<const SwitchSpec> table = switch_table()) {
+                              std::span<const SwitchEntry> table = switch_table()) {
   auto p = std::make_unique<Parsed>();
   CmyCommandLineInfo info(p->options, table);
   info.parse(params);
-  for (const SwitchSpec& s : table) {
+  for (const SwitchEntry& s : table) {
     if (auto v = info.value(s.name)) p->values[std::string(s.name)] = *v;
   }
   p->usage_errors = info.usage_errors();
@@ -301,7 +301,7 @@ TEST(CommandLine, PresentationSwitchesAreNoCommandLineSwitches) {
 TEST(CommandLine, SwitchesOfATableEntryTakeTheirValuesByKind) {
   using namespace switch_trait;
   static int levels_applied = 0;
-  const SwitchSpec table[] = {
+  const SwitchEntry table[] = {
       {"csv", SwitchValue::File, kValueRequired, nullptr, "ФАЙЛ", ""},
       {"trace", SwitchValue::File, kPresentation | kValueRequired, nullptr, "ФАЙЛ", ""},
       {"level", SwitchValue::Number, kValueRequired,

@@ -57,7 +57,7 @@ TEST(ToolModes, HelpInEveryFormPrintsTheUsageOnStandardOutput) {
 TEST(ToolModes, UsageTextListsSwitchesModesAndExitCodesInOrder) {
   test::TestHome home;
   const std::string text = usage_text();
-  for (const SwitchSpec& s : switch_table()) {
+  for (const SwitchEntry& s : switch_table()) {
     std::string shown = "/" + std::string(s.name);
     if (!s.value_help.empty()) shown += ":" + std::string(s.value_help);
     EXPECT_NE(text.find("  " + shown + " "), std::string::npos) << shown;
