@@ -214,6 +214,9 @@ std::optional<std::int64_t> Scanner::Core::poll_due() {
     if (due <= now) {
       // A parameter whose last value is still being handled lets this expiry pass.
       if (!e.in_flight->load()) poll(e, due);
+      // A stop while the read was on the line may have handed the tree back to its owner:
+      // a thread left behind by a stop that timed out touches none of its parameters again.
+      if (stop.is_set()) return std::nullopt;
       // The next expiry keeps the period's phase; expiries missed meanwhile coalesce, as those
       // of a periodic timer do. An arming or a period change during the poll set its own.
       const std::int64_t period = std::max<std::int32_t>(p.polling_period(), 1);

@@ -78,9 +78,14 @@ struct ScannerFixture : ::testing::Test {
                 [this] { return 1'800'000'000'000 + clock.now_ms(); }) {
     scanner.set_sink(&sink);
   }
+  // The trees outlive the scanner, which disarms their parameters when it stops.
+  OperationalTree& make_tree(int n, int own_list = 1) {
+    return *trees.emplace_back(std::make_unique<OperationalTree>(n, own_list));
+  }
   platform::ManualClock clock{5'000'000};
   FakeReads reads;
   Collected sink;
+  std::vector<std::unique_ptr<OperationalTree>> trees;
   Scanner scanner;
 };
 
@@ -96,7 +101,7 @@ TEST(PollingPeriod, TypedPeriodsFollowTheRule) {
 }
 
 TEST_F(ScannerFixture, RefusedPeriodSaysSoAndKeepsTheOldOne) {
-  OperationalTree tree(1);
+  OperationalTree& tree = make_tree(1);
   test::RecordingPrompter prompter;
   EXPECT_FALSE(scanner.change_period(tree[0], "999", &prompter));
   EXPECT_EQ(tree[0].polling_period(), 1000);
@@ -110,7 +115,7 @@ TEST_F(ScannerFixture, RefusedPeriodSaysSoAndKeepsTheOldOne) {
 }
 
 TEST_F(ScannerFixture, ArmedParametersArePolledEveryPeriodFromOnePeriodAfterArming) {
-  OperationalTree tree(3);
+  OperationalTree& tree = make_tree(3);
   scanner.serve(&tree.root);
   const std::int64_t t0 = clock.now_ms();
   EXPECT_EQ(scanner.arm(tree[0]), 0);
@@ -145,7 +150,7 @@ TEST_F(ScannerFixture, ArmedParametersArePolledEveryPeriodFromOnePeriodAfterArmi
 }
 
 TEST_F(ScannerFixture, PeriodChangeRestartsAnArmedTimerAndClearedBoxSkipsADuePoll) {
-  OperationalTree tree(2);
+  OperationalTree& tree = make_tree(2);
   scanner.serve(&tree.root);
   const std::int64_t t0 = clock.now_ms();
   scanner.arm(tree[0]);
@@ -173,7 +178,7 @@ TEST_F(ScannerFixture, PeriodChangeRestartsAnArmedTimerAndClearedBoxSkipsADuePol
 
 TEST_F(ScannerFixture, SnapshotsCarryWhatEachPollLeftInTreeOrder) {
   // p0 is the root's own, p1 and p3 sit in "b", p2 in "a": tree order is p0, p2, p1, p3.
-  OperationalTree tree(4);
+  OperationalTree& tree = make_tree(4);
   tree[3].address_offset = 7;
   reads.fail = "p1";
   scanner.serve(&tree.root);
@@ -203,7 +208,7 @@ TEST_F(ScannerFixture, SnapshotsCarryWhatEachPollLeftInTreeOrder) {
 }
 
 TEST_F(ScannerFixture, ParameterWhoseValueIsStillHandledIsNotPolledAgain) {
-  OperationalTree tree(1);
+  OperationalTree& tree = make_tree(1);
   sink.keep_tickets = true;
   scanner.serve(&tree.root);
   scanner.arm(tree[0]);
@@ -219,7 +224,7 @@ TEST_F(ScannerFixture, ParameterWhoseValueIsStillHandledIsNotPolledAgain) {
 }
 
 TEST_F(ScannerFixture, GuardTellsWhetherAnyParameterIsPolledAndStoppingDisarmsAll) {
-  OperationalTree tree(3);
+  OperationalTree& tree = make_tree(3);
   EXPECT_FALSE(AnyPollingOn(tree.root));
   scanner.serve(&tree.root);
   EXPECT_FALSE(scanner.AnyPollingOn());
@@ -241,7 +246,7 @@ TEST_F(ScannerFixture, GuardTellsWhetherAnyParameterIsPolledAndStoppingDisarmsAl
 // poll comes exactly at its due time, and a failure to serve a parameter shows as a count.
 TEST_F(ScannerFixture, OneThreadServesTwoHundredParametersAtTheirPeriods) {
   constexpr int kCount = 200;
-  OperationalTree tree(kCount, 10);
+  OperationalTree& tree = make_tree(kCount, 10);
   const std::int64_t t0 = clock.now_ms();
   for (int i = 0; i < kCount; ++i) {
     const int period = 1000 + (i % 7) * 500;
@@ -282,7 +287,7 @@ TEST_F(ScannerFixture, OneThreadServesTwoHundredParametersAtTheirPeriods) {
 }
 
 TEST_F(ScannerFixture, ThreadWakesForAParameterTickedWhileNothingWasPolled) {
-  OperationalTree tree(1);
+  OperationalTree& tree = make_tree(1);
   struct First final : PollSink {
     void polled(PollSnapshot) override { got.set(); }
     platform::Event got{platform::Event::Reset::Manual};
@@ -297,17 +302,19 @@ TEST_F(ScannerFixture, ThreadWakesForAParameterTickedWhileNothingWasPolled) {
 }
 
 TEST_F(ScannerFixture, StoppingDoesNotWaitForAReadThatHangs) {
-  OperationalTree tree(1);
+  OperationalTree& tree = make_tree(1);
   auto gate = std::make_shared<platform::Event>(platform::Event::Reset::Manual);
   auto entered = std::make_shared<platform::Event>(platform::Event::Reset::Manual);
   auto link = std::make_shared<std::recursive_mutex>();
+  // The thread left behind still reads its clock after the test, even after the program.
+  static auto& orphan_clock = *new platform::ManualClock{5'000'000};
   Scanner hanging(
       [gate, entered](Parameter&) {
         entered->set();
         gate->wait(-1);
         return 0;
       },
-      link, clock);
+      link, orphan_clock);
   Collected late;
   hanging.set_sink(&late);
   ASSERT_EQ(hanging.StartScanners(&tree.root, nullptr), 0);
