@@ -11,6 +11,7 @@
 #include "platform/named_event.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "runner/export_report_tool.h"
 
 namespace kba604 {
 namespace {
@@ -97,6 +98,10 @@ int run_export_parlist(ToolCall& c) {
   return 0;
 }
 
+int run_export_report(ToolCall& c) {
+  return run_export_report_tool(*c.value, c.rest, c.out, c.err);
+}
+
 // The tool-mode table. To add a tool mode, add one entry here: its name without "--" (lower
 // case), how it takes its value (ToolValue), how the usage text shows that value, its handler
 // (prints results to call.out, complaints to call.err, returns the exit code; call.rest holds the
@@ -109,6 +114,11 @@ const std::array kToolModes = std::to_array<ToolMode>({
     {"export-parlist", ToolValue::Optional, "ФАЙЛ", run_export_parlist,
      "записать список параметров описания прибора в HTML (по умолчанию parlist.html в каталоге "
      "программы) и вывести путь к файлу"},
+    {"export-report", ToolValue::Required,
+     "ДД-ММ-ГГГГ.log|ДД-ММ-ГГГГ..ДД-ММ-ГГГГ [--filter all|read|set.p|r.out] [--html | --xlsx ФАЙЛ]",
+     run_export_report,
+     "отчет протокола измерений без окна: страницы HTML в temp/ (за день файла или первый день "
+     "периода) или книга .xlsx в ФАЙЛ; путь первой страницы или книги на stdout"},
 });
 
 // Width on the terminal of a UTF-8 text: one column per character.
