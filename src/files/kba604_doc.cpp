@@ -1,5 +1,6 @@
 #include "files/kba604_doc.h"
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -97,7 +98,17 @@ DocumentConstruction CKBA604Doc::construct() {
     if (o.mode_flags.load() & StartOptions::kSilent) app_.exit_flags.set_to(0);
   }
   if (o.mode_flags.load() & StartOptions::kTest) refuse_documents_ = true;
+  pack_protocol_days();
   return refuse_documents_ ? DocumentConstruction::Refused : DocumentConstruction::Ready;
+}
+
+PackRunResult CKBA604Doc::pack_protocol_days() {
+  if (message_window_) message_window_(kPackingText);
+  return pack_old_day_files(protocol_directory(), current_protocol_file());
+}
+
+std::string CKBA604Doc::current_protocol_file() const {
+  return day_file_name_of(static_cast<std::int64_t>(std::time(nullptr)));
 }
 
 namespace {

@@ -21,6 +21,7 @@
 #include "app/program_settings.h"
 #include "description/description_loader.h"
 #include "files/configuration_file.h"
+#include "files/protocol_archive.h"
 #include "link/net_rs485.h"
 #include "operations/device_commands.h"
 #include "operations/device_operations.h"
@@ -33,6 +34,7 @@ inline constexpr std::string_view kOperationImpossibleCaption = "Операци�
 inline constexpr std::string_view kNoTreeText = "Дерево не определено";
 inline constexpr std::string_view kNoBranchText = "Ветвь не определена";
 inline constexpr std::string_view kLoadingTreeText = "Загрузка файлов дерева...";
+inline constexpr std::string_view kPackingText = "Архивация данных...";
 // Asked when the shell or the recent-file list opens the file that is open already.
 inline constexpr std::string_view kAlreadyOpenText =
     "Этот файл уже открыт! При продолжении открытия файла все изменения будут потеряны!\n\nХотите "
@@ -140,6 +142,16 @@ class CKBA604Doc : public ConfigurationTarget {
   // settings with "aply"; the configurator registration; the start-up connection check unless
   // the program has no port; "test".
   DocumentConstruction construct();
+
+  // Packs every day file of the protocol but the current one into its monthly archive, while
+  // the message window says "Архивация данных...". Runs at the end of the construction (so
+  // before a command of the command line) and at the daily change.
+  PackRunResult pack_protocol_days();
+  // The name of the day file that recording appends to now ("%d-%m-%Y.log" of the local
+  // date), which packing leaves alone.
+  std::string current_protocol_file() const;
+  std::filesystem::path protocol_directory() const { return program_directory_ / "protocol"; }
+  std::filesystem::path temp_directory() const { return program_directory_ / "temp"; }
 
   // ---- the framework's document steps ------------------------------------------------------
   bool OnNewDocument();

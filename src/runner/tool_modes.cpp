@@ -12,6 +12,7 @@
 #include "platform/named_event.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "runner/export_report_tool.h"
 
 namespace kba604 {
 namespace {
@@ -105,6 +106,10 @@ int run_check_display(ToolCall& c) {
   return display.available ? 0 : 1;
 }
 
+int run_export_report(ToolCall& c) {
+  return run_export_report_tool(*c.value, c.rest, c.out, c.err);
+}
+
 // The tool-mode table. To add a tool mode, add one entry here: its name without "--" (lower
 // case), how it takes its value (ToolValue), how the usage text shows that value, its handler
 // (prints results to call.out, complaints to call.err, returns the exit code; call.rest holds the
@@ -119,6 +124,11 @@ const std::array kToolModes = std::to_array<ToolMode>({
      "программы) и вывести путь к файлу"},
     {"check-display", ToolValue::None, "", run_check_display,
      "открылось бы здесь окно программы (0, \"window\") или нет (1, \"headless\")"},
+    {"export-report", ToolValue::Required,
+     "ДД-ММ-ГГГГ.log|ДД-ММ-ГГГГ..ДД-ММ-ГГГГ [--filter all|read|set.p|r.out] [--html | --xlsx ФАЙЛ]",
+     run_export_report,
+     "отчет протокола измерений без окна: страницы HTML в temp/ (за день файла или первый день "
+     "периода) или книга .xlsx в ФАЙЛ; путь первой страницы или книги на stdout"},
 });
 
 // Width on the terminal of a UTF-8 text: one column per character.

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <ctime>
 #include <fstream>
 #include <iterator>
 
@@ -129,6 +130,31 @@ TEST_F(Document, ConstructionReadsVerLoadsTheTreesAndMakesItsFolders) {
 
 // The program's line settings reach its port before "ver" is read, so that the version comes
 // through the port the command line names; "aply" hands them to the instrument's element too.
+TEST_F(Document, ConstructionPacksTheOldDaysBeforeAnyCommandAndLeavesTodays) {
+  std::filesystem::path protocol = home.data_dir() / "protocol";
+  std::filesystem::create_directories(protocol);
+  const std::string today = day_file_name_of(std::time(nullptr));
+  for (const std::string& name : {std::string("01-11-2020.log"), today}) {
+    std::ofstream(protocol / name) << "records of " << name;
+  }
+  std::vector<std::string> shown;
+  auto make = [&] {
+    app.options.clear();
+    doc.reset();
+    DocumentServices services{app, settings, registration, sink, "/usr/bin/kba604", home.data_dir()};
+    doc = std::make_unique<CKBA604Doc>(services, device, &link);
+    doc->set_message_window([&](std::string_view text) { shown.emplace_back(text); });
+  };
+  make();
+  ASSERT_EQ(doc->construct(), DocumentConstruction::Ready);
+  EXPECT_EQ(shown.back(), "Архивация данных...");
+  ProtocolArchive november;
+  ASSERT_TRUE(november.open(protocol / "11-2020.var", false));
+  EXPECT_EQ(november.list(), std::vector<std::string>{"01-11-2020.log"});
+  ProtocolArchive current;
+  EXPECT_FALSE(current.open(archive_path_for(protocol, today), false));
+}
+
 TEST_F(Document, LineSettingsOfTheCommandLineGoToTheirElements) {
   std::string port_at_reopening;
   std::vector<std::string> requests_at_reopening;

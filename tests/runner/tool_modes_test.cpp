@@ -76,6 +76,8 @@ TEST(ToolModes, UsageTextListsSwitchesModesAndExitCodesInOrder) {
                        exit_code::kSaveFailed,
                        exit_code::kCommandNotStarted,
                        exit_code::kParametersFailed,
+                       exit_code::kNothingToExport,
+                       exit_code::kReportNotWritten,
                        200,
                        201,
                        202,
