@@ -102,6 +102,7 @@ DocumentStart ConfiguratorDocument::construct(RunContext& context) {
     std::lock_guard lock(stoppable_mutex_);
     stoppable_ = bundle_.device;
   }
+  if (bundle_.io != nullptr) bundle_.io->set_control_channel(context.channel);
   DeviceOperations& device = *bundle_.device;
   device.set_view(&context.view);
   device.set_listener(this);
@@ -184,6 +185,7 @@ void ConfiguratorDocument::shutdown() {
     // document that owns them until it ends (it keeps the device itself alive anyway).
     bundle_.device->keep_while_worker_runs(std::shared_ptr<CKBA604Doc>(std::move(document_)));
   }
+  if (bundle_.io != nullptr) bundle_.io->set_control_channel(nullptr);
   // The document and its trees go before the link whose settings they may show; the link
   // saves the program's port settings as it goes.
   document_.reset();

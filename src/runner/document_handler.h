@@ -21,6 +21,9 @@ struct DeviceBundle {
   // The program's port settings, the port and the connection check; none when the build has
   // no serial line.
   std::unique_ptr<DocumentLink> link;
+  // The request layer, which announces changed port settings on the control channel; none
+  // without a serial line.
+  DeviceIO* io = nullptr;
 };
 using DeviceFactory =
     std::function<DeviceBundle(CKBA604App& app, platform::SettingsStore& settings)>;
