@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <cstdarg>
+#include <cstdio>
 #include <deque>
 #include <vector>
 
@@ -41,6 +42,7 @@ struct CConnection::Shared {
   platform::Event done{platform::Event::Reset::Manual};
   platform::Event exit{platform::Event::Reset::Manual};
 
+  std::mutex deliver_mutex;  // taken before mutex, never after it
   std::mutex mutex;
   // The message of SendCommand that waits for the reader.
   bool slot_full = false;
@@ -53,6 +55,10 @@ struct CConnection::Shared {
   std::uint64_t next_serial = 0;
   std::deque<Outgoing> out;
   std::shared_ptr<CommandHandler> handler;
+  // Lines that came before the first handler was set (the program was still starting): they
+  // are handed to it when it comes.
+  bool handler_set = false;
+  std::deque<std::string> early_lines;
   bool ended = false;
 
   // The sender of serial learns its answer. Under mutex.
@@ -135,10 +141,16 @@ void CConnection::Shared::handle_line(const std::string& cp1251_line) {
   // Decoding errors are not shown; lines of the supervising words go to the handler.
   const std::vector<std::string_view> words = split_words(line);
   if (words.empty()) return;
+  // Lines reach the handler one at a time and in order, the early ones first.
+  std::lock_guard delivering(deliver_mutex);
   std::shared_ptr<CommandHandler> h;
   {
     std::lock_guard lock(mutex);
     h = handler;
+    if (!handler_set) {
+      if (early_lines.size() < kEarlyLinesMax) early_lines.push_back(line);
+      return;
+    }
   }
   if (h && h->takes(words[0])) h->command(line);
 }
@@ -325,8 +337,19 @@ bool CConnection::post_line(std::string_view line) {
 }
 
 void CConnection::set_command_handler(std::shared_ptr<CommandHandler> handler) {
-  std::lock_guard lock(shared_->mutex);
-  shared_->handler = std::move(handler);
+  std::lock_guard delivering(shared_->deliver_mutex);
+  std::deque<std::string> early;
+  {
+    std::lock_guard lock(shared_->mutex);
+    shared_->handler = handler;
+    if (handler && !shared_->handler_set) early.swap(shared_->early_lines);
+    shared_->handler_set = true;
+  }
+  if (!handler) return;
+  for (const std::string& line : early) {
+    const std::vector<std::string_view> words = split_words(line);
+    if (handler->takes(words[0])) handler->command(line);
+  }
 }
 
 void CConnection::announce(const std::string& line) {

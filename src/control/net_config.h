@@ -55,6 +55,8 @@ class CConnection : public NetParamChannel {
   static constexpr std::size_t kMessageMax = 1023;
   // Lines queued for a peer that does not read are dropped beyond this.
   static constexpr std::size_t kQueueMax = 1000;
+  // Lines kept for the command handler while the program starts and none is set yet.
+  static constexpr std::size_t kEarlyLinesMax = 64;
 
   // A channel without a transport: reads give nothing, writes are dropped. flags and clock must
   // outlive the channel; uni is the identifier of the presence answer.
@@ -73,8 +75,9 @@ class CConnection : public NetParamChannel {
   // peer, or kQueueMax lines wait already).
   bool post_line(std::string_view line);
 
-  // The handler of the words the channel does not answer itself; none by default. Set it to
-  // none before the handler goes.
+  // The handler of the words the channel does not answer itself; none by default. Lines that
+  // came before the first handler was set are handed to it now (the peer may speak while the
+  // program still starts). Set it to none before the handler goes.
   void set_command_handler(std::shared_ptr<CommandHandler> handler);
 
   // Whether the transport was opened and the reader has not ended on a peer that went away.

@@ -144,7 +144,14 @@ DocumentStart ConfiguratorDocument::construct(RunContext& context) {
     if (document_->net_settings_saved()) return DocumentStart::Finished;
     context.save_failed = document_->save_failed();
   }
-  return opened ? DocumentStart::Ready : DocumentStart::Refused;
+  if (!opened) return DocumentStart::Refused;
+  if (context.channel != nullptr) {
+    UiQueue& ui = context.ui;
+    channel_commands_ = attach_channel_commands(
+        *context.channel, {context.app, *document_, bundle_.device, bundle_.io,
+                           [&ui](std::function<void()> task) { ui.post(std::move(task)); }});
+  }
+  return DocumentStart::Ready;
 }
 
 bool ConfiguratorDocument::start_command(RunContext& context, int command) {
@@ -175,6 +182,9 @@ void ConfiguratorDocument::stop() {
 
 void ConfiguratorDocument::shutdown() {
   if (!bundle_.device) return;
+  if (context_ != nullptr && context_->channel != nullptr) {
+    detach_channel_commands(*context_->channel, channel_commands_);
+  }
   {
     std::lock_guard lock(stoppable_mutex_);
     stoppable_.reset();

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "control/channel_commands.h"
 #include "files/kba604_doc.h"
 #include "operations/operation_hooks.h"
 #include "runner/runner.h"
@@ -63,6 +64,8 @@ class ConfiguratorDocument final : public DocumentHandler, public OperationListe
   // when command-line switches were given.
   std::unique_ptr<DocumentLink> document_link_;
   std::unique_ptr<CKBA604Doc> document_;
+  // The supervising words of the control channel, while a document exists.
+  std::shared_ptr<ChannelCommands> channel_commands_;
 };
 
 // The document handler of this build, with its device.

@@ -9,8 +9,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -125,6 +129,139 @@ TEST_F(ChannelProgram, PipeGetsExactlyOneAnnouncementOfAParityChange) {
   EXPECT_EQ(messages, std::vector<std::string>{std::string("!netparam Prty even\n\0", 21)});
   ::close(peer);
   ::close(listener);
+}
+
+// A supervising program's side of the socket: one line per message.
+class Peer {
+ public:
+  explicit Peer(int fd) : fd_(fd) {}
+  ~Peer() { ::close(fd_); }
+  void say(const std::string& line) {
+    const std::string message = line + std::string("\n\0", 2);
+    EXPECT_EQ(::send(fd_, message.data(), message.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(message.size()));
+  }
+  // The next line, without its line feed and NUL; "<none>" when nothing came in time.
+  std::string next(int timeout_ms = kProcessLimitMs) {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, timeout_ms) <= 0) return "<none>";
+    char buffer[2048];
+    const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+    if (n <= 0) return "<closed>";
+    std::string text(buffer, static_cast<std::size_t>(n));
+    EXPECT_TRUE(text.ends_with(std::string("\n\0", 2))) << text;
+    return text.substr(0, text.find('\n'));
+  }
+  // The next line that is not an announcement of the port settings.
+  std::string answer() {
+    for (;;) {
+      std::string line = next();
+      if (!line.starts_with("!netparam ")) return line;
+    }
+  }
+
+ private:
+  int fd_;
+};
+
+std::string file_bytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST_F(ChannelProgram, SupervisingWordsDriveAWholeSession) {
+  instrument();
+  const std::string name = "session";
+  const int listener = listen_at(name);
+  auto child = start({"/io:pipe:" + name, "/uni:peer", kLine});
+  const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ::close(listener);
+  Peer peer(fd);
+
+  peer.say("!?");
+  EXPECT_EQ(peer.answer(), "!! peer");
+  peer.say("!status");
+  const std::string status = peer.answer();
+  EXPECT_TRUE(
+      status.starts_with("!status port COM9 bps 9600 len 8 prty no sbit 1 addr 16 alen 8 link "))
+      << status;
+  EXPECT_TRUE(status.ends_with(" operation idle")) << status;
+
+  peer.say("!get ver");
+  EXPECT_EQ(peer.answer(), "!value ver 1.10");
+  peer.say("!get no.such");
+  EXPECT_EQ(peer.answer(), "!error no.such no such parameter");
+  peer.say("!get");
+  EXPECT_EQ(peer.answer(), "!error !get no parameter named");
+
+  // A whole read with its progress; a command given meanwhile is refused.
+  peer.say("!read");
+  peer.say("!get ver");
+  int progress = 0;
+  std::string last_progress;
+  std::string busy;
+  std::string line;
+  for (line = peer.answer(); line.starts_with("!progress") || line.starts_with("!busy");
+       line = peer.answer()) {
+    if (line.starts_with("!busy")) {
+      busy = line;
+    } else {
+      ++progress;
+      last_progress = line;
+    }
+  }
+  EXPECT_EQ(line, "!done 0 0");
+  EXPECT_EQ(busy, "!busy !get");
+  EXPECT_GE(progress, 2);
+  int done = -1, total = -2, errors = -1;
+  ASSERT_EQ(std::sscanf(last_progress.c_str(), "!progress %d %d %d", &done, &total, &errors), 3);
+  EXPECT_EQ(done, total);
+  EXPECT_EQ(errors, 0);
+
+  peer.say("!save \"by channel.604\"");
+  EXPECT_EQ(peer.answer(), "!ok save \"by channel.604\"");
+  peer.say("!open missing.604");
+  EXPECT_EQ(peer.answer(), "!error !open no such file: missing.604");
+  peer.say("!open \"by channel.604\"");
+  EXPECT_EQ(peer.answer(), "!ok open \"by channel.604\"");
+  peer.say("!stop");
+  EXPECT_EQ(peer.answer(), "!ok stop");
+  peer.say("!status");
+  EXPECT_TRUE(peer.answer().ends_with(" operation idle"));
+
+  ASSERT_TRUE(child->signal(SIGTERM));
+  test::ChildResult r = child->wait(kProcessLimitMs);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+
+  // The file the channel saved is the one the "read" switch saves.
+  auto read = start({kLine, "/read", "by switch.604", "/close"});
+  test::ChildResult by_switch = read->wait(kProcessLimitMs);
+  ASSERT_EQ(by_switch.exit_code, 0) << by_switch.err;
+  const std::string saved = file_bytes(home.root() / "by channel.604");
+  EXPECT_GT(saved.size(), 1000u);
+  EXPECT_TRUE(saved == file_bytes(home.root() / "by switch.604"));
+}
+
+TEST_F(ChannelProgram, WithoutAPortNothingPassesForDone) {
+  const std::string name = "noport";
+  const int listener = listen_at(name);
+  auto child = start({"/io:pipe:" + name, "/uni:peer"});
+  const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ::close(listener);
+  Peer peer(fd);
+  peer.say("!status");
+  EXPECT_TRUE(peer.answer().ends_with(" link none operation idle"));
+  const char* const no_port = "no port: the program runs without an instrument";
+  peer.say("!get ver");
+  EXPECT_EQ(peer.answer(), std::string("!error ver ") + no_port);
+  for (const char* word : {"!read", "!write", "!compare"}) {
+    peer.say(word);
+    EXPECT_EQ(peer.answer(), std::string("!error ") + word + " " + no_port);
+  }
+  ASSERT_TRUE(child->signal(SIGTERM));
+  EXPECT_EQ(child->wait(kProcessLimitMs).exit_code, 0);
 }
 
 }  // namespace

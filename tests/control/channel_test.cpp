@@ -187,6 +187,18 @@ TEST_F(StdioChannel, LinesAreCutAtTheBufferAndANulEndsALine) {
   EXPECT_EQ(lines[2], "!stop");
 }
 
+// A peer may speak while the program still starts: its words wait for the handler.
+TEST_F(StdioChannel, WordsBeforeTheHandlerAreHandedToIt) {
+  open();
+  put(in[1], "!status\n!?\n");
+  const std::string answer = "!! tester\n\n";
+  EXPECT_EQ(read_bytes(out[0], answer.size()), answer);  // the reader has taken both lines
+  auto recorder = std::make_shared<Recorder>(std::vector<std::string>{"!status"});
+  channel->set_command_handler(recorder);
+  put(in[1], "!status now\n");
+  EXPECT_EQ(recorder->wait_lines(2), (std::vector<std::string>{"!status", "!status now"}));
+}
+
 TEST_F(StdioChannel, RequestsTakeTheDecodedAnswer) {
   open();
   std::thread peer([this] {
