@@ -103,6 +103,7 @@ DocumentStart ConfiguratorDocument::construct(RunContext& context) {
     std::lock_guard lock(stoppable_mutex_);
     stoppable_ = bundle_.device;
   }
+  if (bundle_.io != nullptr) bundle_.io->set_control_channel(context.channel);
   DeviceOperations& device = *bundle_.device;
   device.set_view(&context.view);
   device.set_listener(this);
@@ -156,7 +157,14 @@ DocumentStart ConfiguratorDocument::construct(RunContext& context) {
     if (document_->net_settings_saved()) return DocumentStart::Finished;
     context.save_failed = document_->save_failed();
   }
-  return opened ? DocumentStart::Ready : DocumentStart::Refused;
+  if (!opened) return DocumentStart::Refused;
+  if (context.channel != nullptr) {
+    UiQueue& ui = context.ui;
+    channel_commands_ = attach_channel_commands(
+        *context.channel, {context.app, *document_, bundle_.device, bundle_.io,
+                           [&ui](std::function<void()> task) { ui.post(std::move(task)); }});
+  }
+  return DocumentStart::Ready;
 }
 
 bool ConfiguratorDocument::start_command(RunContext& context, int command) {
@@ -238,6 +246,9 @@ void ConfiguratorDocument::shutdown() {
     document_->set_before_release({});
   }
   if (!bundle_.device) return;
+  if (context_ != nullptr && context_->channel != nullptr) {
+    detach_channel_commands(*context_->channel, channel_commands_);
+  }
   {
     std::lock_guard lock(stoppable_mutex_);
     stoppable_.reset();
@@ -249,6 +260,7 @@ void ConfiguratorDocument::shutdown() {
     bundle_.device->keep_while_worker_runs(std::shared_ptr<CKBA604Doc>(std::move(document_)));
   }
   scanner_.reset();
+  if (bundle_.io != nullptr) bundle_.io->set_control_channel(nullptr);
   // The document and its trees go before the link whose settings they may show; the link
   // saves the program's port settings as it goes.
   document_.reset();

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "control/channel_commands.h"
 #include "files/kba604_doc.h"
 #include "measurement/data_logger.h"
 #include "measurement/recording.h"
@@ -25,6 +26,9 @@ struct DeviceBundle {
   // The program's port settings, the port and the connection check; none when the build has
   // no serial line.
   std::unique_ptr<DocumentLink> link;
+  // The request layer, which announces changed port settings on the control channel; none
+  // without a serial line.
+  DeviceIO* io = nullptr;
 };
 using DeviceFactory =
     std::function<DeviceBundle(CKBA604App& app, platform::SettingsStore& settings)>;
@@ -83,6 +87,8 @@ class ConfiguratorDocument final : public DocumentHandler, public OperationListe
   std::unique_ptr<DataLogger> logger_;
   platform::Event logger_stop_{platform::Event::Reset::Manual};
   platform::Thread logger_thread_;
+  // The supervising words of the control channel, while a document exists.
+  std::shared_ptr<ChannelCommands> channel_commands_;
 };
 
 // The document handler of this build, with its device.

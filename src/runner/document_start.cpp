@@ -41,7 +41,7 @@ std::unique_ptr<DocumentHandler> make_document_handler() {
   return std::make_unique<ConfiguratorDocument>(
       [](CKBA604App& app, platform::SettingsStore& settings) {
         std::shared_ptr<Device> device = Device::create(app, settings);
-        return DeviceBundle{device, std::make_unique<DeviceLink>(device)};
+        return DeviceBundle{device, std::make_unique<DeviceLink>(device), device.get()};
       });
 }
 

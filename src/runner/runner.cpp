@@ -199,6 +199,14 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
   std::string error;
   if (!platform::ensure_program_directory(&error)) say("не удалось создать " + error);
 
+  // The control channel lives from before the device to the program's end: the port settings
+  // of the command line are announced on it while the document is built.
+  std::unique_ptr<NetConfig::CConnection> channel = NetConfig::open_channel(
+      o.control_channel(), info.pipe_name(), app.exit_flags, o.uni(), s.clock);
+  if (auto* pipe = dynamic_cast<NetConfig::CPipe*>(channel.get()); pipe && !pipe->error().empty()) {
+    say("the control channel is not open: " + pipe->error());
+  }
+
   ProgramSettings settings(s.settings);
   UiQueue ui;
   RunContext context{app,
@@ -213,6 +221,7 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
                      automation_done,
                      ui};
   context.logger = std::move(logger);
+  context.channel = channel.get();
 
   // The command the command line asks for (write all, calibrate or read all), or 0.
   const int command = o.any_switch() ? automation_command(o) : 0;
@@ -347,6 +356,7 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
   automation_watcher.join(-1);
   exit_watcher.join(-1);
   s.document.shutdown();
+  channel.reset();
   // A supervising program that signalled the exit event gets 205 however the stopped work ended:
   // an exchange cut short by the stop would otherwise leave a time-out (202) behind.
   if ((cut_short.load() || (external && external->is_set())) &&

@@ -20,6 +20,7 @@
 #include "app/operation_view.h"
 #include "app/program_settings.h"
 #include "measurement/data_logger.h"
+#include "control/net_config.h"
 #include "platform/event.h"
 #include "platform/settings_store.h"
 #include "runner/ui_queue.h"
@@ -58,6 +59,8 @@ struct RunContext {
   // Parameters the command of the command line failed to read or write, over its operation and
   // the re-read that may follow it; counted by the worker until AutomationDoneEvent is set.
   std::atomic<int> command_errors{0};
+  // The control channel the "io" switch opened, or none.
+  NetConfig::CConnection* channel = nullptr;
 };
 
 // What the document's construction ended with.

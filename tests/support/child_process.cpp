@@ -43,7 +43,8 @@ ChildResult run_child(const std::vector<std::string>& argv) {
   return child.wait(-1);
 }
 
-RunningChild::RunningChild(const std::vector<std::string>& argv, const std::string& cwd) {
+RunningChild::RunningChild(const std::vector<std::string>& argv, const std::string& cwd,
+                           int stdin_fd) {
   // Capture through files: no pipe can fill up and block the child.
   char out_name[] = "/tmp/kba604-child-out-XXXXXX";
   char err_name[] = "/tmp/kba604-child-err-XXXXXX";
@@ -61,7 +62,11 @@ RunningChild::RunningChild(const std::vector<std::string>& argv, const std::stri
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err_fd, STDERR_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  if (stdin_fd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, stdin_fd, STDIN_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  }
   if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -101,6 +106,10 @@ bool RunningChild::running() {
 
 std::string RunningChild::err() const {
   return slurp(err_name_);
+}
+
+std::string RunningChild::out() const {
+  return slurp(out_name_);
 }
 
 bool RunningChild::wait_for_err(const std::string& text, int timeout_ms) {

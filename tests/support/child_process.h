@@ -24,8 +24,10 @@ ChildResult run_child(const std::vector<std::string>& argv);
 // it. A child still running when the object goes is killed and reaped.
 class RunningChild {
  public:
-  // cwd: the folder the child starts in (empty: the test's own).
-  explicit RunningChild(const std::vector<std::string>& argv, const std::string& cwd = {});
+  // cwd: the folder the child starts in (empty: the test's own). stdin_fd: what the child reads
+  // as its standard input (-1: /dev/null); the caller keeps its own descriptor.
+  explicit RunningChild(const std::vector<std::string>& argv, const std::string& cwd = {},
+                        int stdin_fd = -1);
   ~RunningChild();
   RunningChild(const RunningChild&) = delete;
   RunningChild& operator=(const RunningChild&) = delete;
@@ -33,8 +35,9 @@ class RunningChild {
   bool started() const { return pid_ > 0; }
   // Whether the child has not ended yet.
   bool running();
-  // What the child has written to stderr so far.
+  // What the child has written to stderr and to stdout so far.
   std::string err() const;
+  std::string out() const;
   // Waits, in short steps, until its stderr holds text; false when the child ended first or
   // timeout_ms passed.
   bool wait_for_err(const std::string& text, int timeout_ms);

@@ -1,0 +1,209 @@
+#include "control/channel_commands.h"
+
+#include <filesystem>
+
+#include "app/commands.h"
+#include "control/pipe_connection.h"
+#include "platform/text.h"
+
+namespace kba604 {
+namespace {
+
+// A file name as the answer repeats it: in double quotes when it holds blanks.
+std::string file_word(const std::string& name) {
+  return name.find_first_of(" \t") == std::string::npos ? name : "\"" + name + "\"";
+}
+
+const char* parity_word(int code) {
+  return code == 1 ? "even" : code == 4 ? "odd" : "no";
+}
+
+}  // namespace
+
+ChannelCommands::ChannelCommands(NetConfig::CConnection& channel, ChannelCommandServices services)
+    : channel_(channel), services_(std::move(services)) {}
+
+ChannelCommands::~ChannelCommands() {
+  ticker_stop_.set();
+  ticker_.join(platform::Thread::kDefaultJoinMs);
+}
+
+void ChannelCommands::answer(const std::string& line) {
+  channel_.post_line(line);
+}
+
+void ChannelCommands::error(std::string_view word_or_name, std::string_view note) {
+  answer("!error " + escape_for_line(word_or_name) + " " + escape_for_line(note));
+}
+
+void ChannelCommands::command(const std::string& line) {
+  std::string why;
+  const std::optional<ChannelRequest> request = parse_channel_request(line, &why);
+  if (!request) {
+    const std::vector<std::string_view> words = split_words(line);
+    error(words.empty() ? std::string_view("!") : words[0], why);
+    return;
+  }
+  if (request->word == channel_word::kStop) {
+    // At once, whatever the UI thread is doing: the worker tests the stop event between
+    // parameters. Only a running operation is stopped; the event is cleared as it ends.
+    if (services_.device->busy()) services_.device->stop_event().set();
+    answer("!ok stop");
+    return;
+  }
+  services_.post([self = shared_from_this(), r = *request] { self->run(r); });
+}
+
+void ChannelCommands::detach() {
+  detached_ = true;
+  ticker_stop_.set();
+  ticker_.join(platform::Thread::kDefaultJoinMs);
+}
+
+bool ChannelCommands::has_port() const {
+  return !services_.app.options.no_port();
+}
+
+bool ChannelCommands::operation_runs() const {
+  return services_.device->busy() || ticking_.load();
+}
+
+void ChannelCommands::run(const ChannelRequest& r) {
+  if (detached_) return;
+  if (r.word == channel_word::kStatus) return status();
+  if (operation_runs()) return answer("!busy " + r.word);
+  if (r.word == channel_word::kGet) return get(r);
+  if (r.word == channel_word::kRead || r.word == channel_word::kWrite ||
+      r.word == channel_word::kCompare) {
+    return operation(r);
+  }
+  if (r.word == channel_word::kOpen) return open(r);
+  if (r.word == channel_word::kSave) return save(r);
+  // Words the language knows but this program does not carry out yet.
+  error(r.word, "not available");
+}
+
+void ChannelCommands::status() {
+  std::string line = "!status";
+  if (DeviceIO* io = services_.io) {
+    const Sio& s = io->sio();
+    line += platform::format(" port %s bps %i len %i prty %s sbit %i addr %i alen %i",
+                             s.port_name().c_str(), s.baud_rate(), s.data_bits(),
+                             parity_word(s.parity_code()), s.stop_bits(), s.device_address(),
+                             s.address_length());
+    line += !has_port() ? " link none" : s.is_open() ? " link open" : " link closed";
+  } else {
+    line += " link none";
+  }
+  line += operation_runs() ? " operation running" : " operation idle";
+  answer(escape_for_line(line));
+}
+
+Parameter* ChannelCommands::find(const ChannelParameterName& name) const {
+  Parameter* other_case = nullptr;
+  for (Parameter& p : services_.document.table()) {
+    if (name.index && (!p.indexed || p.linear_index != *name.index)) continue;
+    if (name.offset && p.address_offset != *name.offset) continue;
+    if (p.short_name == name.name) return &p;
+    if (other_case == nullptr && platform::iequals(p.short_name, name.name)) other_case = &p;
+  }
+  return other_case;
+}
+
+void ChannelCommands::get(const ChannelRequest& r) {
+  const std::string name = r.parameter.text();
+  if (!has_port()) return error(name, "no port: the program runs without an instrument");
+  Parameter* p = find(r.parameter);
+  if (p == nullptr) return error(name, "no such parameter");
+  // One exchange with the instrument, as the single-parameter read does it.
+  // No count of failures in a row here: that belongs to the walks over the tree.
+  const int result = services_.device->ReadParameter(*p, false);
+  if (result == 0 && !p->outcome.failed()) {
+    answer("!value " + escape_for_line(name) + " " + escape_for_line(p->value));
+  } else {
+    error(name, p->note.empty() ? "read failed" : p->note);
+  }
+}
+
+void ChannelCommands::operation(const ChannelRequest& r) {
+  if (!has_port()) return error(r.word, "no port: the program runs without an instrument");
+  const int code = r.word == channel_word::kRead    ? command::kReadAll
+                   : r.word == channel_word::kWrite ? command::kWriteAll
+                                                    : command::kCompare;
+  services_.document.OnCommand(code);
+  if (!services_.document.operation_started()) return error(r.word, "the operation did not start");
+  ticker_.join(platform::Thread::kDefaultJoinMs);
+  ticker_stop_.reset();
+  ticking_.store(true);
+  ticker_.start([this] { watch_operation(); });
+}
+
+void ChannelCommands::watch_operation() {
+  DeviceOperations& d = *services_.device;
+  int done = -1, total = -1, errors = -1;
+  for (;;) {
+    const bool idle = !d.busy();
+    if (d.done() != done || d.total() != total || d.errors() != errors) {
+      done = d.done();
+      total = d.total();
+      errors = d.errors();
+      answer(platform::format("!progress %d %d %d", done, total, errors));
+    }
+    if (idle) break;
+    if (ticker_stop_.wait(kProgressStepMs, platform::Clock::real())) {
+      ticking_.store(false);
+      return;
+    }
+  }
+  const int code = d.operation_stopped() ? channel_done::kStopped
+                   : d.errors() > 0      ? channel_done::kParametersFailed
+                                         : channel_done::kCompleted;
+  // The next command may come as soon as "!done" is read.
+  ticking_.store(false);
+  answer(platform::format("!done %d %d", code, d.errors()));
+}
+
+void ChannelCommands::open(const ChannelRequest& r) {
+  // A name that came with a byte Windows-1251 leaves undefined names no file we could find.
+  if (r.text.find("\xEF\xBF\xBD") != std::string::npos) {
+    return error(r.word, "the file name cannot be encoded");
+  }
+  if (services_.document.modified() && !r.force) {
+    return error(r.word, "the configuration has unsaved changes; \"!open FILE force\" drops them");
+  }
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(r.text, ec)) {
+    return error(r.word, "no such file: " + file_word(r.text));
+  }
+  if (!services_.document.OnOpenDocument(r.text)) {
+    return error(r.word, "not a configuration that could be opened: " + file_word(r.text));
+  }
+  answer("!ok open " + escape_for_line(file_word(r.text)));
+}
+
+void ChannelCommands::save(const ChannelRequest& r) {
+  if (r.text.find("\xEF\xBF\xBD") != std::string::npos) {
+    return error(r.word, "the file name cannot be encoded");
+  }
+  if (!services_.document.OnSaveDocument(r.text)) {
+    return error(r.word, "could not be saved: " + file_word(r.text));
+  }
+  answer("!ok save " + escape_for_line(file_word(r.text)));
+}
+
+std::shared_ptr<ChannelCommands> attach_channel_commands(NetConfig::CConnection& channel,
+                                                         ChannelCommandServices services) {
+  auto commands = std::make_shared<ChannelCommands>(channel, std::move(services));
+  channel.set_command_handler(commands);
+  return commands;
+}
+
+void detach_channel_commands(NetConfig::CConnection& channel,
+                             std::shared_ptr<ChannelCommands>& commands) {
+  if (!commands) return;
+  channel.set_command_handler(nullptr);
+  commands->detach();
+  commands.reset();
+}
+
+}  // namespace kba604
