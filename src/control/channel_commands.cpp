@@ -4,6 +4,7 @@
 
 #include "app/commands.h"
 #include "control/pipe_connection.h"
+#include "operations/edit_end.h"
 #include "platform/text.h"
 
 namespace kba604 {
@@ -17,6 +18,27 @@ std::string file_word(const std::string& name) {
 const char* parity_word(int code) {
   return code == 1 ? "even" : code == 4 ? "odd" : "no";
 }
+
+// The records that make the instrument do something rather than hold a value: they have
+// dialogs of their own that ask first, so a supervising program cannot write them in passing.
+bool is_command_record(const Parameter& p) {
+  return platform::iequals_any(p.short_name, {"r-s", "r.co", "APLY", "PRTL", "exit"});
+}
+
+// Keeps the text of the first box the edit rules show; the rules' answer to a question is the
+// safe one, as in a run without a window.
+class FirstBoxText final : public Prompter {
+ public:
+  PromptAnswer ask(std::string_view text, std::string_view, PromptIcon, PromptButtons,
+                   PromptAnswer safe_answer) override {
+    if (text_.empty()) text_ = text;
+    return safe_answer;
+  }
+  const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+};
 
 }  // namespace
 
@@ -73,13 +95,13 @@ void ChannelCommands::run(const ChannelRequest& r) {
   if (r.word == channel_word::kStatus) return status();
   if (operation_runs()) return answer("!busy " + r.word);
   if (r.word == channel_word::kGet) return get(r);
+  if (r.word == channel_word::kSet) return set(r);
   if (r.word == channel_word::kRead || r.word == channel_word::kWrite ||
       r.word == channel_word::kCompare) {
     return operation(r);
   }
   if (r.word == channel_word::kOpen) return open(r);
   if (r.word == channel_word::kSave) return save(r);
-  // Words the language knows but this program does not carry out yet.
   error(r.word, "not available");
 }
 
@@ -122,6 +144,49 @@ void ChannelCommands::get(const ChannelRequest& r) {
     answer("!value " + escape_for_line(name) + " " + escape_for_line(p->value));
   } else {
     error(name, p->note.empty() ? "read failed" : p->note);
+  }
+}
+
+void ChannelCommands::set(const ChannelRequest& r) {
+  const std::string name = r.parameter.text();
+  if (!has_port()) return error(name, "no port: the program runs without an instrument");
+  Parameter* p = find(r.parameter);
+  if (p == nullptr) return error(name, "no such parameter");
+  if (is_command_record(*p)) return error(name, "a command of the instrument, not a value");
+  if (!p->writable()) return error(name, "read-only parameter");
+  // The very rules of a cell edit in the tree; their refusal's text is the error's note. The
+  // rules get no device: they would queue an immediate write of their own, and the write
+  // below is the one the peer waits for.
+  FirstBoxText box;
+  EditEnd rules(box, services_.app.modes, nullptr);
+  rules.set_network_elements(nullptr, services_.document.network_branch());
+  std::string previous;
+  {
+    ValueReadLock lock(*p);
+    previous = p->value;
+  }
+  const bool operational = p->owns_polling_timer();
+  const EditEnd::Outcome outcome =
+      rules.end_edit(*p, EditEnd::kValue, r.text, previous, operational);
+  if (outcome.result == EditEnd::Outcome::Result::Refused) {
+    return error(name, box.text().empty() ? "refused" : box.text());
+  }
+  // One exchange, as the single-parameter write does it; a polled value is written as the
+  // tree writes it at once.
+  const int result = operational ? services_.device->WriteValue(*p, kWriteAll)
+                                 : services_.device->WriteParameter(*p, kWriteAll);
+  std::string value, note;
+  bool failed = false;
+  {
+    ValueReadLock lock(*p);
+    value = p->value;
+    note = p->note;
+    failed = p->outcome.failed();
+  }
+  if (result == 0 && !failed) {
+    answer("!value " + escape_for_line(name) + " " + escape_for_line(value));
+  } else {
+    error(name, note.empty() ? "write failed" : note);
   }
 }
 

@@ -64,6 +64,8 @@ class ChannelCommands final : public NetConfig::CommandHandler,
   void run(const ChannelRequest& request);
   void status();
   void get(const ChannelRequest& request);
+  // Assigns the text after the rules of a cell edit and writes the parameter.
+  void set(const ChannelRequest& request);
   void operation(const ChannelRequest& request);
   void open(const ChannelRequest& request);
   void save(const ChannelRequest& request);

@@ -19,7 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "operations/edit_end.h"
 #include "platform/ini_settings_store.h"
+#include "platform/text.h"
 #include "support/child_process.h"
 #include "support/test_home.h"
 #include "support/virtual_instrument.h"
@@ -194,6 +196,24 @@ TEST_F(ChannelProgram, SupervisingWordsDriveAWholeSession) {
   EXPECT_EQ(peer.answer(), "!error no.such no such parameter");
   peer.say("!get");
   EXPECT_EQ(peer.answer(), "!error !get no parameter named");
+
+  // A value set over the channel goes through the tree's edit rules, then to the instrument.
+  peer.say("!set i.d.AL 90");
+  EXPECT_EQ(peer.answer(), "!value i.d.AL 01:30");
+  peer.say("!get i.d.AL");
+  EXPECT_EQ(peer.answer(), "!value i.d.AL 01:30");
+  peer.say("!set i.d.AL 75:00");
+  const std::string out_of_range = peer.answer();
+  EXPECT_TRUE(out_of_range.starts_with("!error i.d.AL ")) << out_of_range;
+  EXPECT_GT(out_of_range.size(), std::string("!error i.d.AL refused").size()) << out_of_range;
+  peer.say("!get i.d.AL");
+  EXPECT_EQ(peer.answer(), "!value i.d.AL 01:30");
+  peer.say("!set dog 5");
+  EXPECT_EQ(peer.answer(), "!error dog " + platform::to_cp1251(kOnlyZeroText));
+  peer.say("!set APLY 1");
+  EXPECT_EQ(peer.answer(), "!error APLY a command of the instrument, not a value");
+  peer.say("!set ver 2.00");
+  EXPECT_EQ(peer.answer(), "!error ver read-only parameter");
 
   // A whole read with its progress; a command given meanwhile is refused.
   peer.say("!read");
