@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "support/recording_prompter.h"
+#include "support/build_paths.h"
 
 namespace kba604 {
 namespace {

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "support/protocol_fuzz.h"
+#include "support/build_paths.h"
 
 namespace kba604 {
 namespace {

@@ -14,6 +14,7 @@
 #include "platform/text.h"
 #include "support/child_process.h"
 #include "support/test_home.h"
+#include "support/build_paths.h"
 
 namespace kba604 {
 namespace {

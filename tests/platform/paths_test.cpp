@@ -3,6 +3,7 @@
 
 #include "platform/paths.h"
 #include "support/test_home.h"
+#include "support/build_paths.h"
 
 namespace kba604::platform {
 namespace {

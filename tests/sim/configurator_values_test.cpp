@@ -10,6 +10,7 @@
 #include "sim/instrument.h"
 #include "sim_test_util.h"
 #include "support/virtual_instrument.h"
+#include "support/build_paths.h"
 
 namespace kba604::test {
 namespace {

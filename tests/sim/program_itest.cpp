@@ -9,6 +9,7 @@
 
 #include "sim_test_util.h"
 #include "support/test_home.h"
+#include "support/build_paths.h"
 
 extern char** environ;
 

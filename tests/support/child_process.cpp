@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include "support/build_paths.h"
 
 extern char** environ;
 

@@ -7,6 +7,7 @@
 
 #include <string>
 #include <vector>
+#include "support/build_paths.h"
 
 namespace kba604::test {
 

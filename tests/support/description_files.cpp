@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "description/gzip_file.h"
+#include "support/build_paths.h"
 
 namespace kba604::test {
 namespace {

@@ -17,6 +17,7 @@
 
 #include "description/description_records.h"
 #include "description/description_source.h"
+#include "support/build_paths.h"
 
 namespace kba604::test {
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <stdexcept>
+#include "support/build_paths.h"
 
 namespace kba604::test {
 namespace {

@@ -18,6 +18,7 @@
 
 #include "sim/description.h"
 #include "sim/line.h"
+#include "support/build_paths.h"
 
 namespace kba604::test {
 
