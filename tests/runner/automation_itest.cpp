@@ -287,6 +287,35 @@ TEST_F(Automation, DISABLED_VanishingLineEndsTheReadAtOnceAndKeepsTheFile) {
   EXPECT_EQ(r.err.find("Потеря начала посылки."), std::string::npos) << r.err;
 }
 
+// The instrument refuses one parameter's value, as it refuses a read-only one: that parameter
+// fails with the instrument's words, without repetitions (a refusal is an answer, not a fault of
+// the line), the write goes on through the rest and ends with 11, and the file is untouched.
+TEST_F(Automation, RefusedWriteFailsThatParameterAloneWithTheInstrumentsWords) {
+  instrument();
+  ASSERT_EQ(kba604({kLine, "/read", "good.604", "/close"}).exit_code, 0);
+  const std::string good = read_file(home.root() / "good.604");
+  std::size_t frames[2] = {0, 0};
+  test::ChildResult runs[2];
+  for (int refused = 0; refused < 2; ++refused) {
+    const fs::path log = home.root() / ("frames" + std::to_string(refused) + ".log");
+    std::vector<std::string> args = {"--log", log.string()};
+    if (refused) args.insert(args.end(), {"--refuse-write", "i.d.AL"});
+    instrument(args);
+    runs[refused] = kba604({kLine, "/write", "good.604", "/close"});
+    sim_->stop();
+    frames[refused] = frames_heard(log);
+  }
+  EXPECT_EQ(runs[0].exit_code, 0) << runs[0].err;
+  const test::ChildResult& r = runs[1];
+  EXPECT_EQ(r.exit_code, exit_code::kParametersFailed) << r.err;
+  const std::size_t note = r.err.find("Попытка модификации ROM-параметра");
+  ASSERT_NE(note, std::string::npos) << r.err;
+  EXPECT_NE(r.err.rfind("i.d.AL", note), std::string::npos) << r.err;
+  EXPECT_EQ(read_file(home.root() / "good.604"), good);
+  EXPECT_GT(frames[1], frames[0] / 2) << "the write went on after the refusal";
+  EXPECT_LE(frames[1], frames[0] + 4) << "the refused write was repeated";
+}
+
 // Replies the instrument spoils now and then (here: another command's hash, which no flag of
 // the exit code tells) fail some parameters; the command runs to its end but must not pass for a
 // clean one, and a read still saves what it got.

@@ -339,7 +339,7 @@ Instrument::Outcome Instrument::handle_parameter(const Packet& request, int offs
     out.reply = reply_to(request, request.hash, reply);
     return out;
   }
-  if (is_rom(def)) {
+  if (is_rom(def) || refuses_writes_of(def)) {
     out.reply = refuse(request, nerr::kReadOnly);
     return out;
   }
@@ -562,6 +562,13 @@ std::optional<Bytes> Instrument::computed(const Cell& cell, int slot, double now
     return bytes_for_number(def, local.tm_hour * 60 + local.tm_min);
   }
   return std::nullopt;
+}
+
+bool Instrument::refuses_writes_of(const ParamDef& def) const {
+  for (const std::string& name : options_.faults.refuse_write) {
+    if (platform::iequals(def.name, name)) return true;
+  }
+  return false;
 }
 
 bool Instrument::is_rom(const ParamDef& def) const {

@@ -101,6 +101,8 @@ class Instrument {
   Cell& attribute_leader(const Entry& entry, Cell& cell);
   std::optional<Bytes> computed(const Cell& cell, int slot, double now);
   bool is_rom(const ParamDef& def) const;
+  // The fault option that makes a writable parameter refuse its writes.
+  bool refuses_writes_of(const ParamDef& def) const;
 
   // Network settings kept in the parameters "bPS", "LEn", "PrtY", "Sbit", "A.Len", "Addr", "Prot".
   void put_network_cells();

@@ -70,6 +70,7 @@ const OptionInfo kOptions[] = {
     {"corrupt-every", true, true},
     {"no-start-every", true, true},
     {"foreign-every", true, true},
+    {"refuse-write", true, true},
     {"cal-time", true, true},
     {"cal-status", true, true},
     {"cal-bad-coef", true, true},
@@ -175,6 +176,9 @@ std::string apply_instrument(const Given& g, InstrumentOptions& o) {
                  : k == "no-start-every" ? o.faults.no_start_every
                                          : o.faults.foreign_every;
     field = static_cast<int>(n);
+  } else if (k == "refuse-write") {
+    if (g.value.empty()) return bad("a short name");
+    o.faults.refuse_write.push_back(g.value);
   } else if (k == "cal-time") {
     if (!parse_double(g.value, d) || d < 0 || d > 3600) return bad("seconds 0..3600");
     o.calibration.seconds = d;
@@ -377,6 +381,8 @@ Faults of an instrument's replies (N counts replies; combine them freely):
   --no-start-every N    every N-th reply lacks its start character "#"
   --foreign-every N     every N-th reply carries another command's hash, as if a master
                         instrument were talking on the line
+  --refuse-write NAME   writes of the parameter NAME are refused as if it were read-only
+                        (the "n.Err" reply); may be given more than once
 
 Exit status: 0 after SIGINT or SIGTERM, 2 for wrong options or an unreadable description,
 1 when the terminal cannot be set up.

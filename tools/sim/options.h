@@ -25,6 +25,8 @@ struct Faults {
   int corrupt_every = 0;   // every N-th reply has a wrong checksum
   int no_start_every = 0;  // every N-th reply lacks its "#"
   int foreign_every = 0;   // every N-th reply carries another command's hash
+  // Short names whose writes are refused as those of read-only parameters.
+  std::vector<std::string> refuse_write;
 };
 
 struct CalibrationOptions {
