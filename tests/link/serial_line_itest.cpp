@@ -131,7 +131,8 @@ TEST_F(TerminalTest, TimeOutAfterTheReplyWait) {
   const auto start = Clock::now();
   EXPECT_EQ(send("#Q\r"), Sio::kTimeout);
   EXPECT_GE(elapsed_ms(start), 160);
-  EXPECT_LT(elapsed_ms(start), 1000);
+  // Bounds on real time are ratios generous enough for a sanitizer run on a busy machine.
+  EXPECT_LT(elapsed_ms(start), 162 * 8);
 }
 
 TEST_F(TerminalTest, ExitEventEndsTheWaitLongBeforeTheReplyWait) {
@@ -143,7 +144,7 @@ TEST_F(TerminalTest, ExitEventEndsTheWaitLongBeforeTheReplyWait) {
   });
   const auto start = Clock::now();
   EXPECT_EQ(send("#Q\r"), Sio::kUnavailable);
-  EXPECT_LT(elapsed_ms(start), 1000);
+  EXPECT_LT(elapsed_ms(start), sio.reply_wait() / 3);
   exit_thread.join();
 }
 
@@ -183,7 +184,8 @@ TEST_F(TerminalTest, FloodWithoutCarriageReturnEndsAtTheReplyWait) {
   });
   const auto start = Clock::now();
   EXPECT_EQ(send("#Q\r"), Sio::kTimeout);
-  EXPECT_LT(elapsed_ms(start), 162 + 300);
+  // Without its end a flood would hold the transfer for as long as it lasts.
+  EXPECT_LT(elapsed_ms(start), 162 * 8);
   flooding = false;
   flood.join();
 }
@@ -195,7 +197,7 @@ TEST_F(TerminalTest, VanishedDeviceEndsTheTransferAndTheNextRequestReopens) {
   std::filesystem::remove(link);
   std::filesystem::create_symlink(pty.path(), link);
   settings.set_value("Ports/COM9", link.string());
-  sio.set_baud_rate(2400);  // a reply wait of 386 ms
+  sio.set_baud_rate(300);  // a reply wait of a few seconds
   ASSERT_EQ(sio.open_port(), 0);
 
   std::thread unplug([this] {
@@ -204,7 +206,8 @@ TEST_F(TerminalTest, VanishedDeviceEndsTheTransferAndTheNextRequestReopens) {
   });
   const auto start = Clock::now();
   EXPECT_EQ(send("#Q\r"), Sio::kLost);
-  EXPECT_LT(elapsed_ms(start), 386);
+  // Recognised when the device went, not at the end of the reply wait.
+  EXPECT_LT(elapsed_ms(start), sio.reply_wait() / 2);
   unplug.join();
   EXPECT_FALSE(sio.is_open());
   EXPECT_EQ(send("#Q\r"), Sio::kLost);  // still unplugged
@@ -316,7 +319,7 @@ TEST(TerminalLink, ExitEventReleasesEveryWaitingThread) {
   io.sio().exit_event().set();
   for (auto& th : threads) th.join();
   EXPECT_EQ(failed.load(), 3);
-  EXPECT_LT(elapsed_ms(start), 2000);
+  EXPECT_LT(elapsed_ms(start), io.sio().reply_wait());
 }
 
 }  // namespace
