@@ -160,6 +160,7 @@ void ChannelCommands::set(const ChannelRequest& r) {
   FirstBoxText box;
   EditEnd rules(box, services_.app.modes, nullptr);
   rules.set_network_elements(nullptr, services_.document.network_branch());
+  rules.set_polling_guard(services_.document.polling_guard());
   std::string previous;
   {
     ValueReadLock lock(*p);

@@ -118,6 +118,7 @@ class CKBA604Doc : public ConfigurationTarget {
   }
   // Whether background polling runs; a new or opened document is refused then.
   void set_polling_guard(const PollingGuard* guard) { polling_guard_ = guard; }
+  const PollingGuard* polling_guard() const { return polling_guard_; }
   // Called before the description's trees and table go (a configuration file opened with
   // another table): the scanners stop and forget the operational parameters then.
   void set_before_release(std::function<void()> hook) { before_release_ = std::move(hook); }
