@@ -158,7 +158,10 @@ bool ProtocolArchive::open(const fs::path& file, bool may_create, ArchiveWarning
   bool exists = fs::exists(file, ec);
   if (exists) {
     GErrorText err;
-    GPtr<GsfInput> input(gsf_input_stdio_new(file.c_str(), &err.error));
+    // Mapped, a stream's sectors are copied out of memory; through stdio every 512-byte sector
+    // of a chunk would cost a seek and a read of its own.
+    GPtr<GsfInput> input(gsf_input_mmap_new(file.c_str(), nullptr));
+    if (!input) input.reset(gsf_input_stdio_new(file.c_str(), &err.error));
     if (input) {
       GErrorText err2;
       infile_ = gsf_infile_msole_new(input.get(), &err2.error);
@@ -310,7 +313,8 @@ bool ProtocolArchive::unpack(std::string_view stream, const fs::path& output_dir
       return fail("a chunk does not inflate to its length");
     if (!writer.write(raw.data(), got)) return fail(writer.error());
   }
-  if (!writer.commit()) return fail(writer.error());
+  // The copy in temp/ is read back at once by the report; the archive keeps the data.
+  if (!writer.commit(platform::AtomicFileWriter::Durability::Scratch)) return fail(writer.error());
   return true;
 }
 

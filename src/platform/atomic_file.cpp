@@ -97,13 +97,14 @@ bool AtomicFileWriter::write(const void* data, std::size_t size) {
   return true;
 }
 
-bool AtomicFileWriter::commit() {
+bool AtomicFileWriter::commit(Durability durability) {
   if (committed_) return true;
   if (!ok()) {
     discard();
     return false;
   }
-  if (::fsync(fd_) != 0) {
+  const bool flushed = durability == Durability::Flushed;
+  if (flushed && ::fsync(fd_) != 0) {
     fail("не удалось сбросить на диск " + temp_path_.string(), errno);
     discard();
     return false;
@@ -126,7 +127,7 @@ bool AtomicFileWriter::commit() {
     return false;
   }
   committed_ = true;
-  sync_folder(target_.parent_path());
+  if (flushed) sync_folder(target_.parent_path());
   return true;
 }
 

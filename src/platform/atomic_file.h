@@ -34,9 +34,13 @@ class AtomicFileWriter {
   const std::filesystem::path& temp_path() const { return temp_path_; }
   const std::filesystem::path& target() const { return target_; }
 
-  // Flushes the data and the folder to disk and renames the temporary file over the target.
-  // False (the target untouched) on any failure.
-  bool commit();
+  // How far commit() goes: a file that holds data flushes it to disk before the rename; a
+  // scratch copy (a file unpacked into temp/ for a report, whose data is kept elsewhere) is only
+  // renamed, so that no reader ever sees it half-written.
+  enum class Durability { Flushed, Scratch };
+  // Flushes the data and the folder to disk (unless Scratch) and renames the temporary file over
+  // the target. False (the target untouched) on any failure.
+  bool commit(Durability durability = Durability::Flushed);
   // Drops the temporary file; the target stays as it was.
   void discard();
 
