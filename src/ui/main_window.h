@@ -98,6 +98,7 @@ class MainWindow final : public QMainWindow {
   void set_command_handler(int command, std::function<void()> handler);
   ParameterTreeModel& model() { return *model_; }
   QTreeView& tree() { return *tree_; }
+  CKBA604Doc& document() { return s_.doc; }
   EditEnd& edit_rules() { return edit_end_; }
 
   // ---- the tree ------------------------------------------------------------------------------

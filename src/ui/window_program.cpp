@@ -10,6 +10,7 @@
 #include "runner/document_handler.h"
 #include "ui/file_hand_over.h"
 #include "ui/main_window.h"
+#include "ui/protocol_wiring.h"
 #include "ui/qt_services.h"
 
 namespace kba604 {
@@ -113,7 +114,10 @@ int run_window_program(const std::vector<std::string>& params) {
   std::unique_ptr<DocumentHandler> document = make_document_handler();
   RunnerServices services{prompter, view, sink, *settings, *registration, *document};
   services.front_end = &front_end;
-  front_end.on_window = [&prompter](MainWindow& window) { prompter.set_parent(&window); };
+  front_end.on_window = [&prompter](MainWindow& window) {
+    prompter.set_parent(&window);
+    wire_protocol_commands(window, window.document(), prompter);
+  };
   return run_program(params, services);
 }
 

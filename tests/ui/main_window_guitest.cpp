@@ -28,7 +28,9 @@
 #include "support/recording_prompter.h"
 #include "support/test_home.h"
 #include "ui/main_window.h"
+#include "ui/export_dialogs.h"
 #include "ui/parameter_delegate.h"
+#include "ui/protocol_wiring.h"
 #include "ui/qt_services.h"
 #include "ui/tree_icons.h"
 #include "ui/window_program.h"
@@ -151,6 +153,7 @@ class MainWindowTest : public QObject {
   void filesOpenFromTheMenuByDropAndFromTheRecentList();
   void unsavedChangesAreAskedAboutExceptInQuietMode();
   void treeLayoutAndWidths();
+  void protocolExportOpensItsDialogOverTheDocument();
 };
 
 void MainWindowTest::treeLayoutAndWidths() {
@@ -373,6 +376,25 @@ void MainWindowTest::withoutAPortTheInstrumentCommandsAreGrey() {
   QVERIFY(rig.window->command_action(command::kExportParameterList)->isEnabled());
   rig.window->command_action(command::kExportParameterList)->trigger();
   QCOMPARE(runs, 1);
+}
+
+void MainWindowTest::protocolExportOpensItsDialogOverTheDocument() {
+  WindowRig rig({"/silent"}, false);
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  QAction* action = rig.window->command_action(kExportProtocolCommand);
+  QVERIFY(!action->isEnabled());
+  wire_protocol_commands(*rig.window, rig.doc(), rig.prompter);
+  QVERIFY(action->isEnabled());
+  QString seen;
+  QTimer::singleShot(0, [&seen] {
+    auto* dialog = qobject_cast<CExportOperDlg*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return;
+    seen = dialog->windowTitle();
+    dialog->reject();
+  });
+  action->trigger();
+  QCOMPARE(seen, QString::fromUtf8(kExportDialogCaption.data(),
+                                   static_cast<int>(kExportDialogCaption.size())));
 }
 
 void MainWindowTest::placementFromTheSwitchesFreezesTheGeometryUntilTheCommandEnds() {
