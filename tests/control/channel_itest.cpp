@@ -210,8 +210,8 @@ TEST_F(ChannelProgram, SupervisingWordsDriveAWholeSession) {
   EXPECT_EQ(peer.answer(), "!value i.d.AL 01:30");
   peer.say("!set dog 5");
   EXPECT_EQ(peer.answer(), "!error dog " + platform::to_cp1251(kOnlyZeroText));
-  peer.say("!set APLY 1");
-  EXPECT_EQ(peer.answer(), "!error APLY a command of the instrument, not a value");
+  peer.say("!set r-s 1");
+  EXPECT_EQ(peer.answer(), "!error r-s a command of the instrument, not a value");
   peer.say("!set ver 2.00");
   EXPECT_EQ(peer.answer(), "!error ver read-only parameter");
 
