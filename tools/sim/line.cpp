@@ -181,6 +181,9 @@ void Line::serve() {
       ssize_t n = ::read(terminal_fd_, buffer, sizeof buffer);
       if (n > 0) {
         hear(buffer, static_cast<std::size_t>(n));
+        // An unplugged adapter: the terminal closes and its link goes, at a known point.
+        if (options_.line.hang_up_after > 0 && ++times_heard_ >= options_.line.hang_up_after)
+          break;
       } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
         pause(0.05);  // the device went away; keep trying until stopped
       }

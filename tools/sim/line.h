@@ -121,6 +121,7 @@ class Line {
   FILE* log_ = nullptr;
   std::int64_t start_ns_ = 0;
   bool save_pending_ = false;
+  int times_heard_ = 0;  // reads from the terminal, for --hang-up-after
   double save_due_ = 0;
   bool state_failed_ = false;
   std::thread thread_;

@@ -52,6 +52,7 @@ const OptionInfo kOptions[] = {
     {"state", true, false},
     {"data", true, false},
     {"seed", true, false},
+    {"hang-up-after", true, false},
     {"address", true, true},
     {"addr-len", true, true},
     {"baud", true, true},
@@ -239,6 +240,9 @@ std::string apply_line(const Given& g, SimOptions& o) {
     if (!parse_long(g.value, n) || n < 0 || n > 0xFFFFFFFFll) return bad("a number");
     l.seed = static_cast<std::uint32_t>(n);
     l.seed_given = true;
+  } else if (k == "hang-up-after") {
+    if (!parse_long(g.value, n) || n < 1 || n > 100000000) return bad("a count of 1 or more");
+    l.hang_up_after = static_cast<int>(n);
   }
   return {};
 }
@@ -339,6 +343,8 @@ The line:
   --garbage RATE        when a frame arrives at line settings other than an instrument's, that
                         instrument answers garbage with this chance (0..1, default 0: silence)
   --seed N              seed of the measurement noise and garbage (default: from the clock)
+  --hang-up-after N     after answering N times, close the terminal and remove the --link,
+                        as an adapter that is unplugged (the program's side then fails)
   --help, -h            this text
 
 Instruments. Options before the first --address apply to every instrument; options after an

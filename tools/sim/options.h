@@ -68,6 +68,8 @@ struct LineOptions {
   std::string data_dir;       // description folder ("" = next to the program)
   std::uint32_t seed = 0;
   bool seed_given = false;
+  // After hearing the program this many times the line hangs up (0: never).
+  int hang_up_after = 0;
 };
 
 struct SimOptions {
