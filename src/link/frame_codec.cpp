@@ -124,7 +124,7 @@ ExchangeOutcome exchange_frame(DeviceIO& link, int request_bit, std::uint16_t ha
       // could not be opened; the note names the port and the system's reason.
       exit_flags.set_bits(ExitFlags::kPortOpenFailed);
       const ExchangeOutcome lost = fail(ExchangeOutcome::of(Kind::LostPort));
-      if (error_text != nullptr) *error_text = "Последовательный " + sio.lost_note() + ".";
+      if (error_text != nullptr) *error_text = sio.lost_note() + ".";
       return lost;
     }
     if (result == Sio::kTimeout) {

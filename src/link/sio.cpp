@@ -246,7 +246,7 @@ void Sio::close_locked() {
 void Sio::lose_line() {
   const std::string why = line_ ? line_->last_error() : std::string();
   const std::string name = port_name();
-  lost_note_ = "порт " + name + " (" + platform::port_device(settings_, name) +
+  lost_note_ = "Последовательный порт " + name + " (" + platform::port_device(settings_, name) +
                ") пропал: " + (why.empty() ? "устройство не отвечает на вызовы" : why);
   line_.reset();
   temporary_open_ = false;
@@ -296,7 +296,7 @@ int Sio::transfer(const char* frame, std::size_t count, char* reply, std::size_t
     open_locked(recover);
     if (!line_) {
       keep_open_ = recover;
-      lost_note_ = open_fault_;
+      lost_note_ = "Последовательный порт пропал, " + open_fault_;
       return kLost;
     }
     opened_here = !recover;

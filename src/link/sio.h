@@ -97,7 +97,8 @@ class Sio {
   platform::Event& exit_event() { return exit_event_; }
   // What the last transfer noted for itself (the text of an interrupted write); not shown.
   std::string last_note() const;
-  // Which port was lost by the last transfer that returned kLost, with the system's reason.
+  // Which port was lost by the last transfer that returned kLost, with the system's reason: a
+  // sentence of its own, without the closing full stop.
   std::string lost_note() const;
 
   // Holds the port open for one request: opens it when closed and closes it again at the end,

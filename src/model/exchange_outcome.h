@@ -59,6 +59,10 @@ struct ExchangeOutcome {
   bool timed_out() const {
     return kind == Kind::Timeout || (kind == Kind::AttributeFailure && cause == Kind::Timeout);
   }
+  // The port went away, also when it was the attribute frame that found it gone.
+  bool lost_port() const {
+    return kind == Kind::LostPort || (kind == Kind::AttributeFailure && cause == Kind::LostPort);
+  }
   bool refused_with(int code) const { return kind == Kind::Refused && refusal_code == code; }
   bool operator==(const ExchangeOutcome&) const = default;
 };

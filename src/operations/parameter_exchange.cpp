@@ -90,7 +90,7 @@ int ParameterExchange::ReadParameter(Parameter& parameter, bool count_timeouts) 
 }
 
 void ParameterExchange::note_lost_port(const Parameter& parameter) {
-  if (parameter.outcome.kind != ExchangeOutcome::Kind::LostPort) return;
+  if (!parameter.outcome.lost_port()) return;
   std::string message = parameter.note + "\n";
   if (app_.modes.auto_read.exchange(false)) {
     message +=

@@ -217,6 +217,7 @@ TEST_F(SioTest, ClosedPortIsOpenedForOneTransferOnly) {
   line.set_present(false);
   EXPECT_EQ(send("#Q\r"), Sio::kLost);
   EXPECT_NE(sio.lost_note().find("COM1"), std::string::npos) << sio.lost_note();
+  EXPECT_TRUE(sio.lost_note().starts_with("Последовательный порт пропал, ")) << sio.lost_note();
 }
 
 TEST_F(SioTest, ExitEventEndsTheWaitAndTheWrite) {
@@ -321,6 +322,7 @@ TEST_F(SioTest, VanishedDeviceClosesThePortAndTheNextRequestReopensIt) {
   ASSERT_EQ(sio.open_port(), 0);
   line.push(LineResponse::vanish());
   EXPECT_EQ(send("#Q\r"), Sio::kLost);
+  EXPECT_TRUE(sio.lost_note().starts_with("Последовательный порт COM")) << sio.lost_note();
   EXPECT_NE(sio.lost_note().find("пропал"), std::string::npos) << sio.lost_note();
   EXPECT_FALSE(sio.is_open());
   EXPECT_FALSE(line.is_open());

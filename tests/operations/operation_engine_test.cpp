@@ -163,7 +163,8 @@ TEST_F(Engine, FiveFailedWritesInARowStop) {
 }
 
 // A port that went away stops a read, a write or a comparison at its first failed parameter, as
-// five time-outs in a row would: the parameters after it are not tried one by one.
+// five time-outs in a row would: the parameters after it are not tried one by one. So it does
+// when it was the attribute frame that found the port gone, after the value came.
 TEST_F(Engine, LostPortStopsTheOperationAtOnce) {
   const std::string note = "Последовательный порт COM9 (/dev/pts/7) пропал: Input/output error.";
   struct Case {
@@ -174,10 +175,12 @@ TEST_F(Engine, LostPortStopsTheOperationAtOnce) {
       {"write", [this](ObjectWithParameters& e) { return device->StartWriteAll(e); }},
       {"compare", [this](ObjectWithParameters& e) { return device->StartCompare(e); }},
   };
+  const ExchangeOutcome lost = ExchangeOutcome::of(ExchangeOutcome::Kind::LostPort);
+  for (const ExchangeOutcome& outcome : {lost, ExchangeOutcome::attribute_failure(lost)})
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(std::string(c.what) + " " + outcome_name(outcome.kind));
     make_table(7);
-    device->fail_next("p2", {-1, ExchangeOutcome::of(ExchangeOutcome::Kind::LostPort), note});
+    device->fail_next("p2", {-1, outcome, note});
     device->clear_transcript();
     app.options.switch_flags = StartOptions::kAnySwitch;  // quiet: the message goes to the log
     ObjectWithParameters element;

@@ -285,6 +285,7 @@ TEST_F(Automation, VanishingLineEndsTheReadAtOnceAndKeepsTheFile) {
   EXPECT_NE(r.err.find("пропал", lost), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("Чтение: ", lost), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("Потеря начала посылки."), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("Последовательный не"), std::string::npos) << r.err;
 }
 
 // The instrument refuses one parameter's value, as it refuses a read-only one: that parameter
