@@ -71,7 +71,10 @@ SensorType DeviceCalibrationLink::sensor_type(int input, bool read_from_instrume
   };
   const std::string held = value();
   if (read_from_instrument || held == kNoData || held.empty()) {
-    if (device_.transact_parameter(nullptr, p, 1, false) != kRequestOk) {
+    const int result = device_.transact_parameter(nullptr, p, 1, false);
+    // The read changed the row (its value, or its note on a failure): the views redraw it.
+    device_.notify_changed(*p);
+    if (result != kRequestOk) {
       out.error = note();
       return out;
     }
@@ -100,14 +103,19 @@ std::string DeviceCalibrationLink::write_sensor_type(int input, int code) {
     ValueWriteLock lock(*p);
     p->value = items[static_cast<std::size_t>(code)];
   }
-  if (device_.transact_parameter(nullptr, p, 0, false) != kRequestOk) {
+  const int written = device_.transact_parameter(nullptr, p, 0, false);
+  if (written != kRequestOk) {
     {
       ValueWriteLock lock(*p);
       p->value = kNoData;
     }
+    device_.notify_changed(*p);
     return note();
   }
-  if (device_.transact_parameter(nullptr, p, 1, false) != kRequestOk) return note();
+  const int read_back = device_.transact_parameter(nullptr, p, 1, false);
+  // Announced once the read-back is in: the row then shows what the instrument holds.
+  device_.notify_changed(*p);
+  if (read_back != kRequestOk) return note();
   return {};
 }
 

@@ -115,6 +115,10 @@ class DeviceIO {
   // Whether a configuration document is open (the attribute list is then sent as its bytes
   // 0xAC..0xAF at the maximum access level).
   void set_document_open(bool open) { document_open_.store(open); }
+  // Whether the instrument on the line named itself the KBA604 the last time it was asked who
+  // it is ("dev"); commands meant for this model alone (the calibration) wait for it.
+  bool identified() const { return identified_.load(); }
+  void set_identified(bool identified) { identified_.store(identified); }
   void set_control_channel(NetParamChannel* channel);
   // Created with the link for the operation engine: one holder at a time.
   std::binary_semaphore& semaphore() { return semaphore_; }
@@ -136,6 +140,7 @@ class DeviceIO {
   Elements::NetRS485prg program_settings_;
   std::atomic<bool> max_access_{false};
   std::atomic<bool> document_open_{false};
+  std::atomic<bool> identified_{false};
   std::binary_semaphore semaphore_{1};
   std::mutex channel_mutex_;
   // The last reason of a failed opening told in quiet mode, so that the connection check's

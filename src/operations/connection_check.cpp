@@ -55,6 +55,12 @@ int check_device(Device& device, std::string* error_text, bool show, const platf
     errors += "Ошибка команды 'ver':\n" + failure_text(ver) + "\n";
   }
 
+  // An answer names the instrument now on the line; a check cut short by the stop says nothing
+  // about it, and a silent line leaves the last answer standing.
+  if ((flags & device_check::kAnswered) && (stop == nullptr || !stop->is_set())) {
+    device.set_identified((flags & device_check::kRightModel) != 0);
+  }
+
   if (error_text != nullptr) *error_text += errors;
   if (show) {
     Prompter& prompter = device.app().prompter();

@@ -54,6 +54,10 @@ class ParameterExchange : public ParameterOperations {
   // position in the table), from the thread that changed it, after the value lock is released;
   // none announces nothing.
   void set_notification_sink(NotificationSink* sink) { sink_.store(sink); }
+  // Announces that an exchange changed a parameter of the table (value, note, outcome,
+  // attributes); nothing for a parameter outside it. Also for the exchanges the dialogs make
+  // outside the engine. Any thread, never under the value lock.
+  void notify_changed(const Parameter& parameter);
 
   // ---- the per-parameter operations (worker thread; ParameterOperations) ----------------------
   // Each leaves the request's words in the parameter's note and its outcome beside it.
@@ -106,10 +110,6 @@ class ParameterExchange : public ParameterOperations {
   void add_errors(int count);
   void set_errors(int count);
   void publish_counters();
-  // Announces that the exchange changed a parameter of the table (value, note, outcome,
-  // attributes); nothing for a parameter outside it.
-  void notify_changed(const Parameter& parameter);
-
   CKBA604App& app_;
   ParameterTable table_;
   std::atomic<OperationView*> view_{nullptr};

@@ -41,7 +41,8 @@ struct RegulationControl::Shared {
   void run() {
     if (permission != nullptr) {
       link->transact(nullptr, *permission, 1, false);
-      const int choice = find_item(choices, permission->value);
+      link->changed(*permission);
+      const int choice = find_item(choices, value_of(*permission));
       if (events.network_start_read) events.network_start_read(choice);
     }
     pending.fill(RegulationAction::None);
@@ -84,8 +85,12 @@ struct RegulationControl::Shared {
         }
         case Command::Kind::NetworkStart:
           if (c.choice < 0 || c.choice >= static_cast<int>(choices.size())) break;
-          permission->value = choices[static_cast<std::size_t>(c.choice)];
+          {
+            ValueWriteLock lock(*permission);
+            permission->value = choices[static_cast<std::size_t>(c.choice)];
+          }
           link->transact(nullptr, *permission, 0, false);
+          link->changed(*permission);
           break;
       }
     }
@@ -93,21 +98,37 @@ struct RegulationControl::Shared {
 
   // "r-s" with 1 or 0, to the row's object: the row number is the address offset.
   void send(int row, RegulationAction action) {
-    command->value = action == RegulationAction::Start ? "1" : "0";
-    command->address_offset = row;
+    {
+      ValueWriteLock lock(*command);
+      command->value = action == RegulationAction::Start ? "1" : "0";
+      command->address_offset = row;
+    }
     link->transact(nullptr, *command, 0, false);
+    link->changed(*command);
+  }
+
+  // The views read the same parameters while the worker changes them.
+  static std::string value_of(const Parameter& p) {
+    ValueReadLock lock(p);
+    return p.value;
   }
 
   RegulationPoll poll(int row) {
     RegulationPoll result;
     result.row = row;
     result.read_ok = link->transact(nullptr, *state, 1, false) == kRequestOk;
-    result.value = state->value;
+    link->changed(*state);
+    result.value = value_of(*state);
     const std::size_t r = static_cast<std::size_t>(row);
     const RegulationAction action = pending[r];
     if (action == RegulationAction::None) return result;
     const int wanted = action == RegulationAction::Start ? 1 : 0;
-    if (state_position(*state) == wanted) {
+    int position = -1;
+    {
+      ValueReadLock lock(*state);
+      position = state_position(*state);
+    }
+    if (position == wanted) {
       pending[r] = RegulationAction::None;
     } else if (attempts[r] < kRepetitions) {
       ++attempts[r];
@@ -142,7 +163,8 @@ std::unique_ptr<RegulationControl> RegulationControl::create(std::shared_ptr<Dir
 RegulationControl::RegulationControl(std::shared_ptr<Shared> shared)
     : shared_(std::move(shared)),
       rows_{
-          {"1", shared_->state->shown_title(), shared_->state->short_name, shared_->state->value}},
+          {"1", shared_->state->shown_title(), shared_->state->short_name,
+           Shared::value_of(*shared_->state)}},
       choices_(shared_->choices) {}
 
 RegulationControl::~RegulationControl() {

@@ -17,6 +17,8 @@ constexpr double kLimitTolerance = 0.0009;
 
 // What an exchange needs of a parameter, with its value and attributes.
 std::unique_ptr<Parameter> working_copy(const Parameter& p) {
+  // A scanner or the engine may be changing the table's parameter meanwhile.
+  ValueReadLock lock(p);
   auto copy = std::make_unique<Parameter>();
   copy->short_name = p.short_name;
   copy->value = p.value;
@@ -41,6 +43,7 @@ std::unique_ptr<Parameter> working_copy(const Parameter& p) {
 }
 
 void take_answer(const Parameter& from, Parameter& to) {
+  ValueWriteLock lock(to);
   to.value = from.value;
   to.note = from.note;
   to.outcome = from.outcome;
@@ -180,7 +183,10 @@ SinglePointOutcome SinglePoint::execute(DirectExchange& link, const SinglePointR
       lines.push_back("Нет ошибок; строковая нотация ответа:");
       lines.push_back(copy->value);
     }
-    if (own != nullptr) take_answer(*copy, *own);
+    if (own != nullptr) {
+      take_answer(*copy, *own);
+      link.changed(*own);
+    }
   }
   return out;
 }

@@ -301,7 +301,9 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
       }
       // A program told to end during its start-up does not begin the command any more.
       if (command != 0 && !close_requested.is_set()) {
-        command_refused = !s.document.start_command(context, command);
+        const std::optional<bool> by_window =
+            s.front_end != nullptr ? s.front_end->start_command(context, command) : std::nullopt;
+        command_refused = by_window ? !*by_window : !s.document.start_command(context, command);
       }
       if (command == 0 || close_requested.is_set() || command_refused) automation_done.set();
       const std::string staying = staying_text(info.exit_event());

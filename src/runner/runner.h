@@ -112,6 +112,13 @@ class FrontEnd {
   // The command of the command line has finished (the automation watcher's thread): from now
   // on the window behaves as if started without switches, its geometry no longer frozen.
   virtual void automation_ended() {}
+  // Starts a command of the command line that only the window runs (the calibration wizard),
+  // on the UI thread's loop once it runs; context.automation_done is set when it has ended.
+  // True when it will run, false when it cannot (it has said why); none for a command the
+  // document runs.
+  virtual std::optional<bool> start_command(RunContext& /*context*/, int /*command*/) {
+    return std::nullopt;
+  }
 };
 
 // The services the runner reports through; main() passes the headless ones, tests doubles.

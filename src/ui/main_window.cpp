@@ -188,7 +188,7 @@ QAction* MainWindow::add_command(QMenu* menu, int id, const QString& text,
     addAction(action);
   }
   connect(action, &QAction::triggered, this, [this, id] { run_command(id); });
-  commands_[id] = CommandInfo{action, routed, {}};
+  commands_[id] = CommandInfo{action, routed, {}, {}};
   return action;
 }
 
@@ -201,6 +201,13 @@ void MainWindow::set_command_handler(int id, std::function<void()> handler) {
   auto it = commands_.find(id);
   if (it == commands_.end()) return;
   it->second.handler = std::move(handler);
+  refresh_commands();
+}
+
+void MainWindow::set_command_enabler(int id, std::function<bool()> enabled) {
+  auto it = commands_.find(id);
+  if (it == commands_.end()) return;
+  it->second.enabler = std::move(enabled);
   refresh_commands();
 }
 
@@ -448,6 +455,7 @@ void MainWindow::refresh_commands() {
         id == command::kSendPrtl) {
       enabled = enabled && static_cast<bool>(info.handler);
     }
+    if (enabled && info.enabler) enabled = info.enabler();
     info.action->setEnabled(enabled);
   }
   modes_menu_->setEnabled(!s_.app.options.no_port());

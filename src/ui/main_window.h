@@ -96,9 +96,13 @@ class MainWindow final : public QMainWindow {
   QAction* command_action(int command) const;
   // Gives a command its handler (see the top of this file).
   void set_command_handler(int command, std::function<void()> handler);
+  // A further condition for enabling a command that has a handler (checked with the commands'
+  // own rules whenever the commands are refreshed).
+  void set_command_enabler(int command, std::function<bool()> enabled);
+  CKBA604Doc& document() { return s_.doc; }
+  CKBA604App& app() { return s_.app; }
   ParameterTreeModel& model() { return *model_; }
   QTreeView& tree() { return *tree_; }
-  CKBA604Doc& document() { return s_.doc; }
   EditEnd& edit_rules() { return edit_end_; }
 
   // ---- the tree ------------------------------------------------------------------------------
@@ -159,6 +163,7 @@ class MainWindow final : public QMainWindow {
     QAction* action = nullptr;
     bool routed_by_document = false;
     std::function<void()> handler;
+    std::function<bool()> enabler;
   };
 
   QAction* add_command(QMenu* menu, int command, const QString& text,

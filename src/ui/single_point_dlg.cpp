@@ -183,8 +183,16 @@ void CSinglePoint::finished(const SinglePointOutcome& outcome) {
 }
 
 void CSinglePoint::find_in_tree() {
-  Parameter* p = point_.find(s(name_->currentText().trimmed()), with_index_->isChecked(),
-                             from_->text().toInt(), in_address_->isChecked());
+  const bool with_index = with_index_->isChecked();
+  const bool in_address = in_address_->isChecked();
+  const int index = from_->text().toInt();
+  Parameter* p = point_.find(s(name_->currentText().trimmed()), with_index, index, in_address);
+  // An index the table does not have finds nothing, rather than the row of another index.
+  if (p != nullptr && with_index &&
+      !(in_address ? !p->indexed && p->address_offset == index
+                   : p->indexed && p->linear_index == index)) {
+    p = nullptr;
+  }
   if (p == nullptr || !find_in_tree_ || !find_in_tree_(*p)) {
     prompter_.show(kNotInTreeText, kNotInTreeCaption, PromptIcon::Information);
   }

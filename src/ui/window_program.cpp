@@ -4,10 +4,12 @@
 #include <QSocketNotifier>
 
 #include "app/command_line.h"
+#include "app/commands.h"
 #include "app/start_rules.h"
 #include "files/kba604_doc.h"
 #include "platform/paths.h"
 #include "runner/document_handler.h"
+#include "ui/device_dialog_wiring.h"
 #include "ui/file_hand_over.h"
 #include "ui/main_window.h"
 #include "ui/protocol_wiring.h"
@@ -94,6 +96,13 @@ void WindowFrontEnd::automation_ended() {
   emit release_geometry();
 }
 
+std::optional<bool> WindowFrontEnd::start_command(RunContext& context, int command) {
+  if (command != command::kCalibrate) return std::nullopt;
+  if (window_ == nullptr) return false;
+  platform::Event* done = &context.automation_done;
+  return start_command_line_calibration(*window_, [done] { done->set(); });
+}
+
 int run_window_program(const std::vector<std::string>& params) {
   const bool quiet = has_switches(params);
   if (!quiet) {
@@ -106,6 +115,10 @@ int run_window_program(const std::vector<std::string>& params) {
   }
   QtPrompter prompter;
   prompter.set_quiet(quiet);
+  // The instrument's dialogs (and the protocol's export) are opened by a person (from the menu, or the wizard of
+  // "calibrate"), who answers their questions: their boxes are shown even after a start with
+  // switches.
+  QtPrompter dialog_prompter;
   StatusOperationView view;
   QtNotificationSink sink;
   WindowFrontEnd front_end(view, sink, quiet);
@@ -114,9 +127,11 @@ int run_window_program(const std::vector<std::string>& params) {
   std::unique_ptr<DocumentHandler> document = make_document_handler();
   RunnerServices services{prompter, view, sink, *settings, *registration, *document};
   services.front_end = &front_end;
-  front_end.on_window = [&prompter](MainWindow& window) {
+  front_end.on_window = [&prompter, &dialog_prompter](MainWindow& window) {
     prompter.set_parent(&window);
-    wire_protocol_commands(window, window.document(), prompter);
+    dialog_prompter.set_parent(&window);
+    wire_device_dialogs(window, dialog_prompter);
+    wire_protocol_commands(window, window.document(), dialog_prompter);
   };
   return run_program(params, services);
 }

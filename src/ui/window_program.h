@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,8 @@ class WindowFrontEnd final : public QObject, public FrontEnd {
   void document_ready(RunContext& context, DocumentHandler& document) override;
   void run_loop(RunContext& context, platform::Event& terminate) override;
   void automation_ended() override;
+  // The calibration of the command line runs in the window.
+  std::optional<bool> start_command(RunContext& context, int command) override;
 
   // The window while the loop runs; none before and after.
   MainWindow* window() const;

@@ -139,6 +139,56 @@ TEST_F(Runner, CommandThatCannotBeginIsNoSuccess) {
   EXPECT_EQ(run({"/write/port:1/close", "x.604"}), 201);
 }
 
+// A window that runs the calibration of the command line itself: the wizard "runs" inside its
+// loop and ends the automation there, as the window's wizard does once the person closes it.
+class FakeWindow final : public FrontEnd {
+ public:
+  bool takes_calibration = true;
+  std::vector<int> offered;
+  bool wizard_ran = false;
+
+  void document_ready(RunContext&, DocumentHandler&) override {}
+  std::optional<bool> start_command(RunContext&, int command) override {
+    offered.push_back(command);
+    if (command != 32800) return std::nullopt;
+    pending_ = takes_calibration;
+    return takes_calibration;
+  }
+  void run_loop(RunContext& context, platform::Event& terminate) override {
+    if (pending_) {
+      wizard_ran = true;
+      context.automation_done.set();
+    }
+    platform::wait_any({&context.close_requested, &terminate}, -1);
+  }
+
+ private:
+  bool pending_ = false;
+};
+
+// With a window the calibration of the command line is the window's: it closes the program
+// when the wizard ends; a window that cannot open it (the instrument did not name itself the
+// KBA604) refuses it as the headless program does. Other commands still go to the document.
+TEST_F(Runner, WindowRunsTheCalibrationOfTheCommandLine) {
+  FakeWindow window;
+  auto run_windowed = [&](std::vector<std::string> params) {
+    RunnerServices s{prompter, view, sink, settings, registration, document};
+    s.front_end = &window;
+    return run_program(params, s);
+  };
+  EXPECT_EQ(run_windowed({"/calibrate/port:1"}), 0);
+  EXPECT_TRUE(window.wizard_ran);
+  EXPECT_TRUE(document.commands.empty());
+  window.wizard_ran = false;
+  window.takes_calibration = false;
+  EXPECT_EQ(run_windowed({"/calibrate/port:1"}), exit_code::kCommandNotStarted);
+  EXPECT_FALSE(window.wizard_ran);
+  EXPECT_TRUE(document.commands.empty());
+  EXPECT_EQ(run_windowed({"/read/port:1/close", "x.604"}), 0);
+  EXPECT_EQ(document.commands, std::vector<int>{139});
+  EXPECT_EQ(window.offered, (std::vector<int>{32800, 32800, 139}));
+}
+
 TEST_F(Runner, SecondInstanceIsRefused) {
   platform::InstanceLock first;
   ASSERT_EQ(first.state(), platform::InstanceLock::State::Held);
