@@ -293,9 +293,6 @@ class Workbook {
   explicit Workbook(const fs::path& path) : writer_(path) {
     if (!writer_.ok()) return;
     lxw_workbook_options options{};
-    // Rows go out in order, so each is written to the sheet's file as it is finished instead of
-    // being kept, cell by cell, until the close: far faster, and the memory stays flat.
-    options.constant_memory = LXW_TRUE;
     book_ = workbook_new_opt(writer_.temp_path().c_str(), &options);
     if (book_ == nullptr) return;
     sheet_ = workbook_add_worksheet(book_, nullptr);
