@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -78,6 +79,10 @@ class OperationView {
   virtual void set_auto_close(bool ticked) = 0;
   virtual void close() = 0;
   virtual bool is_open() const = 0;
+  // UI thread: runs task once the window a person may still be reading has gone (what is to
+  // follow an operation, such as the compare report, comes after its window). A view that
+  // never waits for a person runs it at once.
+  virtual void after_close(std::function<void()> task) { task(); }
 };
 
 // The view of the headless runner, on stderr (or another stream). On a terminal it keeps one

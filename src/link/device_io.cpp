@@ -1,6 +1,7 @@
 #include "link/device_io.h"
 
 #include <cstring>
+#include <optional>
 
 #include "link/frame_codec.h"
 #include "link/modbus.h"
@@ -40,6 +41,28 @@ struct DeviceIO::RequestState {
 };
 
 namespace {
+
+// What a request's outcome says about the line; nothing for a request that never reached it.
+std::optional<DeviceIO::LinkState> link_state_of(const ExchangeOutcome& outcome) {
+  using Kind = ExchangeOutcome::Kind;
+  const Kind kind = outcome.kind == Kind::AttributeFailure ? outcome.cause : outcome.kind;
+  switch (kind) {
+    case Kind::Success:
+    case Kind::Refused:
+    case Kind::NotDecodable:
+    case Kind::AttributeReplySize:
+      return DeviceIO::LinkState::Answers;
+    case Kind::Timeout:
+    case Kind::LineFault:
+    case Kind::LostStart:
+    case Kind::LostPort:
+    case Kind::Checksum:
+    case Kind::ForeignReply:
+      return DeviceIO::LinkState::Silent;
+    default:
+      return std::nullopt;
+  }
+}
 
 const char* const kUndecodableText = "Не могу раскодировать ответ";
 const char* const kBadReplyText = "Некорректный ответ";
@@ -159,6 +182,7 @@ int DeviceIO::transact_parameter(std::vector<std::string>* trace, Parameter* par
     state.factory = p.factory;
   }
   const int result = request(trace, p, state, request_bit, value_as_position, without_attributes);
+  if (std::optional<LinkState> heard = link_state_of(state.outcome)) link_state_.store(*heard);
   {
     ValueWriteLock lock(p);
     state.commit(p);
@@ -463,6 +487,7 @@ int DeviceIO::reopen_port(bool show_message) {
       result = -1;
     } else {
       result = sio_.open_port();
+      link_state_.store(result != 0 ? LinkState::PortClosed : LinkState::Unknown);
       if (result != 0) {
         app_.exit_flags.set_bits(ExitFlags::kPortOpenFailed);
         fault = sio_.open_fault();

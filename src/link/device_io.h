@@ -100,6 +100,12 @@ class DeviceIO {
   // exists. Never called under the link lock.
   void announce(const std::vector<std::string>& lines);
 
+  // What the line said last, for the connection indicator: the instrument answered (a refusal
+  // is an answer too), nothing usable came back, or the port would not open. Unknown after the
+  // port was opened with new settings, until the next request.
+  enum class LinkState { Unknown, Answers, Silent, PortClosed };
+  LinkState link_state() const { return link_state_.load(); }
+
   Sio& sio() { return sio_; }
   std::recursive_mutex& link_lock() { return link_lock_; }
   CKBA604App& app() { return app_; }
@@ -139,6 +145,7 @@ class DeviceIO {
   Sio sio_;
   Elements::NetRS485prg program_settings_;
   std::atomic<bool> max_access_{false};
+  std::atomic<LinkState> link_state_{LinkState::Unknown};
   std::atomic<bool> document_open_{false};
   std::atomic<bool> identified_{false};
   std::binary_semaphore semaphore_{1};

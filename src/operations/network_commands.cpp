@@ -69,18 +69,25 @@ bool CApply::OnOK() {
 
 }  // namespace Dialogs
 
-std::optional<int> send_prtl(Device& device, const Parameter* prot) {
-  const std::string protocol = prot != nullptr ? prot->value : std::string(kNoData);
-  const std::string question =
-      "ВНИМАНИЕ: Данная операция приведет к переключению на новый протокол обмена.\nЭто может "
-      "привести к потере связи с прибором.\n\nНовый протокол обмена: " +
-      protocol;
-  if (!device.app().prompter().confirm(question, kPrtlCaption, PromptIcon::Warning)) {
-    return std::nullopt;
-  }
+std::string prtl_question(const std::string& protocol) {
+  return "ВНИМАНИЕ: Данная операция приведет к переключению на новый протокол обмена.\nЭто может "
+         "привести к потере связи с прибором.\n\nНовый протокол обмена: " +
+         protocol;
+}
+
+int write_prtl(Device& device) {
   Parameter prtl;
   make_command(prtl, "PRTL");
   return device.WriteParameter(prtl, kWriteAll);
+}
+
+std::optional<int> send_prtl(Device& device, const Parameter* prot) {
+  const std::string protocol = prot != nullptr ? prot->value : std::string(kNoData);
+  if (!device.app().prompter().confirm(prtl_question(protocol), kPrtlCaption,
+                                       PromptIcon::Warning)) {
+    return std::nullopt;
+  }
+  return write_prtl(device);
 }
 
 }  // namespace kba604

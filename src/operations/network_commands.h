@@ -87,5 +87,9 @@ inline constexpr std::string_view kPrtlCaption = "Перевод прибора 
 // "PRTL" and returns the write's result. Nothing when the engineer said No (the safe answer, the
 // one a program with command-line switches takes).
 std::optional<int> send_prtl(Device& device, const Parameter* prot);
+// The two halves of send_prtl, for a front end that asks on its UI thread and writes off it:
+// the question with the protocol's text, and the write of "PRTL" (its result).
+std::string prtl_question(const std::string& protocol);
+int write_prtl(Device& device);
 
 }  // namespace kba604

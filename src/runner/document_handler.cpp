@@ -128,7 +128,17 @@ DocumentStart ConfiguratorDocument::construct(RunContext& context) {
   bool search_given_up = false;
   document_->set_connection_search([this, &context, &search_given_up] {
     // A program told to end meanwhile has nothing to mend.
-    if (!context.close_requested.is_set()) report_failed_connection(context, false);
+    if (context.close_requested.is_set()) {
+      search_given_up = true;
+      return false;
+    }
+    auto device = std::dynamic_pointer_cast<Device>(bundle_.device);
+    if (connection_search_ && device != nullptr) {
+      if (connection_search_(*device)) return true;
+      search_given_up = true;
+      return false;
+    }
+    report_failed_connection(context, false);
     search_given_up = true;
     return false;
   });
@@ -283,7 +293,11 @@ void ConfiguratorDocument::operation_finished(int operation_code) {
   if (!context_->automation_done.is_set()) context_->command_errors += bundle_.device->errors();
   context_->ui.post([this, operation_code] {
     if (!document_) return;
-    if (operation_code == operation_code::kCompare) bundle_.device->ReportCompare();
+    if (operation_code == operation_code::kCompare) {
+      context_->view.after_close([this] {
+        if (document_) bundle_.device->ReportCompare();
+      });
+    }
     document_->UpdateAllViews();
   });
 }

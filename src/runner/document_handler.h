@@ -12,6 +12,7 @@
 #include "files/kba604_doc.h"
 #include "measurement/data_logger.h"
 #include "measurement/recording.h"
+#include "operations/device.h"
 #include "operations/operation_hooks.h"
 #include "operations/scanner.h"
 #include "platform/thread.h"
@@ -57,6 +58,12 @@ class ConfiguratorDocument final : public DocumentHandler, public OperationListe
   Elements::InvisibleElement* program_settings() {
     return bundle_.link ? &bundle_.link->program_settings() : nullptr;
   }
+  // The connection search of a front end with windows: when the start-up check fails without
+  // switches it is asked instead of the headless report; true when the program goes on
+  // (connected, or offline chosen), false when the person gave up. Set before construct().
+  void set_connection_search(std::function<bool(Device&)> search) {
+    connection_search_ = std::move(search);
+  }
   // Reopens the port after the program's own port settings changed.
   void reopen_port() {
     if (bundle_.link) bundle_.link->reopen_port(true);
@@ -71,6 +78,7 @@ class ConfiguratorDocument final : public DocumentHandler, public OperationListe
   void report_failed_connection(RunContext& context, bool going_on);
 
   DeviceFactory factory_;
+  std::function<bool(Device&)> connection_search_;
   RunContext* context_ = nullptr;
   DeviceBundle bundle_;
   // The device as stop() reaches it from the exit watcher's thread, which may come at any

@@ -392,7 +392,8 @@ void MainWindow::refresh_commands() {
     context.selected_name = e->effective_name();
   }
   (void)current;
-  const bool busy = s_.doc.device().busy() || tasks_running_ > 0;
+  // An operation's window left open after its end still holds the instrument commands back.
+  const bool busy = s_.doc.device().busy() || tasks_running_ > 0 || view_.is_open();
   // A selected element whose name holds "Точка" is never written from the menu.
   auto* named = dynamic_cast<Elements::InvisibleElement*>(element);
   const bool point = named != nullptr && named->effective_name().find("Точка") != std::string::npos;

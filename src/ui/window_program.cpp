@@ -12,6 +12,9 @@
 #include "ui/device_dialog_wiring.h"
 #include "ui/file_hand_over.h"
 #include "ui/main_window.h"
+#include "ui/network_dialogs.h"
+#include "ui/operation_commands.h"
+#include "ui/progress_window.h"
 #include "ui/protocol_wiring.h"
 #include "ui/qt_services.h"
 
@@ -119,19 +122,26 @@ int run_window_program(const std::vector<std::string>& params) {
   // "calibrate"), who answers their questions: their boxes are shown even after a start with
   // switches.
   QtPrompter dialog_prompter;
-  StatusOperationView view;
+  StatusOperationView status;
+  // The operations show in the progress window, and in the status bar as well.
+  ProgressOperationView view(platform::Clock::real(), &status);
   QtNotificationSink sink;
-  WindowFrontEnd front_end(view, sink, quiet);
+  WindowFrontEnd front_end(status, sink, quiet);
   std::unique_ptr<platform::SettingsStore> settings = platform::open_program_settings();
   std::unique_ptr<platform::SettingsStore> registration = platform::open_registration_settings();
   std::unique_ptr<DocumentHandler> document = make_document_handler();
+  auto* configurator = dynamic_cast<ConfiguratorDocument*>(document.get());
+  if (configurator != nullptr) {
+    configurator->set_connection_search(connection_search_dialog(prompter, settings.get()));
+  }
   RunnerServices services{prompter, view, sink, *settings, *registration, *document};
   services.front_end = &front_end;
-  front_end.on_window = [&prompter, &dialog_prompter](MainWindow& window) {
+  front_end.on_window = [&](MainWindow& window) {
     prompter.set_parent(&window);
     dialog_prompter.set_parent(&window);
     wire_device_dialogs(window, dialog_prompter);
     wire_protocol_commands(window, window.document(), dialog_prompter);
+    if (configurator != nullptr) wire_window_operations(window, *configurator, view, sink, quiet);
   };
   return run_program(params, services);
 }

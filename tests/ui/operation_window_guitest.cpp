@@ -1,0 +1,606 @@
+// The instrument commands of the main window as a person uses them, on the offscreen platform,
+// against the virtual instrument on a pseudo-terminal: the progress window of every operation
+// (title, log colours, counters, the stop and close buttons and their exit code), the compare
+// report after its window, initialisation, the EEPROM image, the one-parameter commands of the
+// context menu, immediate writing, the connection indicator, the connection search at
+// start-up and "APLY". Boxes are answered through the recording prompter.
+// The virtual instrument first: its headers use "slots" as a name, which Qt's headers make a
+// keyword.
+#include "support/virtual_instrument.h"
+// clang-format off
+#include <QComboBox>
+#include <QSocketNotifier>
+#include <QTextBlock>
+#include <QtTest/QtTest>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+
+#include "app/command_line.h"
+#include "app/commands.h"
+#include "app/start_rules.h"
+#include "files/kba604_doc.h"
+#include "operations/network_commands.h"
+#include "operations/scanner.h"
+#include "platform/ini_settings_store.h"
+#include "platform/settings_store.h"
+#include "runner/document_handler.h"
+#include "support/recording_prompter.h"
+#include "support/short_wait_clock.h"
+#include "support/test_home.h"
+#include "ui/link_indicator.h"
+#include "ui/main_window.h"
+#include "ui/network_dialogs.h"
+#include "ui/operation_commands.h"
+#include "ui/progress_window.h"
+#include "ui/qt_services.h"
+#include "ui/window_program.h"
+// clang-format on
+
+using namespace kba604;
+
+namespace {
+
+constexpr int kLimitMs = 120'000;
+
+bool wait_until(const std::function<bool()>& done, int limit_ms = kLimitMs) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > limit_ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  QCoreApplication::processEvents();
+  return true;
+}
+
+// The program as the start-up builds it, with the window, its progress window and its
+// instrument commands, over the virtual instrument (at sim_baud) reached as COM9 at baud.
+struct OperationRig {
+  struct Options {
+    std::vector<std::string> params;
+    std::vector<std::string> sim_args;
+    std::uint32_t baud = 115200;
+    // The connection search of the window; none keeps the headless one.
+    std::function<bool(Device&)> search;
+  };
+  OperationRig() : OperationRig(Options{}) {}
+  explicit OperationRig(Options o) {
+    std::vector<std::string> args = o.sim_args;
+    if (args.empty()) args = {"--baud", "115200"};
+    sim = std::make_unique<test::VirtualInstrument>(args);
+    store.set_value("Ports/COM9", sim->path());
+    store.set_uint32("port_number", 9);
+    store.set_uint32("baud_rate", o.baud);
+    store.set_uint32("RS485type", 1);
+    app.options.clear();
+    CmyCommandLineInfo info(app.options);
+    info.parse(o.params);
+    apply_no_port_rule(app.options);
+    apply_start_modes(app.options, app.modes);
+    // The worker hands the compare report and the views over to the UI thread's queue.
+    connect_queue();
+    handler = make_document_handler();
+    configurator = static_cast<ConfiguratorDocument*>(handler.get());
+    if (o.search) configurator->set_connection_search(o.search);
+    start = handler->construct(context);
+    if (start != DocumentStart::Ready) return;
+    app.modes.rs485_type.store(initial_rs485_type(app.options, settings));
+    apply_window_modes(app.options, settings, app.modes);
+    app.modes.auto_read.store(false);
+    MainWindow::Services s{
+        app, *handler->document(), settings, *profile, configurator->program_settings(),
+        {},  app.options.quiet()};
+    s.reopen_port = [h = configurator] { h->reopen_port(); };
+    window = std::make_unique<MainWindow>(std::move(s), status, sink);
+    window->resize(1200, 800);
+    commands = wire_window_operations(*window, *configurator, view, sink, app.options.quiet());
+    window->show();
+    QCoreApplication::processEvents();
+  }
+  ~OperationRig() {
+    window.reset();
+    if (handler) handler->shutdown();
+  }
+  void connect_queue() {
+    tasks = std::make_unique<QSocketNotifier>(ui.ready().fd(), QSocketNotifier::Read);
+    QObject::connect(tasks.get(), &QSocketNotifier::activated, [this] { ui.run_pending(); });
+  }
+
+  CKBA604Doc& doc() { return *handler->document(); }
+  Parameter* param(const char* name, int index = -1) {
+    for (Parameter& p : doc().table()) {
+      if (p.short_name == name && (index < 0 || p.linear_index == index)) return &p;
+    }
+    return nullptr;
+  }
+  ProgressWindow& progress() { return *view.window(); }
+  // As from the menu, which looks at the enabling of its commands as it opens.
+  void trigger(int command) {
+    window->refresh_commands();
+    window->command_action(command)->trigger();
+  }
+  // Until the operation has ended and its window has gone.
+  bool wait_closed() {
+    return wait_until(
+        [this] { return !doc().device().busy() && !view.is_open() && !view.shown(); });
+  }
+  bool wait_worker() {
+    return wait_until([this] { return !doc().device().busy(); });
+  }
+  void select(const Parameter* p) {
+    const QModelIndex i = window->model().index_of(p);
+    for (QModelIndex up = i.parent(); up.isValid(); up = up.parent()) window->tree().expand(up);
+    window->tree().setCurrentIndex(i);
+  }
+  QString log_text() { return progress().log().toPlainText(); }
+  // The look of the first log line that contains text.
+  std::optional<QTextCharFormat> log_format(const QString& text) {
+    for (QTextBlock b = progress().log().document()->begin(); b.isValid(); b = b.next()) {
+      if (b.text().contains(text)) return b.begin().fragment().charFormat();
+    }
+    return std::nullopt;
+  }
+  bool prompted(const QString& caption, const QString& text_start) {
+    for (const test::PromptRecord& r : prompter.records()) {
+      if (QString::fromStdString(r.caption) == caption &&
+          QString::fromStdString(r.text).startsWith(text_start)) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  std::unique_ptr<test::TestHome> home = std::make_unique<test::TestHome>();
+  std::unique_ptr<test::VirtualInstrument> sim;
+  test::RecordingPrompter prompter;
+  test::ShortWaitClock clock;
+  CKBA604App app{prompter, clock};
+  platform::MemorySettingsStore store, registration;
+  std::unique_ptr<platform::IniSettingsStore> profile = open_window_profile();
+  ProgramSettings settings{store};
+  StatusOperationView status;
+  ProgressOperationView view{clock, &status};
+  QtNotificationSink sink;
+  UiQueue ui;
+  std::unique_ptr<QSocketNotifier> tasks;
+  platform::Event close_requested{platform::Event::Reset::Manual};
+  platform::Event automation_done{platform::Event::Reset::Manual};
+  RunContext context{app,      settings,        registration,    view, sink, "", "",
+                     "kba604", close_requested, automation_done, ui};
+  std::unique_ptr<DocumentHandler> handler;
+  ConfiguratorDocument* configurator = nullptr;
+  DocumentStart start = DocumentStart::Refused;
+  std::unique_ptr<MainWindow> window;
+  OperationCommands* commands = nullptr;
+};
+
+QString processed(int done, int total) {
+  return QStringLiteral("%1 из %2").arg(done).arg(total);
+}
+
+}  // namespace
+
+class OperationWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void readAllShowsItsWindowAndClosesByItself();
+  void stopAndCloseAndTheExitCodeOfAPersonsClose();
+  void writesWithAndWithoutErrorsAndTheErroneousOnes();
+  void compareReportsAfterItsWindowAndOneParameterCommands();
+  void initialisationAndTheEepromImage();
+  void immediateWriteHasNoWindowAndTheIndicatorFollowsTheLine();
+  void searchAtStartUpFindsTheInstrumentOrEndsTheProgram();
+  void aplyIsOfferedAfterANewSpeedAndTheProgramFollows();
+  void withSwitchesNothingWaitsForAPerson();
+};
+
+void OperationWindowTest::readAllShowsItsWindowAndClosesByItself() {
+  OperationRig rig;
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  rig.trigger(command::kReadAll);
+  QCoreApplication::processEvents();
+  ProgressWindow& w = rig.progress();
+  QVERIFY(w.isVisible());
+  QCOMPARE(w.windowTitle(), QString("Идет чтение параметров из прибора"));
+  QCOMPARE(w.windowModality(), Qt::WindowModal);
+  QCOMPARE(w.button().text(), QString("Остановить"));
+  QVERIFY(w.auto_close_box().isChecked());
+  // One operation at a time: a second command while the window is open starts nothing, and
+  // the initialisation does not even ask.
+  rig.trigger(command::kWriteAll);
+  rig.commands->initialise();
+  QCOMPARE(rig.prompter.count(), std::size_t(0));
+  QCOMPARE(w.windowTitle(), QString("Идет чтение параметров из прибора"));
+
+  QVERIFY(rig.wait_closed());
+  const int total = rig.doc().device().total();
+  QVERIFY(total > 100);
+  QCOMPARE(w.processed_label().text(), processed(total, total));
+  QCOMPARE(w.errors_label().text(), QString("0"));
+  QVERIFY(w.errors_label().styleSheet().isEmpty());
+  QCOMPARE(w.progress().value(), total);
+  QVERIFY(rig.log_text().contains("  Чтение: dev = KBA604"));
+  // Branch lines come before their parameters; the finishing pause (2 s) counts in the time.
+  QVERIFY(rig.log_text().contains("Читаем ветвь '"));
+  QVERIFY(w.elapsed_label().text() >= QString("00:00:02"));
+  // Closing by itself is no person's "Закрыть".
+  QVERIFY(rig.app.exit_flags.exit_code() != 205);
+  QCOMPARE(QString::fromStdString(rig.param("dev")->value).toLower(), QString("kba604"));
+}
+
+void OperationWindowTest::stopAndCloseAndTheExitCodeOfAPersonsClose() {
+  OperationRig rig;
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  ProgressWindow& w = rig.progress();
+  // Stopped with the box ticked: the window goes by itself, nobody pressed "Закрыть".
+  rig.trigger(command::kReadAll);
+  QCoreApplication::processEvents();
+  QTest::mouseClick(&w.button(), Qt::LeftButton);
+  QCOMPARE(w.button().text(), QString("Закрыть"));
+  QVERIFY(rig.wait_closed());
+  QVERIFY(rig.doc().device().done() < rig.doc().device().total());
+  QVERIFY(rig.app.exit_flags.exit_code() != 205);
+
+  // With the box cleared the stopped window stays, with its hint, until a person closes it.
+  rig.trigger(command::kReadAll);
+  QCoreApplication::processEvents();
+  QVERIFY(w.isVisible());
+  w.auto_close_box().click();
+  QVERIFY(!w.auto_close_box().isChecked());
+  QCOMPARE(w.button().text(), QString("Остановить"));
+  QTest::mouseClick(&w.button(), Qt::LeftButton);
+  QCOMPARE(w.button().text(), QString("Закрыть"));
+  QVERIFY(rig.wait_worker());
+  QVERIFY(w.isVisible());
+  const int done = rig.doc().device().done();
+  QVERIFY(done < rig.doc().device().total());
+  // "Остановить" stops after the parameter in progress: the log has no read after the count.
+  QCOMPARE(rig.log_text().count("  Чтение: "), done);
+  const std::optional<QTextCharFormat> hint =
+      rig.log_format("Для закрытия окна нажмите кнопку \"Закрыть\".");
+  QVERIFY(hint.has_value());
+  QCOMPARE(hint->foreground().color(), QColor(128, 0, 0));
+  QCOMPARE(hint->fontWeight(), int(QFont::Bold));
+  QVERIFY(rig.app.exit_flags.exit_code() != 205);
+  // Nothing else starts while the window is there.
+  QVERIFY(!rig.window->command_action(command::kReadAll)->isEnabled());
+  QTest::mouseClick(&w.button(), Qt::LeftButton);
+  QVERIFY(rig.wait_closed());
+  QCOMPARE(rig.app.exit_flags.exit_code(), 205);
+  QVERIFY(rig.window->command_action(command::kReadAll)->isEnabled());
+}
+
+void OperationWindowTest::writesWithAndWithoutErrorsAndTheErroneousOnes() {
+  OperationRig rig;
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  ProgressWindow& w = rig.progress();
+  rig.trigger(command::kReadAll);
+  QVERIFY(rig.wait_closed());
+
+  // Write changed: the one edited value, in black with its mark.
+  Parameter* low = rig.param("in.L", 0);
+  QVERIFY(low != nullptr);
+  const QModelIndex cell = rig.window->model().index_of(low).siblingAtColumn(2);
+  QVERIFY(rig.window->model().setData(cell, QString("12.5"), Qt::EditRole));
+  rig.trigger(command::kWriteChanged);
+  QCoreApplication::processEvents();
+  QCOMPARE(w.windowTitle(), QString("Идет запись измененных значений параметров в прибор"));
+  QVERIFY(rig.wait_closed());
+  QCOMPARE(w.processed_label().text(), processed(1, 1));
+  QVERIFY(rig.log_text().contains("  Запись: in.L:0 [новое значение] = 12.5"));
+  QCOMPARE(rig.log_format("  Запись: in.L:0")->foreground().color(), QColor(0, 0, 0));
+
+  // Write all against a silent instrument: red lines, the light red count, and the stop after
+  // five failed writes in a row.
+  rig.sim->with([](sim::Instrument& i) { i.faults().silent = true; });
+  rig.trigger(command::kWriteAll);
+  QCoreApplication::processEvents();
+  QCOMPARE(w.windowTitle(), QString("Идет запись параметров в прибор"));
+  QVERIFY(rig.wait_closed());
+  QVERIFY(rig.log_text().contains("Прошло 5 безуспешных попыток записи!"));
+  const int errors = rig.doc().device().errors();
+  QVERIFY(errors >= 5);
+  QCOMPARE(w.errors_label().text(), QString::number(errors));
+  QVERIFY(w.errors_label().styleSheet().contains("255, 166, 166"));
+  const std::optional<QTextCharFormat> failed = rig.log_format("Таймаут при передаче данных");
+  QVERIFY(failed.has_value());
+  QCOMPARE(failed->foreground().color(), QColor(255, 0, 0));
+
+  // The instrument answers again: only the parameters with errors are written, as a group.
+  rig.sim->with([](sim::Instrument& i) { i.faults().silent = false; });
+  rig.prompter.clear();
+  rig.trigger(command::kWriteErroneous);
+  QCoreApplication::processEvents();
+  QCOMPARE(w.windowTitle(), QString("Идет запись группы параметров в прибор"));
+  QVERIFY(rig.wait_closed());
+  QCOMPARE(w.errors_label().text(), QString("0"));
+  QVERIFY(rig.doc().device().total() >= 5);
+  rig.trigger(command::kWriteErroneous);
+  QVERIFY(wait_until([&] { return rig.prompter.count() > 0; }));
+  QCOMPARE(rig.prompter.records().back().text, std::string("Ошибочных параметров не обнаружено!"));
+  QVERIFY(!rig.view.is_open());
+}
+
+void OperationWindowTest::compareReportsAfterItsWindowAndOneParameterCommands() {
+  OperationRig rig;
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  ProgressWindow& w = rig.progress();
+  rig.trigger(command::kReadAll);
+  QVERIFY(rig.wait_closed());
+
+  // The instrument gets another value through the context menu's one-parameter write; the
+  // configuration keeps the old one.
+  Parameter* low = rig.param("in.L", 0);
+  const std::string old_value = low->value;
+  const QString other = old_value == "7.5" ? "8.5" : "7.5";
+  QVERIFY(rig.window->model().setData(rig.window->model().index_of(low).siblingAtColumn(2), other,
+                                      Qt::EditRole));
+  rig.select(low);
+  rig.trigger(command::kWriteParameter);
+  QCoreApplication::processEvents();
+  QCOMPARE(w.windowTitle(), QString("Идет запись параметров в прибор"));
+  QVERIFY(rig.wait_closed());
+  QCOMPARE(w.processed_label().text(), processed(1, 1));
+  {
+    ValueWriteLock lock(*low);
+    low->value = old_value;
+  }
+
+  // The compare report waits until a person has closed the window.
+  rig.prompter.clear();
+  rig.trigger(command::kCompare);
+  QCoreApplication::processEvents();
+  QCOMPARE(w.windowTitle(), QString("Идет сравнение параметров в конфигурации и в приборе"));
+  w.auto_close_box().click();
+  QVERIFY(rig.wait_worker());
+  QCoreApplication::processEvents();
+  QVERIFY(!rig.prompted("Результат сравнения", ""));
+  QTest::mouseClick(&w.button(), Qt::LeftButton);
+  QVERIFY(
+      wait_until([&] { return rig.prompted("Результат сравнения", "Обнаружено 1 отличий:\n"); }));
+  const std::string report = rig.prompter.records().back().text;
+  QVERIFY(report.find("in.L") != std::string::npos);
+  QVERIFY(report.find(" (показанны только первые 10)") == std::string::npos);
+  QVERIFY(rig.log_text().contains("  Сравниваем: in.L="));
+
+  // One parameter from the context menu: compare, then read back what the instrument holds.
+  rig.prompter.clear();
+  rig.select(low);
+  rig.trigger(command::kCompareParameter);
+  QCoreApplication::processEvents();
+  QCOMPARE(w.windowTitle(), QString("Идет сравнение параметров в конфигурации и в приборе"));
+  QVERIFY(rig.wait_closed());
+  QCOMPARE(w.processed_label().text(), processed(1, 1));
+  QVERIFY(wait_until([&] { return rig.prompted("Результат сравнения", "Обнаружено 1 отличий"); }));
+  rig.select(low);
+  rig.trigger(command::kReadParameter);
+  QCoreApplication::processEvents();
+  QCOMPARE(w.windowTitle(), QString("Идет чтение параметров из прибора"));
+  QVERIFY(rig.wait_closed());
+  QCOMPARE(w.processed_label().text(), processed(1, 1));
+  QCOMPARE(QString::fromStdString(low->value), other);
+  QCOMPARE(rig.log_text().count("  Чтение: "), 1);
+}
+
+void OperationWindowTest::initialisationAndTheEepromImage() {
+  OperationRig rig;
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  ProgressWindow& w = rig.progress();
+  // Polling on: refused before any question.
+  DescBranch* polled = rig.doc().operational_tree();
+  QVERIFY(polled != nullptr);
+  std::vector<Parameter*> timed;
+  QVERIFY(CollectPolled(*polled, timed) > 0);
+  Parameter* first = timed.front();
+  first->ArmTimer(rig.clock.now_ms());
+  rig.trigger(command::kWriteFactory);
+  QCOMPARE(rig.prompter.count(), std::size_t(1));
+  QCOMPARE(rig.prompter.records()[0].caption, std::string("Запись заводских параметров"));
+  QVERIFY(!rig.view.is_open());
+  first->DisarmTimer();
+  // Declined: nothing starts; agreed: the initialisation window.
+  rig.trigger(command::kWriteFactory);
+  QCOMPARE(rig.prompter.records().back().caption,
+           std::string("Вы уверены, что хотите продолжить?"));
+  QVERIFY(!rig.view.is_open());
+  rig.prompter.answer_next(PromptAnswer::Yes);
+  rig.trigger(command::kWriteFactory);
+  QCoreApplication::processEvents();
+  QCOMPARE(w.windowTitle(), QString("Идет инициализация прибора"));
+  QVERIFY(rig.wait_closed());
+  QVERIFY(w.processed_label().text().endsWith(QString(" из %1").arg(rig.doc().device().total())));
+
+  // The image into a file chosen in the file dialog ("*.eep" added), and back.
+  const std::filesystem::path image = rig.home->root() / "device";
+  QString asked_title;
+  rig.commands->set_file_chooser([&](bool save, const QString& title) {
+    asked_title = title;
+    Q_UNUSED(save);
+    return QString::fromStdString(image.string());
+  });
+  rig.trigger(command::kSaveEepromImage);
+  QCOMPARE(asked_title, QString("Сохранить образ EEPROM..."));
+  QCoreApplication::processEvents();
+  QCOMPARE(w.windowTitle(), QString("Идет считывание EEPROM из прибора"));
+  QVERIFY(rig.wait_closed());
+  const std::filesystem::path saved = rig.home->root() / "device.eep";
+  QVERIFY(wait_until([&] { return std::filesystem::exists(saved); }));
+  QVERIFY(std::filesystem::file_size(saved) > 100);
+
+  Parameter* low = rig.param("in.L", 0);
+  const std::string kept = low->value;
+  {
+    ValueWriteLock lock(*low);
+    low->value = "3.25";
+  }
+  rig.commands->set_file_chooser([&](bool save, const QString& title) {
+    asked_title = title;
+    return save ? QString() : QString::fromStdString(saved.string());
+  });
+  rig.prompter.answer_next(PromptAnswer::Yes);
+  rig.trigger(command::kLoadEepromImage);
+  QCOMPARE(asked_title, QString("Открыть образ EEPROM..."));
+  QVERIFY(rig.prompted("Подтверждение", "Образ EEPROM загружен в конфигуратор!"));
+  QCOMPARE(low->value, kept);
+  QCoreApplication::processEvents();
+  QCOMPARE(w.windowTitle(), QString("Идет запись EEPROM в прибор"));
+  QVERIFY(rig.wait_closed());
+  QVERIFY(rig.log_text().contains("  Запись: "));
+}
+
+void OperationWindowTest::immediateWriteHasNoWindowAndTheIndicatorFollowsTheLine() {
+  OperationRig rig;
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  auto* indicator = rig.window->findChild<LinkIndicator*>();
+  QVERIFY(indicator != nullptr);
+  QVERIFY(indicator->text().startsWith("COM9: 115200, 8N1, адрес "));
+  // The start-up check has reached the instrument.
+  indicator->refresh();
+  QCOMPARE(indicator->state(), DeviceIO::LinkState::Answers);
+  QCOMPARE(indicator->colour(), QColor(0, 170, 0));
+
+  rig.app.modes.immediate_write.store(true);
+  Parameter* low = rig.param("in.L", 0);
+  const QModelIndex cell = rig.window->model().index_of(low).siblingAtColumn(2);
+  QVERIFY(rig.window->model().setData(cell, QString("4.5"), Qt::EditRole));
+  QVERIFY(wait_until([&] { return !low->any_change() && !rig.doc().device().busy(); }));
+  QVERIFY(low->note.empty());
+  QVERIFY(!rig.view.shown());
+  QCOMPARE(rig.progress().windowTitle(), QString("Прибор <==> программа"));
+  QVERIFY(rig.progress().log().toPlainText().isEmpty());
+
+  // "Проверка связи" says who answers.
+  rig.trigger(command::kCheckConnection);
+  QVERIFY(wait_until([&] { return rig.prompted("Проверка прибора", "Прибор: "); }));
+
+  // A silent instrument turns the dot red at the next request.
+  rig.sim->with([](sim::Instrument& i) { i.faults().silent = true; });
+  rig.select(low);
+  rig.trigger(command::kReadParameter);
+  QVERIFY(rig.wait_closed());
+  indicator->refresh();
+  QCOMPARE(indicator->state(), DeviceIO::LinkState::Silent);
+  QCOMPARE(indicator->colour(), QColor(220, 0, 0));
+}
+
+void OperationWindowTest::searchAtStartUpFindsTheInstrumentOrEndsTheProgram() {
+  // The instrument listens at 19200, the program starts at 9600: the dialog's scan finds it.
+  QString shown_title;
+  int rows = 0;
+  OperationRig::Options o;
+  o.sim_args = {"--baud", "19200"};
+  o.baud = 9600;
+  o.search = [&](Device& device) {
+    SetupCarrierDialog dialog(device, device.app().prompter());
+    shown_title = dialog.windowTitle();
+    rows = dialog.table().rowCount();
+    dialog.show();
+    // The port row offers the ports that exist, the program's own among them.
+    auto* port = qobject_cast<QComboBox*>(dialog.row_editor(rows - 1));
+    if (port == nullptr || port->findText("COM9") < 0) return false;
+    QTest::mouseClick(&dialog.scan_button(), Qt::LeftButton);
+    if (!wait_until([&] { return dialog.ended_with() != 0; })) return false;
+    return dialog.ended_with() == PreStart::kResultConnected &&
+           dialog.status().text() == QString("Связь установлена!");
+  };
+  {
+    OperationRig rig(o);
+    QCOMPARE(shown_title, QString("Установка сетевых параметров программы"));
+    QCOMPARE(rows, 7);
+    QCOMPARE(rig.start, DocumentStart::Ready);
+    QCOMPARE(rig.configurator->program_settings()->GetValueByName("bPS"), std::string("19200"));
+    rig.trigger(command::kReadAll);
+    QVERIFY(rig.wait_closed());
+    QCOMPARE(rig.progress().errors_label().text(), QString("0"));
+  }
+
+  // "Выход" ends the start-up: the program refuses to go on.
+  OperationRig::Options quit;
+  quit.sim_args = {"--baud", "19200"};
+  quit.baud = 9600;
+  quit.search = [&](Device& device) {
+    SetupCarrierDialog dialog(device, device.app().prompter());
+    dialog.show();
+    QTest::mouseClick(&dialog.exit_button(), Qt::LeftButton);
+    wait_until([&] { return dialog.ended_with() != 0; });
+    return dialog.ended_with() == PreStart::kResultConnected;
+  };
+  OperationRig gone(quit);
+  QCOMPARE(gone.start, DocumentStart::NoConnection);
+}
+
+void OperationWindowTest::aplyIsOfferedAfterANewSpeedAndTheProgramFollows() {
+  OperationRig rig;
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  rig.trigger(command::kReadAll);
+  QVERIFY(rig.wait_closed());
+  // The instrument's speed is written; the program offers "APLY" once the window has gone.
+  Parameter* speed = rig.doc().instrument_network().FindByName("bPS");
+  QVERIFY(speed != nullptr);
+  const QModelIndex cell = rig.window->model().index_of(speed).siblingAtColumn(2);
+  QVERIFY(cell.isValid());
+  QVERIFY(rig.window->model().setData(cell, QString("19200"), Qt::EditRole));
+  bool asked = false;
+  rig.commands->set_aply_asker([&](Dialogs::CApply& apply) {
+    asked = true;
+    ApplyDialog dialog(apply);
+    // The dialog shows the instrument's new settings and the fixed "three times" option.
+    if (!dialog.parameters_label().text().contains("19200")) return false;
+    if (dialog.three_times_box().isEnabled() || !dialog.change_program_box().isChecked()) {
+      return false;
+    }
+    dialog.accept();
+    return true;
+  });
+  rig.prompter.clear();
+  rig.prompter.answer_next(PromptAnswer::Yes);
+  rig.trigger(command::kWriteChanged);
+  QVERIFY(rig.wait_closed());
+  QVERIFY(wait_until([&] { return asked; }));
+  QVERIFY(rig.prompted(kOfferAplyCaption, "В прибор записаны новые сетевые параметры."));
+  QVERIFY(rig.commands->wait_done(kLimitMs));
+  QCOMPARE(rig.configurator->program_settings()->GetValueByName("bPS"), std::string("19200"));
+  QVERIFY(!rig.prompted("Имела место ошибка", ""));
+  // The program follows the instrument: a read at the new speed gets its answers.
+  rig.trigger(command::kReadAll);
+  QVERIFY(rig.wait_closed());
+  QCOMPARE(rig.progress().errors_label().text(), QString("0"));
+  auto* indicator = rig.window->findChild<LinkIndicator*>();
+  indicator->refresh();
+  QVERIFY(indicator->text().startsWith("COM9: 19200"));
+
+  // "PRTL" asks with the protocol first; No sends nothing.
+  rig.prompter.clear();
+  rig.trigger(command::kSendPrtl);
+  QVERIFY(rig.prompted(kPrtlCaption.data(),
+                       "ВНИМАНИЕ: Данная операция приведет к переключению на новый протокол"));
+  QVERIFY(rig.prompter.records().back().text.find("Новый протокол обмена: ") != std::string::npos);
+  QVERIFY(rig.commands->wait_done(1000));
+}
+
+void OperationWindowTest::withSwitchesNothingWaitsForAPerson() {
+  OperationRig::Options o;
+  o.params = {"/port:9", "/bps:115200"};
+  OperationRig rig(o);
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  bool chosen = false;
+  rig.commands->set_file_chooser([&](bool, const QString&) {
+    chosen = true;
+    return QString();
+  });
+  rig.trigger(command::kSaveEepromImage);
+  QVERIFY(!chosen);
+  // The progress window is there, but holds nothing back.
+  rig.trigger(command::kReadAll);
+  QCoreApplication::processEvents();
+  QVERIFY(rig.view.shown());
+  QCOMPARE(rig.progress().windowModality(), Qt::NonModal);
+  QVERIFY(rig.wait_closed());
+  QCOMPARE(rig.progress().errors_label().text(), QString("0"));
+}
+
+QTEST_MAIN(OperationWindowTest)
+#include "operation_window_guitest.moc"
