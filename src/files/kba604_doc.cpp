@@ -495,20 +495,6 @@ bool CKBA604Doc::OnCommand(int command) {
   }
 }
 
-bool CKBA604Doc::start_line_command(int command) {
-  if (link_ == nullptr || device_->busy()) return false;
-  NotificationSink& sink = sink_;
-  auto done = [&sink, command] { sink.command_finished(command); };
-  switch (command) {
-    case command::kCheckConnection:
-      return link_->start_check_device_and_show(done);
-    case command::kSendPrtl:
-      return link_->start_send_prtl(device_->table().find_by_name("prot"), done);
-    default:
-      return false;
-  }
-}
-
 bool CKBA604Doc::export_parameter_list() {
   DescBranch* root = main_tree();
   if (root == nullptr) {

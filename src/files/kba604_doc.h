@@ -80,21 +80,6 @@ class DocumentLink {
   // "Послать команду PRTL": asks whether to switch the instrument to the protocol its "Prot"
   // parameter names (prot, or none), and on Yes sends the command.
   virtual void send_prtl(const Parameter* /*prot*/) {}
-  // The two commands above in a form that returns at once, for a window whose event loop must
-  // never wait on the line: the exchange runs on a thread of the link's own that keeps what it
-  // uses alive, and done() is called on that thread when the command has ended (its boxes are
-  // shown from there). False when it did not start because one of them still runs. The
-  // default runs the command on the calling thread, for links without a line to wait on.
-  virtual bool start_check_device_and_show(std::function<void()> done) {
-    check_device_and_show();
-    done();
-    return true;
-  }
-  virtual bool start_send_prtl(const Parameter* prot, std::function<void()> done) {
-    send_prtl(prot);
-    done();
-    return true;
-  }
 };
 
 // What the program gives the document.
@@ -195,11 +180,6 @@ class CKBA604Doc : public ConfigurationTarget {
   // ---- commands ------------------------------------------------------------------------------
   // Runs a menu command routed by the document; false for a command it does not route.
   bool OnCommand(int command);
-  // "Проверка связи" and "Послать команду PRTL" without waiting: true when the command started;
-  // sink.command_finished(command) then tells its end, from another thread. False when it did
-  // not start: no link, an operation runs, or one of the two still runs (nothing is shown). The
-  // other commands start their operations through OnCommand and never wait on the line there.
-  bool start_line_command(int command);
   // Whether the last whole-tree or branch command started its operation on the device (it
   // may have ended since); false after "Дерево не определено" and the like.
   bool operation_started() const { return operation_started_; }

@@ -49,12 +49,6 @@ class ReportingLink final : public DocumentLink {
   }
   void check_device_and_show() override { link_.check_device_and_show(); }
   void send_prtl(const Parameter* prot) override { link_.send_prtl(prot); }
-  bool start_check_device_and_show(std::function<void()> done) override {
-    return link_.start_check_device_and_show(std::move(done));
-  }
-  bool start_send_prtl(const Parameter* prot, std::function<void()> done) override {
-    return link_.start_send_prtl(prot, std::move(done));
-  }
 
  private:
   DocumentLink& link_;

@@ -1,13 +1,11 @@
 // The device of this build: the program's one link object with its operation engine, and the
 // document's view of its link (the program's port settings, reopening the port, the checks of
 // the instrument).
-#include <functional>
 #include <memory>
 
 #include "operations/connection_check.h"
 #include "operations/device.h"
 #include "operations/network_commands.h"
-#include "platform/thread.h"
 #include "runner/document_handler.h"
 
 namespace kba604 {
@@ -20,8 +18,6 @@ class DeviceLink final : public DocumentLink {
     device_->set_document_open(true);
   }
   ~DeviceLink() override {
-    // A command still on the line keeps the device; it is cut short like any exchange at exit.
-    line_command_.join(platform::Thread::kDefaultJoinMs);
     device_->set_document_open(false);
     // The settings in use are kept already; saving them once more at the end keeps whatever
     // the person changed without reopening the port.
@@ -34,27 +30,9 @@ class DeviceLink final : public DocumentLink {
   bool connection_check() override { return ConnectionCheck(*device_, &device_->stop_event()); }
   void check_device_and_show() override { check_device(*device_, nullptr, true); }
   void send_prtl(const Parameter* prot) override { kba604::send_prtl(*device_, prot); }
-  bool start_check_device_and_show(std::function<void()> done) override {
-    return start([](Device& device) { check_device(device, nullptr, true); }, std::move(done));
-  }
-  bool start_send_prtl(const Parameter* prot, std::function<void()> done) override {
-    // The "Prot" parameter lives in the device's table, which the thread keeps with the device.
-    return start([prot](Device& device) { kba604::send_prtl(device, prot); }, std::move(done));
-  }
 
  private:
-  bool start(std::function<void(Device&)> work, std::function<void()> done) {
-    if (line_command_.running()) return false;
-    // The previous command has ended: its thread is joined at once.
-    line_command_.start([device = device_, work = std::move(work), done = std::move(done)] {
-      work(*device);
-      done();
-    });
-    return true;
-  }
-
   std::shared_ptr<Device> device_;
-  platform::Thread line_command_;
 };
 
 }  // namespace

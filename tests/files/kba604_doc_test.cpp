@@ -65,25 +65,8 @@ class FakeLink : public DocumentLink {
     return check_result;
   }
   void check_device_and_show() override {}
-  // The window's form: the command is held "on the line" until the test ends it.
-  bool start_check_device_and_show(std::function<void()> done) override {
-    if (pending) return false;
-    pending = std::move(done);
-    return true;
-  }
-  bool start_send_prtl(const Parameter* prot, std::function<void()> done) override {
-    prtl_target = prot;
-    return start_check_device_and_show(std::move(done));
-  }
-  void end_line_command() {
-    std::function<void()> done = std::move(pending);
-    pending = nullptr;
-    done();
-  }
 
   Elements::InvisibleElement settings_{"Сетевые параметры программы"};
-  std::function<void()> pending;
-  const Parameter* prtl_target = nullptr;
   int reopenings = 0;
   std::function<void()> on_reopen;
   int checks = 0;
@@ -586,32 +569,6 @@ TEST_F(Document, InterruptedSaveLeavesTheEarlierFileWhole) {
   ASSERT_EQ(construct(), DocumentConstruction::Ready);
   ASSERT_TRUE(doc->OnOpenDocument(path));
   EXPECT_EQ(param("Set.P").value, "1.5");
-}
-
-}  // namespace
-}  // namespace kba604
-
-namespace kba604 {
-namespace {
-
-// "Проверка связи" and "PRTL" for a window: started without waiting, one at a time, never
-// beside an operation, and their end told through the sink.
-TEST_F(Document, LineCommandsStartWithoutWaitingAndTellTheirEnd) {
-  device->set("ver", 0, "2.20");
-  ASSERT_EQ(construct({"/port:2"}), DocumentConstruction::Ready);
-  EXPECT_TRUE(doc->start_line_command(command::kCheckConnection));
-  EXPECT_TRUE(sink.finished_commands().empty());
-  // A second one while the first is on the line starts nothing.
-  EXPECT_FALSE(doc->start_line_command(command::kSendPrtl));
-  link.end_line_command();
-  EXPECT_EQ(sink.finished_commands(), std::vector<int>{command::kCheckConnection});
-
-  EXPECT_TRUE(doc->start_line_command(command::kSendPrtl));
-  EXPECT_EQ(link.prtl_target, device->table().find_by_name("prot"));
-  link.end_line_command();
-  EXPECT_EQ(sink.finished_commands().back(), command::kSendPrtl);
-  // Commands that run operations are not line commands.
-  EXPECT_FALSE(doc->start_line_command(command::kReadAll));
 }
 
 }  // namespace
