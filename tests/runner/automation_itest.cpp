@@ -256,8 +256,10 @@ TEST_F(Automation, LineFaultsGiveTheirExitCodes) {
     EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
     EXPECT_EQ(read_file(home.root() / "faults.604") == earlier, c.file_kept) << r.err;
     EXPECT_GT(frames, 0u);
+    // A tenth of a clean read more: on a busy machine a reply may come after the reply wait,
+    // and its repetition counts too.
     EXPECT_LE(frames, clean * static_cast<std::size_t>(c.per_clean_frame) +
-                          static_cast<std::size_t>(c.extra));
+                          static_cast<std::size_t>(c.extra) + clean / 10);
   }
   EXPECT_GT(clean, 300u);  // a read of every parameter
 }
