@@ -135,6 +135,8 @@ TEST(SimOptions, HelpDocumentsEveryOptionAndEveryDocumentedOptionWorks) {
       {"--corrupt-every", {"2"}},
       {"--no-start-every", {"2"}},
       {"--foreign-every", {"2"}},
+      {"--refuse-write", {"i.d.AL"}},
+      {"--hang-up-after", {"40"}},
   };
   std::string help = sim::help_text();
   std::set<std::string> documented;
