@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "description/description_checks.h"
-#include "description/description_source.h"
+#include "desc/description_checks.h"
+#include "desc/description_source.h"
 #include "description/item_marks.h"
 #include "model/network_settings.h"
 #include "support/description_files.h"

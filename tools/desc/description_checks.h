@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "description/description_source.h"
+#include "desc/description_source.h"
 
 namespace kba604::description {
 

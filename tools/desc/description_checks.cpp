@@ -1,4 +1,4 @@
-#include "description/description_checks.h"
+#include "desc/description_checks.h"
 
 #include <cstdlib>
 #include <functional>
