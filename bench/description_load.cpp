@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "description/description_loader.h"
-#include "description/description_source.h"
+#include "description/record_files.h"
 #include "description/gzip_file.h"
 #include "support/description_files.h"
 

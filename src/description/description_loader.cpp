@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "description/description_records.h"
-#include "description/description_source.h"
+#include "description/record_files.h"
 #include "description/gzip_file.h"
 #include "description/item_marks.h"
 #include "model/value_format.h"

@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "description/description_source.h"
+#include "description/record_files.h"
 #include "platform/file_read.h"
 #include "platform/text.h"
 

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "app/program_settings.h"
+#include "model/network_settings.h"
 #include "platform/port_names.h"
 #include "platform/text.h"
 
@@ -16,31 +17,15 @@ const char* const NetRS485prg::kInvalidParity = "<неверное значни�
 
 namespace {
 
-struct NetworkParameter {
-  const char* name;
-  const char* caption;
-  const char* format;
-};
-
-// In the order the element lists them.
-constexpr NetworkParameter kNetworkParameters[] = {
-    {"bPS", "Скорость обмена", "2400:4800:9600:14400:19200:28800:38400:57600:115200"},
-    {"LEn", "Длина слова данных", "7:8"},
-    {"PrtY", "Четность", "Отсутствует:Четность:Нечетность"},
-    {"Sbit", "Кол-во стоп-бит", "1:2"},
-    {"A.Len", "Длина адреса RS-485", "8:11"},
-    {"Addr", "Собственный адрес прибора", "DEC_dot"},
-};
-
 const char* const kPortCaption = "Порт компьютера";
 const char* const kPortLine = "COM-порт: ";
 
-std::unique_ptr<Parameter> make_parameter(const char* name, const char* caption,
-                                          std::string format) {
+std::unique_ptr<Parameter> make_parameter(std::string_view name, std::string_view caption,
+                                          std::string_view format) {
   auto p = std::make_unique<Parameter>();
   p->short_name = name;
   p->title = caption;
-  p->format = std::move(format);
+  p->format = format;
   return p;
 }
 
@@ -65,8 +50,8 @@ int parity_code_of(std::string_view text) {
 NetRS485::NetRS485() : NetRS485(kInstrumentCaption) {}
 
 NetRS485::NetRS485(std::string caption) : InvisibleElement(std::move(caption)) {
-  for (const auto& np : kNetworkParameters) {
-    own_.push_back(&add_owned(make_parameter(np.name, np.caption, np.format)));
+  for (const NetworkSetting& s : kElementSettings) {
+    own_.push_back(&add_owned(make_parameter(s.name, s.caption, s.format)));
   }
   for (Parameter* p : parameters_) p->attribute_multiplicity = 0;
 }

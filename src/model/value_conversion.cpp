@@ -9,33 +9,13 @@
 
 #include "model/device_codes.h"
 #include "model/my_converter.h"
+#include "model/network_settings.h"
 #include "model/talv_codec.h"
 #include "model/value_numbers.h"
 #include "platform/text.h"
 
 namespace kba604 {
 namespace {
-
-// The network settings of the instrument and the program keep their own value lists; a code
-// received for them selects the entry by position whatever the parameter's format says.
-struct NetworkList {
-  std::string_view name;
-  std::string_view items;
-};
-constexpr NetworkList kNetworkLists[] = {
-    {"bPS", "2400:4800:9600:14400:19200:28800:38400:57600:115200"},
-    {"LEn", "7:8"},
-    {"PrtY", "Отсутствует:Четность:Нечетность"},
-    {"Sbit", "1:2"},
-    {"A.Len", "8:11"},
-};
-
-const NetworkList* network_list(std::string_view name) {
-  for (const NetworkList& l : kNetworkLists) {
-    if (platform::iequals(l.name, name)) return &l;
-  }
-  return nullptr;
-}
 
 // Measured values whose first byte may be a status code instead of the value's first byte.
 bool is_measured_value(std::string_view name) {
@@ -308,8 +288,10 @@ int MyConverter::ConvertFromData(const std::uint8_t* data, std::size_t count, bo
   // The index bytes at the end of an indexed reply are left out where the value's length
   // varies; the decoders of fixed lengths look at the leading bytes only.
   std::size_t value_count = indexed ? (count >= 2 ? count - 2 : 0) : count;
-  if (const NetworkList* list = network_list(short_name)) {
-    return decode_item(data, value_count, parse_format(list->items).items, text);
+  // The line settings keep their own value lists: a code received for them selects the entry by
+  // position whatever the parameter's format says.
+  if (const NetworkSetting* setting = find_line_setting(short_name)) {
+    return decode_item(data, value_count, parse_format(setting->format).items, text);
   }
   ValueFormat f = parsed_format();
   FormatKind kind = platform::iequals(short_name, "Addr") ? FormatKind::DecDot : f.kind;
@@ -358,8 +340,8 @@ int MyConverter::ConvertToData(std::string_view text, bool item_position,
     result = kNoWriteMethod;
   } else if (platform::iequals_any(short_name, {"APLY", "PRTL"})) {
     result = kEncoded;
-  } else if (const NetworkList* list = network_list(short_name)) {
-    result = encode_item(text, item_position, parse_format(list->items).items, 0, data);
+  } else if (const NetworkSetting* setting = find_line_setting(short_name)) {
+    result = encode_item(text, item_position, parse_format(setting->format).items, 0, data);
   } else {
     ValueFormat f = parsed_format();
     FormatKind kind = platform::iequals(short_name, "Addr") ? FormatKind::DecDot : f.kind;

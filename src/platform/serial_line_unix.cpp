@@ -13,64 +13,16 @@
 #include <cstring>
 #include <fstream>
 
-#include "platform/serial_custom_baud.h"
 #include "platform/serial_line.h"
+#include "platform/terminal.h"
 
 namespace kba604::platform {
 namespace {
 
-// The rates the POSIX interface names; every other rate goes through BOTHER.
-speed_t posix_speed(int baud) {
-  switch (baud) {
-    case 110:
-      return B110;
-    case 300:
-      return B300;
-    case 600:
-      return B600;
-    case 1200:
-      return B1200;
-    case 2400:
-      return B2400;
-    case 4800:
-      return B4800;
-    case 9600:
-      return B9600;
-    case 19200:
-      return B19200;
-    case 38400:
-      return B38400;
-    case 57600:
-      return B57600;
-    case 115200:
-      return B115200;
-    case 230400:
-      return B230400;
-    default:
-      return B0;
-  }
-}
-
-// The character format bits that must read back as they were set.
-constexpr tcflag_t kFormatBits = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
-
-// A rate that the driver could only approximate is still usable while it stays within the
-// tolerance of an asynchronous line (the receiver samples each bit in its middle).
-bool rate_close_enough(unsigned wanted, unsigned actual) {
-  const double diff = static_cast<double>(actual) - static_cast<double>(wanted);
-  return std::abs(diff) <= 0.03 * wanted;
-}
-
 class TerminalLine final : public SerialLine {
  public:
-  TerminalLine(int fd, Clock& clock) : fd_(fd), clock_(clock) {
-    // The terminal side of a pseudo-terminal (/dev/pts/N) has one of these major numbers.
-    struct stat st {};
-    if (::fstat(fd_, &st) == 0 && S_ISCHR(st.st_mode)) {
-      const unsigned m = major(st.st_rdev);
-      pseudo_terminal_ = m >= 136 && m <= 143;
-    }
-  }
+  TerminalLine(int fd, Clock& clock)
+      : fd_(fd), clock_(clock), pseudo_terminal_(is_pseudo_terminal(fd)) {}
   ~TerminalLine() override {
     // The exclusive flag outlives this descriptor while the other side of a pseudo-terminal
     // stays open; clear it so the next opening is not refused.
@@ -97,80 +49,16 @@ class TerminalLine final : public SerialLine {
   std::string last_error() const override { return last_error_; }
 
   bool apply_settings(const SerialSettings& s) {
-    termios t{};
-    if (::tcgetattr(fd_, &t) != 0) return false;
-    ::cfmakeraw(&t);
-    t.c_cflag |= CLOCAL | CREAD;
-    t.c_cflag &= ~(kFormatBits | CRTSCTS);
-    switch (s.data_bits) {
-      case 5:
-        t.c_cflag |= CS5;
-        break;
-      case 6:
-        t.c_cflag |= CS6;
-        break;
-      case 7:
-        t.c_cflag |= CS7;
-        break;
-      default:
-        t.c_cflag |= CS8;
-        break;
-    }
-    switch (s.parity) {
-      case Parity::None:
-        break;
-      case Parity::Even:
-        t.c_cflag |= PARENB;
-        break;
-      case Parity::Odd:
-        t.c_cflag |= PARENB | PARODD;
-        break;
-      case Parity::Mark:
-        t.c_cflag |= PARENB | CMSPAR | PARODD;
-        break;
-      case Parity::Space:
-        t.c_cflag |= PARENB | CMSPAR;
-        break;
-    }
-    if (s.stop_bits == 2) t.c_cflag |= CSTOPB;
-    // Breaks, and with parity also parity and framing errors, are marked in the input (FF 00 00,
-    // FF 00 x), so a transfer can tell them from data; a data byte FF then arrives doubled. The
-    // error counters of the driver tell the rest (read_counters). INPCK and ISTRIP also show
-    // the parity and a 7-bit character on a pseudo-terminal, which keeps no character format
-    // of its own.
-    t.c_iflag &= ~(IGNPAR | IGNBRK | BRKINT | ISTRIP | INPCK | IXON | IXOFF | IXANY);
-    t.c_iflag |= PARMRK;
-    if (s.parity != Parity::None) t.c_iflag |= INPCK;
-    if (s.data_bits < 8) t.c_iflag |= ISTRIP;
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
-
-    const speed_t speed = posix_speed(s.baud_rate);
-    ::cfsetispeed(&t, speed == B0 ? B38400 : speed);
-    ::cfsetospeed(&t, speed == B0 ? B38400 : speed);
-    if (::tcsetattr(fd_, TCSANOW, &t) != 0) {
-      // On a pseudo-terminal the C library reports EINVAL after the kernel has taken the
-      // settings but dropped the parity-enable bit or the character size, which such a terminal
-      // does not keep (whether it says so depends on what was set before). The read-back below
-      // checks what counts.
-      if (!pseudo_terminal_ || errno != EINVAL) return false;
-    }
-
-    // tcsetattr reports success when any part was taken: read everything back.
-    termios r{};
-    if (::tcgetattr(fd_, &r) != 0) return false;
-    // A pseudo-terminal always reports 8 bits without parity; a real line must keep the format.
-    if (!pseudo_terminal_ && (r.c_cflag & kFormatBits) != (t.c_cflag & kFormatBits)) return false;
-    if (speed != B0) return ::cfgetospeed(&r) == speed;
-    unsigned actual = 0;
-    if (!detail::set_custom_baud(fd_, static_cast<unsigned>(s.baud_rate), &actual)) return false;
-    return rate_close_enough(static_cast<unsigned>(s.baud_rate), actual);
+    // Breaks, and with parity also parity and framing errors, are marked in the input, so a
+    // transfer can tell them from data (the decoder un-doubles a data byte FF). The error
+    // counters of the driver tell the rest (read_counters).
+    return apply_terminal_settings(fd_, s, pseudo_terminal_, /*mark_line_errors=*/true);
   }
 
   bool purge() override {
     decoder_.reset();
     raw_pos_ = raw_len_ = 0;
-    const bool purged = ::tcflush(fd_, TCIOFLUSH) == 0;
+    const bool purged = flush_terminal(fd_);
     if (!purged) last_error_ = std::strerror(errno);
     read_counters(&errors_seen_);
     return purged;
@@ -330,7 +218,7 @@ class TerminalLine final : public SerialLine {
 }  // namespace
 
 std::unique_ptr<SerialLine> open_terminal_line(const std::string& path, Clock& clock) {
-  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  int fd = open_terminal(path, /*non_blocking=*/true);
   if (fd < 0) return nullptr;
   // A COM port is exclusive: a second opening by another program is refused with EBUSY while
   // this descriptor holds it (root is not held back by this).

@@ -403,6 +403,20 @@ TEST(NetworkSettings, CodesSelectTheirOwnValueLists) {
   EXPECT_EQ(encode(*addr, "2040").data, (Bytes{0x07, 0xF8}));
 }
 
+TEST(NetworkSettings, OnlyTheFiveLineSettingsKeepTheirOwnLists) {
+  // The protocol and the start of network settings follow their description's format like any
+  // other parameter: a list of their own would turn "2" into "Modbus_ASCII".
+  EXPECT_EQ(decode(*make("Prot", "DEC_dot"), {2}).text, "2");
+  EXPECT_EQ(decode(*make("prot", "ТАЛВ:Modbus RTU:Modbus ASCII"), {1}).text, "Modbus RTU");
+  EXPECT_EQ(decode(*make("net.s", "DEC_dot"), {1}).text, "1");
+  EXPECT_EQ(encode(*make("Prot", "DEC_dot"), "7").data, (Bytes{7}));
+  // A name that only begins like a line setting is none.
+  EXPECT_EQ(decode(*make("bPS1", "DEC_dot"), {9}).text, "9");
+  // Without regard to case, as the instrument's names are matched everywhere.
+  EXPECT_EQ(decode(*make("bps", "DEC_dot"), {2}).text, "9600");
+  EXPECT_EQ(decode(*make("a.len", "DEC_dot"), {0}).text, "8");
+}
+
 TEST(TypeNames, ByFormat) {
   struct Case {
     const char* format;

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "description/description_records.h"
-#include "description/description_source.h"
+#include "desc/description_source.h"
 #include "support/build_paths.h"
 
 namespace kba604::test {

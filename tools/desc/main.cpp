@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "description/description_checks.h"
-#include "description/description_source.h"
+#include "desc/description_checks.h"
+#include "desc/description_source.h"
 #include "description/gzip_file.h"
 
 namespace fs = std::filesystem;

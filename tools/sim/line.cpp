@@ -18,6 +18,7 @@
 
 #include "model/talv_codec.h"
 #include "platform/atomic_file.h"
+#include "platform/terminal.h"
 #include "sim/line_settings.h"
 
 namespace kba604::sim {
@@ -122,7 +123,7 @@ bool Line::open_terminal(std::string* error) {
   if (!options_.line.device.empty()) {
     device_ = true;
     path_ = options_.line.device;
-    terminal_fd_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    terminal_fd_ = platform::open_terminal(path_, /*non_blocking=*/true);
     if (terminal_fd_ < 0) return fail(path_ + ": " + std::strerror(errno));
     if (!apply_line_settings(terminal_fd_, first, &why)) return fail(path_ + ": " + why);
   } else {
@@ -135,7 +136,7 @@ bool Line::open_terminal(std::string* error) {
     path_ = name;
     // Our own descriptor of the other side keeps the terminal and its settings alive while the
     // program closes and reopens its port.
-    keep_fd_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    keep_fd_ = platform::open_terminal(path_, /*non_blocking=*/false);
     if (keep_fd_ < 0) return fail(path_ + ": " + std::strerror(errno));
     if (!apply_line_settings(keep_fd_, first, &why)) return fail(path_ + ": " + why);
     int flags = fcntl(terminal_fd_, F_GETFL);

@@ -1,11 +1,9 @@
 #include "sim/line_settings.h"
 
-// termios2 and BOTHER come from the kernel's header, which must not meet <termios.h>.
-#include <asm/termbits.h>
-#include <sys/ioctl.h>
-
 #include <cerrno>
 #include <cstring>
+
+#include "platform/terminal.h"
 
 namespace kba604::sim {
 
@@ -56,55 +54,56 @@ bool parse_parity(std::string_view text, Parity& out) {
 
 namespace {
 
-// The classic speed code of a rate, so that programs reading the terminal with the plain
-// interface see it; other rates go through BOTHER.
-tcflag_t speed_code(unsigned baud) {
-  static const struct {
-    unsigned baud;
-    tcflag_t code;
-  } kCodes[] = {{50, B50},         {75, B75},         {110, B110},       {134, B134},
-                {150, B150},       {200, B200},       {300, B300},       {600, B600},
-                {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-                {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-                {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600}};
-  for (const auto& c : kCodes)
-    if (c.baud == baud) return c.code;
-  return BOTHER;
+platform::SerialSettings to_platform(const LineSettings& s) {
+  platform::SerialSettings out;
+  out.baud_rate = static_cast<int>(s.baud);
+  out.data_bits = s.data_bits;
+  out.stop_bits = s.stop_bits;
+  switch (s.parity) {
+    case Parity::kNone:
+      out.parity = platform::Parity::None;
+      break;
+    case Parity::kEven:
+      out.parity = platform::Parity::Even;
+      break;
+    case Parity::kOdd:
+      out.parity = platform::Parity::Odd;
+      break;
+    case Parity::kMark:
+      out.parity = platform::Parity::Mark;
+      break;
+    case Parity::kSpace:
+      out.parity = platform::Parity::Space;
+      break;
+  }
+  return out;
+}
+
+Parity from_platform(platform::Parity parity) {
+  switch (parity) {
+    case platform::Parity::None:
+      break;
+    case platform::Parity::Even:
+      return Parity::kEven;
+    case platform::Parity::Odd:
+      return Parity::kOdd;
+    case platform::Parity::Mark:
+      return Parity::kMark;
+    case platform::Parity::Space:
+      return Parity::kSpace;
+  }
+  return Parity::kNone;
 }
 
 }  // namespace
 
 bool read_line_settings(int fd, LineSettings& out) {
-  termios2 t{};
-  if (ioctl(fd, TCGETS2, &t) != 0) return false;
-  LineSettings s;
-  s.baud = t.c_ospeed;
-  switch (t.c_cflag & CSIZE) {
-    case CS5:
-      s.data_bits = 5;
-      break;
-    case CS6:
-      s.data_bits = 6;
-      break;
-    case CS7:
-      s.data_bits = 7;
-      break;
-    default:
-      s.data_bits = (t.c_iflag & ISTRIP) ? 7 : 8;
-      break;
-  }
-  // A pseudo-terminal clears PARENB but keeps PARODD, CMSPAR and INPCK (parity checking, which
-  // a serial line sets exactly when its characters carry parity).
-  bool parity_on = (t.c_cflag & (PARENB | PARODD | CMSPAR)) != 0 || (t.c_iflag & INPCK) != 0;
-  if (!parity_on) {
-    s.parity = Parity::kNone;
-  } else if (t.c_cflag & CMSPAR) {
-    s.parity = (t.c_cflag & PARODD) ? Parity::kMark : Parity::kSpace;
-  } else {
-    s.parity = (t.c_cflag & PARODD) ? Parity::kOdd : Parity::kEven;
-  }
-  s.stop_bits = (t.c_cflag & CSTOPB) ? 2 : 1;
-  out = s;
+  platform::SerialSettings s;
+  if (!platform::read_terminal_settings(fd, s)) return false;
+  out.baud = static_cast<unsigned>(s.baud_rate);
+  out.data_bits = s.data_bits;
+  out.parity = from_platform(s.parity);
+  out.stop_bits = s.stop_bits;
   return true;
 }
 
@@ -116,55 +115,15 @@ bool apply_line_settings(int fd, const LineSettings& s, std::string* error) {
   if (s.baud == 0) return fail("the baud rate must not be 0");
   if (s.data_bits < 5 || s.data_bits > 8) return fail("data bits must be 5..8");
   if (s.stop_bits != 1 && s.stop_bits != 2) return fail("stop bits must be 1 or 2");
-  termios2 t{};
-  if (ioctl(fd, TCGETS2, &t) != 0)
-    return fail(std::string("cannot read the terminal settings: ") + std::strerror(errno));
-  t.c_iflag = 0;
-  t.c_oflag = 0;
-  t.c_lflag = 0;
-  t.c_cflag = CREAD | CLOCAL | speed_code(s.baud);
-  switch (s.data_bits) {
-    case 5:
-      t.c_cflag |= CS5;
-      break;
-    case 6:
-      t.c_cflag |= CS6;
-      break;
-    case 7:
-      t.c_cflag |= CS7;
-      t.c_iflag |= ISTRIP;
-      break;
-    default:
-      t.c_cflag |= CS8;
-      break;
+  // The instrument's side takes the bytes as they come: no marks of line errors in its input.
+  errno = 0;
+  if (platform::apply_terminal_settings(fd, to_platform(s), platform::is_pseudo_terminal(fd),
+                                        /*mark_line_errors=*/false)) {
+    return true;
   }
-  switch (s.parity) {
-    case Parity::kNone:
-      break;
-    case Parity::kEven:
-      t.c_cflag |= PARENB;
-      break;
-    case Parity::kOdd:
-      t.c_cflag |= PARENB | PARODD;
-      break;
-    case Parity::kMark:
-      t.c_cflag |= PARENB | CMSPAR | PARODD;
-      break;
-    case Parity::kSpace:
-      t.c_cflag |= PARENB | CMSPAR;
-      break;
-  }
-  if (s.parity != Parity::kNone) t.c_iflag |= INPCK;
-  if (s.stop_bits == 2) t.c_cflag |= CSTOPB;
-  t.c_ispeed = t.c_ospeed = s.baud;
-  t.c_cc[VMIN] = 1;
-  t.c_cc[VTIME] = 0;
-  if (ioctl(fd, TCSETS2, &t) != 0)
+  if (errno != 0)
     return fail(std::string("the terminal refused the settings: ") + std::strerror(errno));
-  LineSettings back;
-  if (read_line_settings(fd, back) && back.baud != s.baud)
-    return fail("the terminal does not support " + std::to_string(s.baud) + " baud");
-  return true;
+  return fail("the terminal does not take " + s.text());
 }
 
 }  // namespace kba604::sim

@@ -32,11 +32,12 @@ char parity_letter(Parity parity);
 // the other side set, with one twist: Linux keeps every pseudo-terminal at 8 data bits and
 // clears its parity-enable bit. There the data bits follow ISTRIP (a serial line strips the
 // eighth bit of 7-bit characters) and the parity follows INPCK (it checks parity exactly when
-// its characters carry one), besides the odd, mark and space bits that survive.
+// its characters carry one), besides the odd, mark and space bits that survive. The terminal
+// plumbing is the program's own (platform/terminal.h); only the instrument's view of it is here.
 bool read_line_settings(int fd, LineSettings& out);
 
-// Puts raw mode with these settings on a terminal (any rate, through BOTHER). False with a
-// message when the terminal refuses them.
+// Puts raw mode with these settings on a terminal (any rate, through BOTHER), without marks of
+// line errors in the input. False with a message when the terminal refuses them.
 bool apply_line_settings(int fd, const LineSettings& settings, std::string* error);
 
 }  // namespace kba604::sim

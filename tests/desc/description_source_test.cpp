@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "description/description_checks.h"
-#include "description/description_source.h"
+#include "desc/description_checks.h"
+#include "desc/description_source.h"
 #include "description/item_marks.h"
+#include "model/network_settings.h"
 #include "support/description_files.h"
 
 namespace kba604::description {
@@ -184,7 +185,7 @@ class DataSetChecks : public ::testing::Test {
       if (name == "r.co") p += R"(, "reference": "1")";
       p += "},";
     }
-    for (const auto& rule : network_parameter_rules()) {
+    for (const kba604::NetworkSetting& rule : kba604::kNetworkSettings) {
       if (rule.name == "net.s") continue;
       p += R"({"id": "net-)" + std::string(rule.name) + R"(", "name": ")" + std::string(rule.name) +
            R"(", "index": 0, "format": ")" +
@@ -192,7 +193,7 @@ class DataSetChecks : public ::testing::Test {
     }
     p += extra_parameter + "]}";
     std::string t = R"({"branch": "R", "children": [{"branch": "N", "role": 100, "children": [)";
-    for (const auto& rule : network_parameter_rules()) {
+    for (const kba604::NetworkSetting& rule : kba604::kNetworkSettings) {
       t += rule.name == "net.s" ? R"({"ref": "net.s"},)"
                                 : R"({"ref": "net-)" + std::string(rule.name) + R"("},)";
     }

@@ -6,20 +6,12 @@
 #include <string_view>
 #include <vector>
 
-#include "description/description_source.h"
+#include "desc/description_source.h"
 
 namespace kba604::description {
 
 // The short names the program gives a meaning of its own; the shipped description has each.
 const std::vector<std::string_view>& special_parameter_names();
-
-// The network settings of the instrument: the names, the value lists and the instrument codes
-// the network settings element works on. Checked exactly.
-struct NetworkParameterRule {
-  std::string_view name;
-  std::string_view format;
-};
-const std::vector<NetworkParameterRule>& network_parameter_rules();
 
 // Every fault of the data set, one line each; empty when it passes.
 std::vector<std::string> check_data_set(const DescriptionRecords& records);

@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "desc/description_source.h"
 #include "description/description_loader.h"
-#include "description/description_source.h"
 #include "support/description_files.h"
 #include "support/recording_prompter.h"
 

@@ -1,4 +1,4 @@
-#include "description/description_checks.h"
+#include "desc/description_checks.h"
 
 #include <cstdlib>
 #include <functional>
@@ -6,6 +6,7 @@
 #include <set>
 
 #include "description/item_marks.h"
+#include "model/network_settings.h"
 #include "model/talv_codec.h"
 #include "model/value_format.h"
 #include "platform/text.h"
@@ -67,20 +68,6 @@ const std::vector<std::string_view>& special_parameter_names() {
       "nPC",   "PCP.i",  "sp",    "t.rs",   "t.stb", "net.s", "rEAd", "r.CAL", "rd.rg", "Set.P",
       "r.OUt", "r.kEY",  "r.PrG", "r.StP",  "r.St",  "r.SiG", "r.Cn", "rtC"};
   return names;
-}
-
-const std::vector<NetworkParameterRule>& network_parameter_rules() {
-  static const std::vector<NetworkParameterRule> rules = {
-      {"bPS", "2400:4800:9600:14400:19200:28800:38400:57600:115200"},
-      {"LEn", "7:8"},
-      {"PrtY", "Отсутствует:Четность:Нечетность"},
-      {"Sbit", "1:2"},
-      {"A.Len", "8:11"},
-      {"Addr", "DEC_dot"},
-      {"Prot", "ТАЛВ:Modbus_RTU:Modbus_ASCII"},
-      {"net.s", ""},  // any item list
-  };
-  return rules;
 }
 
 std::vector<std::string> check_data_set(const DescriptionRecords& d) {
@@ -207,7 +194,7 @@ std::vector<std::string> check_data_set(const DescriptionRecords& d) {
     faults.push_back(format("%s: %d branches have the network role 100; exactly one must",
                             kTreeFiles[kMainTree], network_branches));
   } else {
-    for (const auto& rule : network_parameter_rules()) {
+    for (const NetworkSetting& rule : kNetworkSettings) {
       const ParameterRecord* found = nullptr;
       for (auto n : network_refs) {
         if (iequals(table[n].name, rule.name)) found = &table[n];
