@@ -80,9 +80,6 @@ class Sio {
   // within the write time-out (500 ms plus the frame's own line time) ends in 2 and closes the
   // port; the next transfer opens it again.
   int transfer(const char* frame, std::size_t count, char* reply, std::size_t* received);
-  // Busy-waits for the given time on the clock (the character delay of a semi-automatic
-  // converter, so that RTS falls right after the last character).
-  void wait_characters(float ms);
   // The present ports as "COM1:COM3:…".
   std::string list_ports() const;
 
@@ -160,6 +157,13 @@ class Sio {
   int exchange_on_open_line(const char* frame, std::size_t count, char* reply,
                             std::size_t* received);
   platform::LineWait write_frame(const char* frame, std::size_t count);
+  // The semi-automatic converter's wait: sleeps until the last of count characters written at
+  // start_us has left the line (the transmitter's own status where the driver reports it, else
+  // the output queue and the frame's line time), or until the exit event or deadline_us.
+  platform::LineWait wait_characters(std::int64_t start_us, std::size_t count,
+                                     std::int64_t deadline_us);
+  // Sleeps until the clock reaches until_us; Exit as soon as the exit event is signalled.
+  platform::LineWait sleep_until(std::int64_t until_us);
   int read_reply(char* reply, std::size_t* received);
 
   std::recursive_mutex& link_lock_;
@@ -182,6 +186,7 @@ class Sio {
   std::atomic<int> protocol_mode_{kProtocolTalv};
   Timeouts timeouts_;
   float character_time_ = 0;
+  double char_us_ = 0;  // the character time in microseconds, exactly
   std::uint16_t reply_wait_ = 0;
 
   // Opening bookkeeping, under the link lock.

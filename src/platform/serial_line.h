@@ -49,6 +49,14 @@ class SerialLine {
   // false when the driver has none.
   virtual bool set_kernel_rs485(bool on) = 0;
 
+  // What the driver can tell of the characters that have not left yet, so that a semi-automatic
+  // converter's RTS falls right after the last one. transmitter_empty: the UART's own
+  // "transmitter empty" status (output queue, holding and shift register all empty); false when
+  // the driver cannot say. output_queued: the characters still in the driver's output queue
+  // (not counting what the adapter itself holds); -1 when the driver cannot say.
+  virtual bool transmitter_empty(bool* /*empty*/) { return false; }
+  virtual int output_queued() { return -1; }
+
   // Writes all bytes, waiting for room in the output queue up to timeout_ms.
   virtual LineWait write(const std::uint8_t* data, std::size_t count, Event* exit,
                          int timeout_ms) = 0;

@@ -82,6 +82,28 @@ class TerminalLine final : public SerialLine {
     return ::ioctl(fd_, TIOCSRS485, &rs) == 0;
   }
 
+  bool transmitter_empty(bool* empty) override {
+    if (!lsr_supported_) return false;
+    unsigned int lsr = 0;
+    if (::ioctl(fd_, TIOCSERGETLSR, &lsr) != 0) {
+      // A pseudo-terminal and most USB adapters have no line status to read.
+      lsr_supported_ = false;
+      return false;
+    }
+    *empty = (lsr & TIOCSER_TEMT) != 0;
+    return true;
+  }
+
+  int output_queued() override {
+    if (!outq_supported_) return -1;
+    int queued = 0;
+    if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) {
+      outq_supported_ = false;
+      return -1;
+    }
+    return queued;
+  }
+
   LineWait write(const std::uint8_t* data, std::size_t count, Event* exit,
                  int timeout_ms) override {
     const std::int64_t deadline = clock_.now_us() + std::int64_t{timeout_ms} * 1000;
@@ -208,6 +230,8 @@ class TerminalLine final : public SerialLine {
   std::string last_error_;
   bool pseudo_terminal_ = false;
   bool counters_supported_ = true;
+  bool lsr_supported_ = true;
+  bool outq_supported_ = true;
   std::uint64_t errors_seen_ = 0;
   ParmrkDecoder decoder_;
   std::uint8_t raw_[256];
