@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "link/port_list.h"
@@ -15,13 +16,6 @@ namespace {
 
 constexpr int kAcceptedRates[] = {110,   300,   600,   1200,  2400,  4800,   9600,  14400,
                                   19200, 28800, 38400, 56000, 57600, 115200, 128000};
-
-bool rate_accepted(int baud) {
-  for (int r : kAcceptedRates) {
-    if (r == baud) return true;
-  }
-  return false;
-}
 
 // Parity code → line parity; false for a code above 5.
 bool line_parity(int code, platform::Parity* parity) {
@@ -103,6 +97,23 @@ void Sio::set_read_constant(std::uint32_t ms) {
   timeouts_.read_constant = ms;
   reply_wait_ = static_cast<std::uint16_t>(
       std::min<std::uint32_t>(timeouts_.read_multiplier * 28 + ms, 0xFFFF));
+}
+
+void Sio::set_remark_sink(RemarkSink sink) {
+  std::lock_guard lock(link_lock_);
+  remark_sink_ = std::move(sink);
+}
+
+void Sio::set_reply_wait(std::uint16_t ms) {
+  std::lock_guard lock(link_lock_);
+  if (line_) reply_wait_ = ms;
+}
+
+bool Sio::rate_accepted(int baud) {
+  for (int r : kAcceptedRates) {
+    if (r == baud) return true;
+  }
+  return false;
 }
 
 bool Sio::is_open() const {
@@ -221,6 +232,17 @@ int Sio::open_locked(bool keep_open) {
   reply_wait_ =
       static_cast<std::uint16_t>(timeouts_.read_multiplier * 28 + timeouts_.read_constant);
 
+  // A remark costs speed, not the exchange: said once per device, the port stays in use.
+  if (const std::string remark = line->opening_remark(); !remark.empty()) {
+    const std::string said = "порт " + port + ": " + remark + "; обмен может идти медленнее";
+    if (told_remarks_.insert(said).second) {
+      if (remark_sink_) {
+        remark_sink_(said);
+      } else {
+        std::fprintf(stderr, "kba604: %s\n", said.c_str());
+      }
+    }
+  }
   line->purge();
   line_ = std::move(line);
   ++generation_;

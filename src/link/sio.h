@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "platform/clock.h"
@@ -96,6 +97,11 @@ class Sio {
   std::string last_note() const;
   // Which port was lost by the last transfer that returned kLost, with the system's reason.
   std::string lost_note() const;
+  // Where the remarks of an opening go (a driver that refuses the low-latency mode): each
+  // remark once per device for the life of the port, called under the link lock, so it must not
+  // wait. By default a line on standard error.
+  using RemarkSink = std::function<void(const std::string&)>;
+  void set_remark_sink(RemarkSink sink);
 
   // Holds the port open for one request: opens it when closed and closes it again at the end,
   // unless meanwhile it was opened for good, or closed, or another request still holds it.
@@ -147,6 +153,11 @@ class Sio {
   // exchange that the instrument answers late; set it under the link lock, with the port held
   // open, and put the saved value back after the exchange.
   void set_read_constant(std::uint32_t ms);
+  // The reply wait alone, for probes that give up sooner than an ordinary request; holds until
+  // the next opening. Set it under the link lock, with the port open.
+  void set_reply_wait(std::uint16_t ms);
+  // Whether the port takes this baud rate.
+  static bool rate_accepted(int baud);
 
  private:
   int open_locked(bool keep_open);
@@ -200,6 +211,8 @@ class Sio {
   std::string open_fault_;
   std::string lost_note_;
   bool settings_refused_ = false;
+  RemarkSink remark_sink_;
+  std::set<std::string> told_remarks_;
 };
 
 }  // namespace kba604
