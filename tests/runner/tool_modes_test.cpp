@@ -76,6 +76,7 @@ TEST(ToolModes, UsageTextListsSwitchesModesAndExitCodesInOrder) {
                        exit_code::kSaveFailed,
                        exit_code::kCommandNotStarted,
                        exit_code::kParametersFailed,
+                       exit_code::kNothingFound,
                        200,
                        201,
                        202,
