@@ -156,7 +156,19 @@ int Sio::open_locked(bool keep_open) {
   reply_wait_ = 0;
   // A second opening replaces the first; the old descriptor is not left behind.
   close_locked();
+  const int result = open_line(keep_open);
+  if (result == 0 && lost_ && keep_open) {
+    lost_ = false;
+    const std::string name = port_name();
+    if (loss_listener_) {
+      loss_listener_(
+          false, "порт " + name + " (" + platform::port_device(settings_, name) + ") снова открыт");
+    }
+  }
+  return result;
+}
 
+int Sio::open_line(bool keep_open) {
   const std::string name = port_name();
   const std::string path = platform::port_device(settings_, name);
   open_fault_.clear();
@@ -255,7 +267,31 @@ int Sio::open_locked(bool keep_open) {
 
 void Sio::close_port() {
   std::lock_guard lock(link_lock_);
+  // Closed on purpose: no longer waiting for the device to come back.
+  lost_ = false;
   close_locked();
+}
+
+void Sio::set_loss_listener(LossListener listener) {
+  std::lock_guard lock(link_lock_);
+  loss_listener_ = std::move(listener);
+}
+
+bool Sio::lost() const {
+  std::lock_guard lock(link_lock_);
+  return lost_;
+}
+
+bool Sio::reopen_if_back() {
+  std::lock_guard lock(link_lock_);
+  if (!lost_ || line_) return false;
+  if (!platform::device_exists(platform::port_device(settings_, port_name()))) return false;
+  if (open_locked(true) != 0) {
+    // Back, but not usable yet (still being set up by the system): the next look tries again.
+    keep_open_ = true;
+    return false;
+  }
+  return true;
 }
 
 void Sio::close_locked() {
@@ -277,6 +313,10 @@ void Sio::lose_line() {
   line_.reset();
   temporary_open_ = false;
   ++generation_;
+  if (keep_open_ && !lost_) {
+    lost_ = true;
+    if (loss_listener_) loss_listener_(true, lost_note_);
+  }
 }
 
 int Sio::purge_port() {

@@ -103,6 +103,16 @@ class Sio {
   using RemarkSink = std::function<void(const std::string&)>;
   void set_remark_sink(RemarkSink sink);
 
+  // A port open for good whose device went away under a transfer is lost until it is opened
+  // again (by the next transfer, or by reopen_if_back). The listener hears each change, with
+  // the lost note or the words of the reopening; it is called under the link lock from the
+  // thread that made the change, so it must not wait.
+  using LossListener = std::function<void(bool lost, const std::string& text)>;
+  void set_loss_listener(LossListener listener);
+  bool lost() const;
+  // A lost port whose device node exists again is opened for good; true when it was.
+  bool reopen_if_back();
+
   // Holds the port open for one request: opens it when closed and closes it again at the end,
   // unless meanwhile it was opened for good, or closed, or another request still holds it.
   class TemporaryOpening {
@@ -161,6 +171,8 @@ class Sio {
 
  private:
   int open_locked(bool keep_open);
+  // The opening itself, after the old line is closed.
+  int open_line(bool keep_open);
   void close_locked();
   // The device went away under a transfer: forget the handle; a port that was open for good is
   // opened again by the next transfer.
@@ -212,6 +224,8 @@ class Sio {
   std::string lost_note_;
   bool settings_refused_ = false;
   RemarkSink remark_sink_;
+  LossListener loss_listener_;
+  bool lost_ = false;
   std::set<std::string> told_remarks_;
 };
 
