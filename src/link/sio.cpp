@@ -277,11 +277,6 @@ void Sio::set_loss_listener(LossListener listener) {
   loss_listener_ = std::move(listener);
 }
 
-bool Sio::lost() const {
-  std::lock_guard lock(link_lock_);
-  return lost_;
-}
-
 bool Sio::reopen_if_back() {
   std::lock_guard lock(link_lock_);
   if (!lost_ || line_) return false;

@@ -109,7 +109,7 @@ class Sio {
   // thread that made the change, so it must not wait.
   using LossListener = std::function<void(bool lost, const std::string& text)>;
   void set_loss_listener(LossListener listener);
-  bool lost() const;
+  bool lost() const { return lost_.load(); }
   // A lost port whose device node exists again is opened for good; true when it was.
   bool reopen_if_back();
 
@@ -225,7 +225,8 @@ class Sio {
   bool settings_refused_ = false;
   RemarkSink remark_sink_;
   LossListener loss_listener_;
-  bool lost_ = false;
+  // Read without the link lock (a window's indicator must never wait for an exchange).
+  std::atomic<bool> lost_{false};
   std::set<std::string> told_remarks_;
 };
 
