@@ -21,7 +21,7 @@ inline constexpr int kSaveFailed = 9;          // the save after "read" failed
 inline constexpr int kCommandNotStarted = 10;  // the command of the command line could not begin
 inline constexpr int kParametersFailed = 11;   // the command ran, some parameters failed
 inline constexpr int kSignalFailed = 7;        // --signal-exitevent: no such event
-inline constexpr int kNothingFound = 12;       // --scan: no instrument answered
+inline constexpr int kNothingFound = 14;       // --scan: no instrument answered
 inline constexpr int kPortFailed = 201;        // --scan: the port opened at no speed
 inline constexpr int kUsage =
     2;  // the command line cannot be used: a switch that needs a value
