@@ -7,7 +7,8 @@
 //       the sum of the character times of every frame in the responder's log plus its
 //       turnarounds;
 //   (c) the CPU time of the requesting thread per exchange in both converter modes at 9600 baud
-//       (the semi-automatic one busy-waits a character time after each character it sends).
+//       (the semi-automatic one sleeps until the frame has left the line before it drops RTS;
+//       aim < 1 ms).
 // Usage: bench_link_exchange [exchanges for (a), default 20000] [exchanges for (b)/(c), default
 // 60]
 #include <poll.h>
@@ -201,8 +202,9 @@ int main(int argc, char** argv) {
         automatic ? "automatic" : "semi-automatic", paced_count, r.wall_ms, limit_ms,
         paced.frames(), char_ms, turnaround_ms, r.wall_ms / limit_ms,
         r.wall_ms / limit_ms <= 1.05 ? "met" : "NOT met", r.failures);
-    std::printf("(c) CPU time per exchange, %s converter at 9600 baud: %.3f ms\n",
-                automatic ? "automatic" : "semi-automatic", r.cpu_ms / paced_count);
+    std::printf("(c) CPU time per exchange, %s converter at 9600 baud: %.3f ms (aim < 1 ms: %s)\n",
+                automatic ? "automatic" : "semi-automatic", r.cpu_ms / paced_count,
+                r.cpu_ms / paced_count < 1.0 ? "met" : "NOT met");
   }
   return 0;
 }

@@ -23,6 +23,8 @@ inline constexpr int kParametersFailed = 11;   // the command ran, some paramete
 inline constexpr int kSignalFailed = 7;        // --signal-exitevent: no such event
 inline constexpr int kNothingToExport = 12;    // --export-report: no record to report
 inline constexpr int kReportNotWritten = 13;   // --export-report: the report was not written
+inline constexpr int kNothingFound = 14;       // --scan: no instrument answered
+inline constexpr int kPortFailed = 201;        // --scan: the port opened at no speed
 inline constexpr int kUsage =
     2;  // the command line cannot be used: a switch that needs a value
         // has none, a port number above 255, a tool mode without its value

@@ -1,8 +1,11 @@
 #include "link/sio.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "link/port_list.h"
@@ -13,13 +16,6 @@ namespace {
 
 constexpr int kAcceptedRates[] = {110,   300,   600,   1200,  2400,  4800,   9600,  14400,
                                   19200, 28800, 38400, 56000, 57600, 115200, 128000};
-
-bool rate_accepted(int baud) {
-  for (int r : kAcceptedRates) {
-    if (r == baud) return true;
-  }
-  return false;
-}
 
 // Parity code → line parity; false for a code above 5.
 bool line_parity(int code, platform::Parity* parity) {
@@ -103,6 +99,23 @@ void Sio::set_read_constant(std::uint32_t ms) {
       std::min<std::uint32_t>(timeouts_.read_multiplier * 28 + ms, 0xFFFF));
 }
 
+void Sio::set_remark_sink(RemarkSink sink) {
+  std::lock_guard lock(link_lock_);
+  remark_sink_ = std::move(sink);
+}
+
+void Sio::set_reply_wait(std::uint16_t ms) {
+  std::lock_guard lock(link_lock_);
+  if (line_) reply_wait_ = ms;
+}
+
+bool Sio::rate_accepted(int baud) {
+  for (int r : kAcceptedRates) {
+    if (r == baud) return true;
+  }
+  return false;
+}
+
 bool Sio::is_open() const {
   std::lock_guard lock(link_lock_);
   return line_ != nullptr;
@@ -143,7 +156,19 @@ int Sio::open_locked(bool keep_open) {
   reply_wait_ = 0;
   // A second opening replaces the first; the old descriptor is not left behind.
   close_locked();
+  const int result = open_line(keep_open);
+  if (result == 0 && lost_ && keep_open) {
+    lost_ = false;
+    const std::string name = port_name();
+    if (loss_listener_) {
+      loss_listener_(
+          false, "порт " + name + " (" + platform::port_device(settings_, name) + ") снова открыт");
+    }
+  }
+  return result;
+}
 
+int Sio::open_line(bool keep_open) {
   const std::string name = port_name();
   const std::string path = platform::port_device(settings_, name);
   open_fault_.clear();
@@ -198,6 +223,8 @@ int Sio::open_locked(bool keep_open) {
       static_cast<float>(10000 + (parity_on ? 1000 : 0) + (s.stop_bits == 2 ? 1000 : 0)) /
       static_cast<float>(s.baud_rate);
   character_time_ = char_time;
+  char_us_ = static_cast<double>(10 + (parity_on ? 1 : 0) + (s.stop_bits == 2 ? 1 : 0)) * 1e6 /
+             static_cast<double>(s.baud_rate);
   if (!line->apply(s)) {
     const std::string why = line->last_error();
     return refuse(-4, "настройки " + std::to_string(s.baud_rate) + " бод, " +
@@ -217,6 +244,17 @@ int Sio::open_locked(bool keep_open) {
   reply_wait_ =
       static_cast<std::uint16_t>(timeouts_.read_multiplier * 28 + timeouts_.read_constant);
 
+  // A remark costs speed, not the exchange: said once per device, the port stays in use.
+  if (const std::string remark = line->opening_remark(); !remark.empty()) {
+    const std::string said = "порт " + port + ": " + remark + "; обмен может идти медленнее";
+    if (told_remarks_.insert(said).second) {
+      if (remark_sink_) {
+        remark_sink_(said);
+      } else {
+        std::fprintf(stderr, "kba604: %s\n", said.c_str());
+      }
+    }
+  }
   line->purge();
   line_ = std::move(line);
   ++generation_;
@@ -229,7 +267,26 @@ int Sio::open_locked(bool keep_open) {
 
 void Sio::close_port() {
   std::lock_guard lock(link_lock_);
+  // Closed on purpose: no longer waiting for the device to come back.
+  lost_ = false;
   close_locked();
+}
+
+void Sio::set_loss_listener(LossListener listener) {
+  std::lock_guard lock(link_lock_);
+  loss_listener_ = std::move(listener);
+}
+
+bool Sio::reopen_if_back() {
+  std::lock_guard lock(link_lock_);
+  if (!lost_ || line_) return false;
+  if (!platform::device_exists(platform::port_device(settings_, port_name()))) return false;
+  if (open_locked(true) != 0) {
+    // Back, but not usable yet (still being set up by the system): the next look tries again.
+    keep_open_ = true;
+    return false;
+  }
+  return true;
 }
 
 void Sio::close_locked() {
@@ -251,6 +308,10 @@ void Sio::lose_line() {
   line_.reset();
   temporary_open_ = false;
   ++generation_;
+  if (keep_open_ && !lost_) {
+    lost_ = true;
+    if (loss_listener_) loss_listener_(true, lost_note_);
+  }
 }
 
 int Sio::purge_port() {
@@ -259,8 +320,61 @@ int Sio::purge_port() {
   return line_->purge() ? 0 : -1;
 }
 
-void Sio::wait_characters(float ms) {
-  if (ms > 0) clock_.busy_wait_us(static_cast<std::int64_t>(std::llround(ms * 1000.0)));
+platform::LineWait Sio::sleep_until(std::int64_t until_us) {
+  for (;;) {
+    if (exit_event_.is_set()) return platform::LineWait::Exit;
+    const std::int64_t left = until_us - clock_.now_us();
+    if (left <= 0) return platform::LineWait::Ready;
+    if (left > 2000) {
+      // Whole milliseconds on the exit event, leaving the last one for the fine sleep.
+      pollfd p{exit_event_.fd(), POLLIN, 0};
+      clock_.poll(&p, 1, static_cast<int>(left / 1000) - 1);
+      continue;
+    }
+    clock_.sleep_us(left);
+  }
+}
+
+platform::LineWait Sio::wait_characters(std::int64_t start_us, std::size_t count,
+                                        std::int64_t deadline_us) {
+  using platform::LineWait;
+  const auto char_us = static_cast<std::int64_t>(std::ceil(char_us_));
+  // The last stop bit cannot be out before the frame's line time from the write.
+  const std::int64_t line_end =
+      start_us + static_cast<std::int64_t>(std::ceil(static_cast<double>(count) * char_us_));
+  // Nothing can be learnt before the last character has begun: sleep through the frame.
+  LineWait w = sleep_until(std::min(line_end - char_us, deadline_us));
+  if (w != LineWait::Ready) return w;
+  // A quarter of a character between two looks at the transmitter: RTS falls well within a
+  // character time of the last stop bit.
+  const std::int64_t step = std::max<std::int64_t>(20, char_us / 4);
+  for (;;) {
+    bool empty = false;
+    if (line_->transmitter_empty(&empty)) {
+      if (empty) return LineWait::Ready;
+    } else {
+      const int queued = line_->output_queued();
+      if (queued <= 0) {
+        // The driver's queue is empty, or it cannot say: the last character may still be in
+        // the transmitter (or in a USB adapter's own buffer). It has left one character time
+        // after it was handed over, and never before the frame's line time.
+        const std::int64_t end =
+            queued == 0 ? std::max(line_end, clock_.now_us() + char_us) : line_end;
+        return sleep_until(std::min(end, deadline_us));
+      }
+      const std::int64_t now = clock_.now_us();
+      if (now >= deadline_us) return LineWait::Timeout;
+      // The queue empties when its last character moves into the transmitter: look again a
+      // step after that is due, so that the moment is not missed by a whole character.
+      w = sleep_until(std::min(now + (queued - 1) * char_us + step, deadline_us));
+      if (w != LineWait::Ready) return w;
+      continue;
+    }
+    const std::int64_t now = clock_.now_us();
+    if (now >= deadline_us) return LineWait::Timeout;
+    w = sleep_until(std::min(now + step, deadline_us));
+    if (w != LineWait::Ready) return w;
+  }
 }
 
 Sio::TemporaryOpening::TemporaryOpening(Sio& sio) : sio_(sio) {
@@ -367,22 +481,12 @@ platform::LineWait Sio::write_frame(const char* frame, std::size_t count) {
   }
 
   // Semi-automatic converter: RTS high from before the first character until the last one has
-  // left the line, one character at a time with a character time after each.
-  const std::int64_t deadline = clock_.now_us() + std::int64_t{write_time} * 1000;
+  // left the line. The frame goes out in one write; the wait for its end sleeps.
+  const std::int64_t start = clock_.now_us();
+  const std::int64_t deadline = start + std::int64_t{write_time} * 1000;
   line_->set_rts(true);
-  platform::LineWait w = platform::LineWait::Ready;
-  for (std::size_t i = 0; i < count && w == platform::LineWait::Ready; ++i) {
-    // The exit event ends the frame between two characters too.
-    if (exit_event_.is_set()) {
-      w = platform::LineWait::Exit;
-      break;
-    }
-    w = line_->write(bytes + i, 1, &exit_event_, left_ms(deadline, clock_.now_us()));
-    if (w == platform::LineWait::Ready) wait_characters(character_time_);
-  }
-  if (w == platform::LineWait::Ready) {
-    w = line_->drain(&exit_event_, left_ms(deadline, clock_.now_us()));
-  }
+  platform::LineWait w = line_->write(bytes, count, &exit_event_, write_time);
+  if (w == platform::LineWait::Ready) w = wait_characters(start, count, deadline);
   // Dropped on every way out, so an interrupted frame never leaves the bus held in transmit.
   if (line_) line_->set_rts(false);
   return w;

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "platform/clock.h"
@@ -80,9 +81,6 @@ class Sio {
   // within the write time-out (500 ms plus the frame's own line time) ends in 2 and closes the
   // port; the next transfer opens it again.
   int transfer(const char* frame, std::size_t count, char* reply, std::size_t* received);
-  // Busy-waits for the given time on the clock (the character delay of a semi-automatic
-  // converter, so that RTS falls right after the last character).
-  void wait_characters(float ms);
   // The present ports as "COM1:COM3:…".
   std::string list_ports() const;
 
@@ -100,6 +98,21 @@ class Sio {
   // Which port was lost by the last transfer that returned kLost, with the system's reason: a
   // sentence of its own, without the closing full stop.
   std::string lost_note() const;
+  // Where the remarks of an opening go (a driver that refuses the low-latency mode): each
+  // remark once per device for the life of the port, called under the link lock, so it must not
+  // wait. By default a line on standard error.
+  using RemarkSink = std::function<void(const std::string&)>;
+  void set_remark_sink(RemarkSink sink);
+
+  // A port open for good whose device went away under a transfer is lost until it is opened
+  // again (by the next transfer, or by reopen_if_back). The listener hears each change, with
+  // the lost note or the words of the reopening; it is called under the link lock from the
+  // thread that made the change, so it must not wait.
+  using LossListener = std::function<void(bool lost, const std::string& text)>;
+  void set_loss_listener(LossListener listener);
+  bool lost() const { return lost_.load(); }
+  // A lost port whose device node exists again is opened for good; true when it was.
+  bool reopen_if_back();
 
   // Holds the port open for one request: opens it when closed and closes it again at the end,
   // unless meanwhile it was opened for good, or closed, or another request still holds it.
@@ -151,9 +164,16 @@ class Sio {
   // exchange that the instrument answers late; set it under the link lock, with the port held
   // open, and put the saved value back after the exchange.
   void set_read_constant(std::uint32_t ms);
+  // The reply wait alone, for probes that give up sooner than an ordinary request; holds until
+  // the next opening. Set it under the link lock, with the port open.
+  void set_reply_wait(std::uint16_t ms);
+  // Whether the port takes this baud rate.
+  static bool rate_accepted(int baud);
 
  private:
   int open_locked(bool keep_open);
+  // The opening itself, after the old line is closed.
+  int open_line(bool keep_open);
   void close_locked();
   // The device went away under a transfer: forget the handle; a port that was open for good is
   // opened again by the next transfer.
@@ -161,6 +181,13 @@ class Sio {
   int exchange_on_open_line(const char* frame, std::size_t count, char* reply,
                             std::size_t* received);
   platform::LineWait write_frame(const char* frame, std::size_t count);
+  // The semi-automatic converter's wait: sleeps until the last of count characters written at
+  // start_us has left the line (the transmitter's own status where the driver reports it, else
+  // the output queue and the frame's line time), or until the exit event or deadline_us.
+  platform::LineWait wait_characters(std::int64_t start_us, std::size_t count,
+                                     std::int64_t deadline_us);
+  // Sleeps until the clock reaches until_us; Exit as soon as the exit event is signalled.
+  platform::LineWait sleep_until(std::int64_t until_us);
   int read_reply(char* reply, std::size_t* received);
 
   std::recursive_mutex& link_lock_;
@@ -183,6 +210,7 @@ class Sio {
   std::atomic<int> protocol_mode_{kProtocolTalv};
   Timeouts timeouts_;
   float character_time_ = 0;
+  double char_us_ = 0;  // the character time in microseconds, exactly
   std::uint16_t reply_wait_ = 0;
 
   // Opening bookkeeping, under the link lock.
@@ -196,6 +224,11 @@ class Sio {
   std::string open_fault_;
   std::string lost_note_;
   bool settings_refused_ = false;
+  RemarkSink remark_sink_;
+  LossListener loss_listener_;
+  // Read without the link lock (a window's indicator must never wait for an exchange).
+  std::atomic<bool> lost_{false};
+  std::set<std::string> told_remarks_;
 };
 
 }  // namespace kba604

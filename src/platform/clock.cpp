@@ -39,6 +39,18 @@ void RealClock::busy_wait_us(std::int64_t us) {
   }
 }
 
+void RealClock::sleep_us(std::int64_t us) {
+  if (us <= 0) return;
+  // An absolute end, so that a signal does not stretch the sleep.
+  timespec end{};
+  clock_gettime(CLOCK_MONOTONIC, &end);
+  const std::int64_t ns = end.tv_nsec + us * 1000;
+  end.tv_sec += static_cast<time_t>(ns / 1000000000);
+  end.tv_nsec = static_cast<long>(ns % 1000000000);
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &end, nullptr) == EINTR) {
+  }
+}
+
 std::int64_t ManualClock::now_us() const {
   return now_.load();
 }

@@ -21,9 +21,16 @@ class Clock {
   // Returns what poll returns: the number of ready descriptors, 0 on time-out, -1 on error.
   virtual int poll(pollfd* fds, nfds_t count, int timeout_ms) = 0;
 
-  // Spins for the given time; used where a sleep would be too coarse (character delays of a
-  // semi-automatic converter).
+  // Spins for the given time. Nothing in the program spins any more (the semi-automatic
+  // converter's wait sleeps); kept for the clocks that still implement it.
   virtual void busy_wait_us(std::int64_t us) = 0;
+
+  // Sleeps for us microseconds, finer than poll's milliseconds (the wait for the last character
+  // of a frame to leave the line). Not interrupted by anything. The default rounds up to whole
+  // milliseconds through poll.
+  virtual void sleep_us(std::int64_t us) {
+    if (us > 0) poll(nullptr, 0, static_cast<int>((us + 999) / 1000));
+  }
 
   // Sleeps for ms milliseconds.
   void sleep_ms(int ms) { poll(nullptr, 0, ms); }
@@ -39,6 +46,7 @@ class RealClock final : public Clock {
   std::int64_t now_us() const override;
   int poll(pollfd* fds, nfds_t count, int timeout_ms) override;
   void busy_wait_us(std::int64_t us) override;
+  void sleep_us(std::int64_t us) override;
 };
 
 // A clock for tests: time stands still unless a wait lets it pass. A wait with a time-out
@@ -50,6 +58,9 @@ class ManualClock final : public Clock {
   std::int64_t now_us() const override;
   int poll(pollfd* fds, nfds_t count, int timeout_ms) override;
   void busy_wait_us(std::int64_t us) override { advance_us(us); }
+  void sleep_us(std::int64_t us) override {
+    if (us > 0) advance_us(us);
+  }
   void advance_us(std::int64_t us);
   void advance_ms(std::int64_t ms) { advance_us(ms * 1000); }
 

@@ -49,6 +49,14 @@ class SerialLine {
   // false when the driver has none.
   virtual bool set_kernel_rs485(bool on) = 0;
 
+  // What the driver can tell of the characters that have not left yet, so that a semi-automatic
+  // converter's RTS falls right after the last one. transmitter_empty: the UART's own
+  // "transmitter empty" status (output queue, holding and shift register all empty); false when
+  // the driver cannot say. output_queued: the characters still in the driver's output queue
+  // (not counting what the adapter itself holds); -1 when the driver cannot say.
+  virtual bool transmitter_empty(bool* /*empty*/) { return false; }
+  virtual int output_queued() { return -1; }
+
   // Writes all bytes, waiting for room in the output queue up to timeout_ms.
   virtual LineWait write(const std::uint8_t* data, std::size_t count, Event* exit,
                          int timeout_ms) = 0;
@@ -63,12 +71,28 @@ class SerialLine {
   // Why the last call failed (the settings refused, the device gone): the system's own text;
   // empty when it did not say.
   virtual std::string last_error() const { return {}; }
+  // What the opening could not set up that costs speed but not the exchange (a USB adapter
+  // whose driver refuses the low-latency mode); empty when nothing.
+  virtual std::string opening_remark() const { return {}; }
+};
+
+// Where the opening asks the driver for its low-latency mode (ASYNC_LOW_LATENCY): a USB serial
+// adapter otherwise holds what it received for its latency timer (16 ms on common adapters)
+// before it hands it over, which every exchange pays for twice.
+enum class LowLatency {
+  UsbAdapters,  // terminals on the USB bus
+  Always,       // every terminal (a pseudo-terminal refuses it)
 };
 
 // The POSIX terminal line: open with O_NOCTTY|O_NONBLOCK|O_CLOEXEC, exclusive (TIOCEXCL, cleared
-// again before closing), RTS and DTR dropped at once. Waits go through the clock. Returns null
-// when the device cannot be opened (missing, busy, no permission).
-std::unique_ptr<SerialLine> open_terminal_line(const std::string& path, Clock& clock);
+// again before closing), RTS and DTR dropped at once, the low-latency mode asked for where
+// low_latency says (a refusal is the line's opening remark, not a failure). Waits go through the
+// clock. Returns null when the device cannot be opened (missing, busy, no permission).
+std::unique_ptr<SerialLine> open_terminal_line(const std::string& path, Clock& clock,
+                                               LowLatency low_latency = LowLatency::UsbAdapters);
+
+// Whether a terminal device sits on the USB bus (its device in sysfs lies under a USB port).
+bool terminal_on_usb(int fd);
 
 // Numbers N of the on-board ports /dev/ttySN that have hardware behind them, ascending.
 std::vector<int> onboard_serial_ports();

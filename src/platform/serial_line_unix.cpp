@@ -47,6 +47,8 @@ class TerminalLine final : public SerialLine {
   }
 
   std::string last_error() const override { return last_error_; }
+  std::string opening_remark() const override { return remark_; }
+  void set_opening_remark(std::string remark) { remark_ = std::move(remark); }
 
   bool apply_settings(const SerialSettings& s) {
     // Breaks, and with parity also parity and framing errors, are marked in the input, so a
@@ -80,6 +82,28 @@ class TerminalLine final : public SerialLine {
       rs.flags &= ~static_cast<std::uint32_t>(SER_RS485_ENABLED);
     }
     return ::ioctl(fd_, TIOCSRS485, &rs) == 0;
+  }
+
+  bool transmitter_empty(bool* empty) override {
+    if (!lsr_supported_) return false;
+    unsigned int lsr = 0;
+    if (::ioctl(fd_, TIOCSERGETLSR, &lsr) != 0) {
+      // A pseudo-terminal and most USB adapters have no line status to read.
+      lsr_supported_ = false;
+      return false;
+    }
+    *empty = (lsr & TIOCSER_TEMT) != 0;
+    return true;
+  }
+
+  int output_queued() override {
+    if (!outq_supported_) return -1;
+    int queued = 0;
+    if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) {
+      outq_supported_ = false;
+      return -1;
+    }
+    return queued;
   }
 
   LineWait write(const std::uint8_t* data, std::size_t count, Event* exit,
@@ -206,8 +230,11 @@ class TerminalLine final : public SerialLine {
   int fd_;
   Clock& clock_;
   std::string last_error_;
+  std::string remark_;
   bool pseudo_terminal_ = false;
   bool counters_supported_ = true;
+  bool lsr_supported_ = true;
+  bool outq_supported_ = true;
   std::uint64_t errors_seen_ = 0;
   ParmrkDecoder decoder_;
   std::uint8_t raw_[256];
@@ -215,9 +242,41 @@ class TerminalLine final : public SerialLine {
   std::size_t raw_len_ = 0;
 };
 
+// Asks the driver for its low-latency mode; what stands in the way, or "" when it is on.
+std::string request_low_latency(int fd) {
+  const char* const mode = "режим малой задержки (ASYNC_LOW_LATENCY) ";
+  serial_struct ss{};
+  if (::ioctl(fd, TIOCGSERIAL, &ss) != 0) {
+    return std::string(mode) + "недоступен: " + std::strerror(errno);
+  }
+  if ((ss.flags & ASYNC_LOW_LATENCY) != 0) return {};
+  ss.flags |= ASYNC_LOW_LATENCY;
+  if (::ioctl(fd, TIOCSSERIAL, &ss) != 0) {
+    return std::string(mode) + "не принят драйвером: " + std::strerror(errno);
+  }
+  serial_struct back{};
+  if (::ioctl(fd, TIOCGSERIAL, &back) == 0 && (back.flags & ASYNC_LOW_LATENCY) == 0) {
+    return std::string(mode) + "не принят драйвером: флаг не сохранился";
+  }
+  return {};
+}
+
 }  // namespace
 
-std::unique_ptr<SerialLine> open_terminal_line(const std::string& path, Clock& clock) {
+bool terminal_on_usb(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  const std::string node = "/sys/dev/char/" + std::to_string(major(st.st_rdev)) + ":" +
+                           std::to_string(minor(st.st_rdev));
+  char* real = ::realpath(node.c_str(), nullptr);
+  if (real == nullptr) return false;
+  const bool usb = std::strstr(real, "/usb") != nullptr;
+  std::free(real);
+  return usb;
+}
+
+std::unique_ptr<SerialLine> open_terminal_line(const std::string& path, Clock& clock,
+                                               LowLatency low_latency) {
   int fd = open_terminal(path, /*non_blocking=*/true);
   if (fd < 0) return nullptr;
   // A COM port is exclusive: a second opening by another program is refused with EBUSY while
@@ -227,7 +286,11 @@ std::unique_ptr<SerialLine> open_terminal_line(const std::string& path, Clock& c
   // transmit. A device without modem lines refuses the call, which is harmless.
   int bits = TIOCM_RTS | TIOCM_DTR;
   ::ioctl(fd, TIOCMBIC, &bits);
-  return std::make_unique<TerminalLine>(fd, clock);
+  auto line = std::make_unique<TerminalLine>(fd, clock);
+  if (low_latency == LowLatency::Always || terminal_on_usb(fd)) {
+    line->set_opening_remark(request_low_latency(fd));
+  }
+  return line;
 }
 
 std::vector<int> onboard_serial_ports() {

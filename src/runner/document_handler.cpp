@@ -157,6 +157,23 @@ DocumentStart ConfiguratorDocument::construct(RunContext& context) {
 
   recording_->start();
 
+  // A port that goes away (an adapter unplugged) is reopened as soon as its device is back;
+  // requests and polling then go on by themselves.
+  if (auto io = std::dynamic_pointer_cast<DeviceIO>(bundle_.device);
+      io && !context.app.options.no_port()) {
+    port_watch_ = std::make_unique<PortWatch>(
+        io->sio(), context.app.clock(),
+        [this, &app = context.app](bool lost, const std::string& text) {
+          std::fprintf(
+              stderr, "kba604: %s\n",
+              (lost ? text + "; программа откроет его снова, когда устройство вернется" : text)
+                  .c_str());
+          // Open again: the failed opening of the loss no longer stands.
+          if (!lost) app.exit_flags.clear_bits(ExitFlags::kPortOpenFailed);
+          if (port_listener_) port_listener_(lost, text);
+        });
+  }
+
   // "read" starts from a new configuration: the named file is written, not opened.
   const StartOptions& o = context.app.options;
   const bool read = o.switch_flags.load() & StartOptions::kRead;
@@ -250,6 +267,7 @@ void ConfiguratorDocument::stop() {
 
 void ConfiguratorDocument::shutdown() {
   stop_logger();
+  port_watch_.reset();
   // A document kept by a worker that outlives this must not reach the scanner any more.
   if (document_) {
     document_->set_polling_guard(nullptr);

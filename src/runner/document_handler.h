@@ -10,6 +10,7 @@
 
 #include "control/channel_commands.h"
 #include "files/kba604_doc.h"
+#include "link/port_watch.h"
 #include "measurement/data_logger.h"
 #include "measurement/recording.h"
 #include "operations/device.h"
@@ -69,6 +70,10 @@ class ConfiguratorDocument final : public DocumentHandler, public OperationListe
     if (bundle_.link) bundle_.link->reopen_port(true);
   }
 
+  // Hears the losses and reopenings of the port (a front end's connection indicator), from any
+  // thread and under the link lock: it must not wait. Set before construct.
+  void set_port_listener(Sio::LossListener listener) { port_listener_ = std::move(listener); }
+
  private:
   // "record": the data logger on the operational branch, ended by its duration or by stop().
   bool start_logger(RunContext& context);
@@ -93,6 +98,9 @@ class ConfiguratorDocument final : public DocumentHandler, public OperationListe
   std::unique_ptr<Scanner> scanner_;
   std::unique_ptr<Recording> recording_;
   std::unique_ptr<DataLogger> logger_;
+  // Reopens a lost port when its device comes back; says both on stderr and to port_listener_.
+  std::unique_ptr<PortWatch> port_watch_;
+  Sio::LossListener port_listener_;
   platform::Event logger_stop_{platform::Event::Reset::Manual};
   platform::Thread logger_thread_;
   // The supervising words of the control channel, while a document exists.

@@ -1,16 +1,20 @@
 #include "runner/tool_modes.h"
 
 #include <array>
+#include <mutex>
 #include <sstream>
 
 #include "app/command_line.h"
 #include "app/exit_flags.h"
+#include "app/program_settings.h"
 #include "description/description_loader.h"
 #include "files/parameter_list_export.h"
+#include "link/line_scan.h"
 #include "platform/display_check.h"
 #include "platform/ini_settings_store.h"
 #include "platform/named_event.h"
 #include "platform/paths.h"
+#include "platform/port_names.h"
 #include "platform/text.h"
 #include "runner/export_report_tool.h"
 
@@ -108,6 +112,114 @@ int run_check_display(ToolCall& c) {
 
 int run_export_report(ToolCall& c) {
   return run_export_report_tool(*c.value, c.rest, c.out, c.err);
+// The options of --scan after the mode: "--name VALUE", "--name=VALUE" or "--name:VALUE".
+struct ScanOptions {
+  std::optional<std::string> port, speeds, addresses;
+};
+
+bool parse_scan_options(const std::vector<std::string>& rest, ScanOptions* o, std::ostream& err) {
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    const std::string& p = rest[i];
+    const std::size_t sep = p.find_first_of(":=");
+    const std::string name = platform::fold_case(p.substr(0, sep));
+    std::optional<std::string>* slot = name == "--port"        ? &o->port
+                                       : name == "--scan-bps"  ? &o->speeds
+                                       : name == "--scan-addr" ? &o->addresses
+                                                               : nullptr;
+    if (slot == nullptr) {
+      err << "kba604: --scan не знает параметра \"" << p
+          << "\" (бывают --port N, --scan-bps СПИСОК, --scan-addr ОТ..ДО)\n";
+      return false;
+    }
+    if (sep != std::string::npos) {
+      *slot = p.substr(sep + 1);
+    } else if (i + 1 < rest.size()) {
+      *slot = rest[++i];
+    } else {
+      err << "kba604: " << name << " нужно значение\n";
+      return false;
+    }
+  }
+  return true;
+}
+
+// Which instruments answer on the port: a "dev" probe to every address of the range at every
+// speed asked, one line per instrument on standard output. The port's character format,
+// address length and converter come from the program's settings, which the scan only reads.
+int run_scan(ToolCall& c) {
+  ScanOptions o;
+  if (!parse_scan_options(c.rest, &o, c.err)) return exit_code::kUsage;
+  platform::IniSettingsStore store(platform::settings_file());
+  ProgramSettings program(store);
+  const PortSettings port = program.port_settings();
+
+  int port_number = static_cast<int>(port.port_number);
+  if (o.port) {
+    const std::string& v = *o.port;
+    const auto n = platform::com_port_number("COM" + v);
+    if (!n || *n < 1 || *n > 255) {
+      c.err << "kba604: --port " << v << ": номер порта бывает от 1 до 255\n";
+      return exit_code::kUsage;
+    }
+    port_number = *n;
+  }
+  const int address_length = port.address_length == 11 ? 11 : 8;
+  ScanPlan plan;
+  plan.last_address = LineScan::highest_address(address_length);
+  std::string error;
+  if (o.speeds) {
+    if (!parse_scan_speeds(platform::fold_case(*o.speeds), &plan.speeds, &error)) {
+      c.err << "kba604: --scan-bps: " << error << "\n";
+      return exit_code::kUsage;
+    }
+  } else {
+    plan.speeds = {static_cast<int>(port.baud_rate)};
+  }
+  if (o.addresses && !parse_scan_addresses(*o.addresses, plan.last_address, &plan.first_address,
+                                           &plan.last_address, &error)) {
+    c.err << "kba604: --scan-addr: " << error << "\n";
+    return exit_code::kUsage;
+  }
+
+  std::recursive_mutex link_lock;
+  Sio sio(link_lock, platform::Clock::real(), store);
+  sio.set_port_name("COM" + std::to_string(port_number));
+  sio.set_data_bits(static_cast<int>(port.byte_size));
+  sio.set_parity_code(static_cast<int>(port.parity_scheme));
+  sio.set_stop_bits(static_cast<int>(port.stop_bits));
+  sio.set_address_length(address_length);
+  sio.set_converter_automatic(program.rs485_type());
+
+  LineScan scan(sio);
+  std::vector<ScanRemark> remarks;
+  int last_speed = 0;
+  const std::vector<FoundInstrument> found = scan.run(
+      plan, nullptr,
+      [&](int baud, int) {
+        if (baud == last_speed) return;
+        last_speed = baud;
+        c.err << "kba604: сканирование " << sio.port_name() << " на скорости " << baud
+              << " бод, адреса " << plan.first_address << ".." << plan.last_address << " с шагом "
+              << plan.address_step << "\n";
+      },
+      &remarks);
+  std::size_t speeds_failed = 0;
+  for (const ScanRemark& r : remarks) {
+    c.err << "kba604: " << r.baud_rate << " бод";
+    if (r.address >= 0) c.err << ", адрес " << r.address;
+    c.err << ": " << r.text << "\n";
+    if (r.address < 0) ++speeds_failed;
+  }
+  for (const FoundInstrument& f : found) {
+    c.out << "адрес " << f.address << ", " << f.baud_rate << " бод, "
+          << character_format(f.data_bits, f.parity_code, f.stop_bits);
+    if (f.address_length == 11) c.out << ", 11-битный адрес";
+    c.out << ", " << f.model << ", версия " << (f.version.empty() ? "?" : f.version) << "\n";
+  }
+  if (!found.empty()) return 0;
+  if (speeds_failed == plan.speeds.size()) return exit_code::kPortFailed;
+  c.err << "kba604: на " << sio.port_name() << " ни один прибор не ответил\n";
+  return exit_code::kNothingFound;
 }
 
 // The tool-mode table. To add a tool mode, add one entry here: its name without "--" (lower
@@ -129,6 +241,11 @@ const std::array kToolModes = std::to_array<ToolMode>({
      run_export_report,
      "отчет протокола измерений без окна: страницы HTML в temp/ (за день файла или первый день "
      "периода) или книга .xlsx в ФАЙЛ; путь первой страницы или книги на stdout"},
+    {"scan", ToolValue::None, "[--port N] [--scan-bps СПИСОК] [--scan-addr ОТ..ДО]", run_scan,
+     "найти приборы на линии: запрос \"dev\" по адресам ОТ..ДО с шагом 8 (по умолчанию все) "
+     "на скоростях СПИСОК (9600,19200 или all; по умолчанию скорость из настроек), порт COMN "
+     "(по умолчанию из настроек); по строке на прибор: адрес, скорость, формат, модель, версия; "
+     "настройки не меняются"},
 });
 
 // Width on the terminal of a UTF-8 text: one column per character.

@@ -61,6 +61,16 @@ void LinkIndicator::refresh() {
   } else {
     state_ = link_->link_state();
     text_->setText(settings_text(link_->program_settings()));
+    if (link_->sio().lost()) {
+      // The adapter went away: the port watch opens the port again once its device is back.
+      colour_ = QColor(220, 0, 0);
+      text_->setText(text_->text() + tr(" - порт пропал"));
+      dot_->setPixmap(dot(colour_));
+      setToolTip(
+          tr("Порт пропал (устройство отключено); программа откроет его снова, когда "
+             "устройство вернется"));
+      return;
+    }
     switch (state_) {
       case DeviceIO::LinkState::Answers:
         colour_ = QColor(0, 170, 0);

@@ -1,6 +1,7 @@
 // The connection indicator of the status bar: a coloured dot and the program's port with its
 // line settings ("COM3: 19200, 8N1, адрес 16"). Green while the instrument answers, red when
-// the last request got nothing usable back or the port would not open, grey before the first
+// the last request got nothing usable back, the port would not open or its device went away
+// (" - порт пропал" until it is open again), grey before the first
 // request at the current settings and in a program without a port. It follows the link's own
 // record of the last request, looked at a few times a second, so it costs the exchanges
 // nothing.

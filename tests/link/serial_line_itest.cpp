@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <thread>
@@ -320,6 +322,58 @@ TEST(TerminalLink, ExitEventReleasesEveryWaitingThread) {
   for (auto& th : threads) th.join();
   EXPECT_EQ(failed.load(), 3);
   EXPECT_LT(elapsed_ms(start), io.sio().reply_wait());
+}
+
+}  // namespace
+}  // namespace kba604
+
+namespace kba604 {
+namespace {
+
+// The low-latency mode asked of a pseudo-terminal (whose driver has no serial settings at all):
+// the refusal is said once with the system's reason, and the port works as usual. Asked only of
+// USB adapters, a pseudo-terminal is left alone. (No USB adapter is attached where the tests
+// run: the mode being taken cannot be seen here.)
+TEST(TerminalLowLatency, ARefusalIsSaidOnceAndThePortStillWorks) {
+  test::PtyPair pty;
+  platform::MemorySettingsStore settings;
+  settings.set_value("Ports/COM9", pty.path());
+  std::recursive_mutex lock;
+  for (platform::LowLatency asked :
+       {platform::LowLatency::Always, platform::LowLatency::UsbAdapters}) {
+    Sio sio{lock, platform::Clock::real(), settings, [asked](const std::string& path) {
+              return platform::open_terminal_line(path, platform::Clock::real(), asked);
+            }};
+    std::vector<std::string> remarks;
+    sio.set_remark_sink([&](const std::string& r) { remarks.push_back(r); });
+    sio.set_port_name("COM9");
+    sio.set_converter_automatic(1);
+    for (int round = 0; round < 3; ++round) {
+      ASSERT_EQ(sio.open_port(), 0) << sio.open_fault();
+      // The exchange goes on: the peer answers a request.
+      std::thread peer([&] {
+        char buf[64];
+        for (int i = 0; i < 100; ++i) {
+          if (::read(pty.master(), buf, sizeof buf) > 0) break;
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_EQ(::write(pty.master(), "#AB\r", 4), 4);
+      });
+      char reply[32];
+      std::size_t n = 0;
+      EXPECT_EQ(sio.transfer("#HG\r", 4, reply, &n), Sio::kReceived);
+      EXPECT_EQ(std::string(reply, n), "#AB\r");
+      peer.join();
+    }
+    if (asked == platform::LowLatency::Always) {
+      ASSERT_EQ(remarks.size(), 1u);
+      EXPECT_NE(remarks[0].find("COM9"), std::string::npos) << remarks[0];
+      EXPECT_NE(remarks[0].find("ASYNC_LOW_LATENCY"), std::string::npos) << remarks[0];
+      EXPECT_NE(remarks[0].find(std::strerror(ENOTTY)), std::string::npos) << remarks[0];
+    } else {
+      EXPECT_TRUE(remarks.empty()) << remarks[0];
+    }
+  }
 }
 
 }  // namespace

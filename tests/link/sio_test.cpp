@@ -257,48 +257,115 @@ TEST_F(SioTest, AfterTheExitEventNoFrameGoesOntoTheLine) {
   }
 }
 
-// The test clock, with the port's exit event signalled during the character delay after the
-// second character of a frame.
+// The test clock, with the port's exit event signalled when the first wait of a transfer
+// begins (the semi-automatic converter's wait for the frame to leave the line).
 class ExitDuringTheFrame final : public platform::Clock {
  public:
   explicit ExitDuringTheFrame(platform::ManualClock& clock) : clock_(clock) {}
   std::int64_t now_us() const override { return clock_.now_us(); }
   int poll(pollfd* fds, nfds_t count, int timeout_ms) override {
+    hook();
     return clock_.poll(fds, count, timeout_ms);
   }
-  void busy_wait_us(std::int64_t us) override {
-    clock_.busy_wait_us(us);
-    if (++delays_ == 2 && exit != nullptr) exit->set();
+  void busy_wait_us(std::int64_t us) override { clock_.busy_wait_us(us); }
+  void sleep_us(std::int64_t us) override {
+    hook();
+    clock_.sleep_us(us);
   }
   platform::Event* exit = nullptr;
 
  private:
+  void hook() {
+    if (exit != nullptr) exit->set();
+  }
   platform::ManualClock& clock_;
-  int delays_ = 0;
 };
 
-TEST(SioExit, ExitEventEndsASemiAutomaticFrameBetweenTwoCharacters) {
+TEST(SioExit, ExitEventEndsASemiAutomaticFrameAndDropsRtsAtOnce) {
   platform::ManualClock clock;
   ExitDuringTheFrame hooked{clock};
   std::recursive_mutex lock;
   platform::MemorySettingsStore settings;
   ScriptedLine line{clock};
   Sio sio{lock, hooked, settings, line.opener()};
-  hooked.exit = &sio.exit_event();
 
+  // 110 baud: the frame's 14 characters take 1.27 s on the line.
+  sio.set_baud_rate(110);
   sio.set_converter_automatic(0);
   ASSERT_EQ(sio.open_port(), 0);
   line.clear_log();
   line.push(LineResponse::reply("#A\r"));
+  hooked.exit = &sio.exit_event();
   char buf[32];
   std::size_t n = 0;
-  EXPECT_EQ(sio.transfer("#HGHG\r", 6, buf, &n), Sio::kUnavailable);
+  const std::int64_t start = clock.now_us();
+  EXPECT_EQ(sio.transfer("#HGHGTMOHPGMO\r", 14, buf, &n), Sio::kUnavailable);
   EXPECT_EQ(n, 0u);
-  // Two characters left, then RTS fell; nothing more was written.
   std::vector<std::string> what;
-  for (const auto& e : line.events()) what.push_back(e.what);
-  const std::vector<std::string> expect = {"purge", "rts+", "write #", "write H", "rts-"};
+  for (const auto& e : line.events()) {
+    what.push_back(e.what);
+    // Nothing waited out the frame's line time.
+    EXPECT_EQ(e.at_us, start) << e.what;
+  }
+  const std::vector<std::string> expect = {"purge", "rts+", "write #HGHGTMOHPGMO\r", "rts-"};
   EXPECT_EQ(what, expect);
+}
+
+// The semi-automatic converter's RTS: high before the first character, dropped no earlier than
+// the last character's stop bit and within a character time after it, whatever the driver can
+// tell of its transmitter, at slow and fast rates and with a longer character format.
+TEST(SioRtsTiming, RtsFallsAfterTheLastStopBitAndWithinACharacterTime) {
+  struct Rate {
+    int baud, parity, stop_bits;
+  };
+  const Rate rates[] = {{110, 3, 1}, {2400, 3, 1}, {9600, 1, 2}, {38400, 3, 1}, {115200, 4, 1}};
+  const test::TransmitterReport reports[] = {test::TransmitterReport::Nothing,
+                                             test::TransmitterReport::Status,
+                                             test::TransmitterReport::OutputQueue};
+  // A 44-character write request and the shortest request.
+  const std::string frames[] = {"#HGHGTMOH" + std::string(33, 'G') + "H\r", "#HGHGTMOHPGMO\r"};
+  for (const Rate& rate : rates) {
+    for (test::TransmitterReport report : reports) {
+      for (const std::string& frame : frames) {
+        SCOPED_TRACE(std::to_string(rate.baud) + " report " +
+                     std::to_string(static_cast<int>(report)) + " frame " +
+                     std::to_string(frame.size()));
+        platform::ManualClock clock{1000000};
+        std::recursive_mutex lock;
+        platform::MemorySettingsStore settings;
+        ScriptedLine line{clock};
+        Sio sio{lock, clock, settings, line.opener()};
+        line.set_transmitter_report(report);
+        sio.set_baud_rate(rate.baud);
+        sio.set_parity_code(rate.parity);
+        sio.set_stop_bits(rate.stop_bits);
+        sio.set_converter_automatic(0);
+        ASSERT_EQ(sio.open_port(), 0);
+        line.clear_log();
+        line.push(LineResponse::reply("#A\r"));
+        char buf[32];
+        std::size_t n = 0;
+        ASSERT_EQ(sio.transfer(frame.data(), frame.size(), buf, &n), Sio::kReceived);
+
+        std::int64_t rts_up = -1, written = -1, rts_down = -1;
+        for (const auto& e : line.events()) {
+          if (e.what == "rts+") rts_up = e.at_us;
+          if (e.what.rfind("write", 0) == 0) written = e.at_us;
+          if (e.what == "rts-") rts_down = e.at_us;
+        }
+        ASSERT_GE(rts_up, 0);
+        ASSERT_GE(rts_down, 0);
+        EXPECT_LE(rts_up, written);
+        const double last_stop_bit_ns = line.sent_until_ns();
+        const double char_ns =
+            1e9 * (10 + (rate.parity != 3 ? 1 : 0) + (rate.stop_bits == 2 ? 1 : 0)) / rate.baud;
+        // The frame really took its line time.
+        EXPECT_NEAR(last_stop_bit_ns - written * 1000.0, char_ns * frame.size(), 1.0);
+        EXPECT_GE(rts_down * 1000.0, last_stop_bit_ns);
+        EXPECT_LE(rts_down * 1000.0 - last_stop_bit_ns, char_ns);
+      }
+    }
+  }
 }
 
 TEST_F(SioTest, HungLineTimesOutAfterTheWriteTimeAndIsReopened) {
@@ -345,13 +412,11 @@ TEST_F(SioTest, SemiAutomaticConverterHoldsRtsAroundTheFrame) {
   const auto events = line.events();
   std::vector<std::string> what;
   for (const auto& e : events) what.push_back(e.what);
-  const std::vector<std::string> expect = {"purge",   "rts+",     "write #", "write H",
-                                           "write G", "write \r", "drain",   "rts-"};
+  const std::vector<std::string> expect = {"purge", "rts+", "write #HG\r", "rts-"};
   ASSERT_GE(what.size(), expect.size());
-  EXPECT_EQ(std::vector<std::string>(what.begin(), what.begin() + 8), expect);
-  // One character time (1.0417 ms at 9600) between the characters, and after the last.
-  EXPECT_NEAR(events[3].at_us - events[2].at_us, 1042, 1);
-  EXPECT_NEAR(events[6].at_us - events[5].at_us, 1042, 1);
+  EXPECT_EQ(std::vector<std::string>(what.begin(), what.begin() + 4), expect);
+  // Four character times (1.0417 ms each at 9600) from the write to the fall of RTS.
+  EXPECT_NEAR(events[3].at_us - events[2].at_us, 4167, 1);
 }
 
 TEST_F(SioTest, AutomaticConverterWritesTheWholeFrame) {

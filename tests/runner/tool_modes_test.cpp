@@ -78,6 +78,7 @@ TEST(ToolModes, UsageTextListsSwitchesModesAndExitCodesInOrder) {
                        exit_code::kParametersFailed,
                        exit_code::kNothingToExport,
                        exit_code::kReportNotWritten,
+                       exit_code::kNothingFound,
                        200,
                        201,
                        202,

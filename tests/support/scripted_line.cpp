@@ -1,6 +1,7 @@
 #include "support/scripted_line.h"
 
 #include <algorithm>
+#include <cmath>
 #include <deque>
 #include <limits>
 
@@ -44,6 +45,8 @@ struct ScriptedLine::State {
   bool refuse_settings = false;
   bool state_unreadable = false;
   bool kernel_rs485 = false;
+  TransmitterReport report = TransmitterReport::Nothing;
+  double sent_until_ns = 0;
 
   bool open = false;
   bool dead = false;  // the open line lost its device
@@ -58,6 +61,12 @@ struct ScriptedLine::State {
   std::vector<LineEvent> events;
 
   void log(std::string what) { events.push_back({clock.now_us(), std::move(what)}); }
+
+  double char_ns() const {
+    const int bits = 10 + (settings.parity != platform::Parity::None ? 1 : 0) +
+                     (settings.stop_bits == 2 ? 1 : 0);
+    return 1e9 * bits / std::max(1, settings.baud_rate);
+  }
 
   std::int64_t char_us() const {
     const int bits = 10 + (settings.parity != platform::Parity::None ? 1 : 0) +
@@ -166,8 +175,24 @@ class ScriptedLine::Line final : public platform::SerialLine {
       return platform::LineWait::Timeout;
     }
     s_->pending.append(reinterpret_cast<const char*>(data), count);
+    s_->sent_until_ns =
+        std::max(s_->sent_until_ns, static_cast<double>(s_->clock.now_us()) * 1000.0) +
+        static_cast<double>(count) * s_->char_ns();
     s_->log("write " + std::string(reinterpret_cast<const char*>(data), count));
     return platform::LineWait::Ready;
+  }
+  bool transmitter_empty(bool* empty) override {
+    std::lock_guard lock(s_->mutex);
+    if (s_->report != TransmitterReport::Status) return false;
+    *empty = static_cast<double>(s_->clock.now_us()) * 1000.0 >= s_->sent_until_ns;
+    return true;
+  }
+  int output_queued() override {
+    std::lock_guard lock(s_->mutex);
+    if (s_->report != TransmitterReport::OutputQueue) return -1;
+    const double left = s_->sent_until_ns - static_cast<double>(s_->clock.now_us()) * 1000.0;
+    // The character being sent has left the queue.
+    return left <= 0 ? 0 : std::max(0, static_cast<int>(std::ceil(left / s_->char_ns())) - 1);
   }
   platform::LineWait drain(platform::Event*, int) override {
     std::lock_guard lock(s_->mutex);
@@ -277,6 +302,15 @@ void ScriptedLine::set_state_unreadable(bool refuse) {
 void ScriptedLine::set_kernel_rs485(bool supported) {
   std::lock_guard lock(state_->mutex);
   state_->kernel_rs485 = supported;
+}
+
+void ScriptedLine::set_transmitter_report(TransmitterReport report) {
+  std::lock_guard lock(state_->mutex);
+  state_->report = report;
+}
+double ScriptedLine::sent_until_ns() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->sent_until_ns;
 }
 
 std::vector<std::string> ScriptedLine::requests() const {

@@ -43,6 +43,13 @@ struct LineResponse {
   }
 };
 
+// What the line's driver tells of the characters still to be sent.
+enum class TransmitterReport {
+  Nothing,      // both queries refused (a pseudo-terminal refuses the status, many USB adapters)
+  Status,       // the UART's "transmitter empty" status
+  OutputQueue,  // only the count of characters in the driver's queue (the last one not counted)
+};
+
 // One entry of the line's log, with the test clock's time.
 struct LineEvent {
   std::int64_t at_us;
@@ -70,6 +77,11 @@ class ScriptedLine {
   void set_refuse_settings(bool refuse);   // apply fails
   void set_state_unreadable(bool refuse);  // query_state fails
   void set_kernel_rs485(bool supported);   // the driver has its own RS-485 mode
+  void set_transmitter_report(TransmitterReport report);
+  // When the last character written so far has left the line, in nanoseconds of the test
+  // clock: every character takes its exact line time from when it was written or from the end
+  // of the one before.
+  double sent_until_ns() const;
 
   std::vector<std::string> requests() const;  // every request, in order
   std::vector<LineEvent> events() const;

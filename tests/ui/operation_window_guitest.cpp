@@ -9,6 +9,7 @@
 #include "support/virtual_instrument.h"
 // clang-format off
 #include <QComboBox>
+#include <QLineEdit>
 #include <QSocketNotifier>
 #include <QTextBlock>
 #include <QtTest/QtTest>
@@ -21,6 +22,7 @@
 #include "app/commands.h"
 #include "app/start_rules.h"
 #include "files/kba604_doc.h"
+#include "link/net_rs485.h"
 #include "operations/network_commands.h"
 #include "operations/scanner.h"
 #include "platform/ini_settings_store.h"
@@ -195,6 +197,8 @@ class OperationWindowTest : public QObject {
   void searchAtStartUpFindsTheInstrumentOrEndsTheProgram();
   void aplyIsOfferedAfterANewSpeedAndTheProgramFollows();
   void withSwitchesNothingWaitsForAPerson();
+  void dialogsKeepTheirRulesAndKeys();
+  void searchDialogRefusesBadSettingsAndTakesTheFactoryOnes();
 };
 
 void OperationWindowTest::readAllShowsItsWindowAndClosesByItself() {
@@ -600,6 +604,70 @@ void OperationWindowTest::withSwitchesNothingWaitsForAPerson() {
   QCOMPARE(rig.progress().windowModality(), Qt::NonModal);
   QVERIFY(rig.wait_closed());
   QCOMPARE(rig.progress().errors_label().text(), QString("0"));
+}
+
+void OperationWindowTest::dialogsKeepTheirRulesAndKeys() {
+  OperationRig rig;
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  // "Сетевые параметры программы" takes the person to the program's own branch.
+  rig.trigger(command::kProgramNetSettings);
+  const QModelIndex current = rig.window->tree().currentIndex();
+  QVERIFY(current.isValid());
+  QVERIFY(dynamic_cast<Elements::NetRS485prg*>(rig.window->model().element(current.parent())) !=
+          nullptr);
+  QVERIFY(rig.window->tree().isExpanded(current.parent()));
+
+  // Escape in the progress window is its button: "Остановить" first.
+  rig.trigger(command::kReadAll);
+  QCoreApplication::processEvents();
+  ProgressWindow& w = rig.progress();
+  w.auto_close_box().click();
+  QTest::keyClick(&w, Qt::Key_Escape);
+  QCOMPARE(w.button().text(), QString("Закрыть"));
+  QVERIFY(rig.wait_worker());
+  QVERIFY(w.isVisible());
+  QTest::keyClick(&w, Qt::Key_Escape);
+  QVERIFY(rig.wait_closed());
+}
+
+void OperationWindowTest::searchDialogRefusesBadSettingsAndTakesTheFactoryOnes() {
+  OperationRig rig;
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  // COM1 of the factory settings leads nowhere in the test's home.
+  rig.store.set_value("Ports/COM1", (rig.home->root() / "no-such-port").string());
+  Device& device = *dynamic_cast<Device*>(&rig.doc().device());
+  SetupCarrierDialog dialog(device, rig.prompter);
+  dialog.show();
+  QCOMPARE(dialog.table().item(0, 0)->text(), QString("Скорость обмена"));
+  // An address that is no multiple of 8 is refused by the address rules with their box; the
+  // row keeps the old one.
+  auto* address = qobject_cast<QLineEdit*>(dialog.row_editor(5));
+  QVERIFY(address != nullptr);
+  const QString before = address->text();
+  rig.prompter.clear();
+  dialog.edit_row(5, "17");
+  QCOMPARE(rig.prompter.count(), std::size_t(1));
+  QCOMPARE(rig.prompter.records()[0].caption, std::string("Неудалось изменить значение"));
+  QVERIFY(rig.prompted("Неудалось изменить значение",
+                       "Не выполняются следующие требования:\n - при использовании протокола "
+                       "ТАЛВ адрес прибора должен быть кратен 8"));
+  QCOMPARE(address->text(), before);
+  dialog.edit_row(5, "24");
+  QCOMPARE(address->text(), QString("24"));
+  QCOMPARE(rig.configurator->program_settings()->GetValueByName("Addr"), std::string("24"));
+  // The factory settings go into the table and the element, then a check that finds nothing.
+  QTest::mouseClick(&dialog.factory_button(), Qt::LeftButton);
+  QVERIFY(wait_until([&] { return dialog.status_is_error(); }));
+  QCOMPARE(dialog.status().text(), QString("Не удалось установить связь с прибором!"));
+  QCOMPARE(qobject_cast<QComboBox*>(dialog.row_editor(0))->currentText(), QString("9600"));
+  QCOMPARE(address->text(), QString("16"));
+  QCOMPARE(qobject_cast<QComboBox*>(dialog.row_editor(6))->currentText(), QString("COM1"));
+  QCOMPARE(rig.configurator->program_settings()->GetValueByName("Port"), std::string("COM1"));
+  QVERIFY(dialog.table().isEnabled());
+  // "Выход" once nothing runs: the dialog ends with 2.
+  QTest::mouseClick(&dialog.exit_button(), Qt::LeftButton);
+  QVERIFY(wait_until([&] { return dialog.ended_with() != 0; }));
+  QCOMPARE(dialog.ended_with(), PreStart::kResultQuit);
 }
 
 QTEST_MAIN(OperationWindowTest)
