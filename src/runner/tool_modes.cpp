@@ -112,6 +112,8 @@ int run_check_display(ToolCall& c) {
 
 int run_export_report(ToolCall& c) {
   return run_export_report_tool(*c.value, c.rest, c.out, c.err);
+}
+
 // The options of --scan after the mode: "--name VALUE", "--name=VALUE" or "--name:VALUE".
 struct ScanOptions {
   std::optional<std::string> port, speeds, addresses;
