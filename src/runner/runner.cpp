@@ -213,6 +213,7 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
                      automation_done,
                      ui};
   context.logger = std::move(logger);
+  context.trace_file = strip_quotes(info.value("trace").value_or(""));
 
   // The command the command line asks for (write all, calibrate or read all), or 0.
   const int command = o.any_switch() ? automation_command(o) : 0;
