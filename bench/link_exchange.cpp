@@ -16,9 +16,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +29,7 @@
 #include "app/prompter.h"
 #include "link/device_io.h"
 #include "link/frame_codec.h"
+#include "link/traffic_tap.h"
 #include "model/talv_codec.h"
 #include "platform/settings_store.h"
 #include "support/pty_pair.h"
@@ -186,6 +189,40 @@ int main(int argc, char** argv) {
         fast_count, r.wall_ms, fast_count / (r.wall_ms / 1000.0),
         fast_count / (r.wall_ms / 1000.0) >= 5000 ? "met" : "NOT met",
         r.cpu_ms * 1000.0 / fast_count, r.failures);
+  }
+
+  {
+    // (d) The traffic monitor's tap against the instant responder: five interleaved runs
+    // without any tap, with the monitor's tap made but the monitor closed (not attached), and
+    // with it open (attached, its queue taken after each run); the ratios of the medians to
+    // the runs without a tap.
+    Responder instant(pty.master(), 0, 0);
+    const int per_run = std::max(fast_count / 10, 100);
+    auto tap = std::make_shared<TrafficTap>(static_cast<std::size_t>(per_run));
+    std::vector<double> none, closed, open;
+    for (int round = 0; round < 5; ++round) {
+      none.push_back(run_exchanges(io, per_run).wall_ms);
+      // The monitor was opened and closed again: its tap exists, the line no longer feeds it.
+      io.sio().add_tap(tap);
+      io.sio().remove_tap(tap.get());
+      closed.push_back(run_exchanges(io, per_run).wall_ms);
+      io.sio().add_tap(tap);
+      open.push_back(run_exchanges(io, per_run).wall_ms);
+      io.sio().remove_tap(tap.get());
+      tap->take();
+    }
+    auto median = [](std::vector<double> v) {
+      std::sort(v.begin(), v.end());
+      return v[v.size() / 2];
+    };
+    const double base = median(none);
+    std::printf(
+        "(d) traffic tap, %d exchanges a run, medians of 5 interleaved runs: no tap %.1f ms, "
+        "monitor closed %.1f ms (ratio %.4f, aim <= 1.02: %s), monitor open %.1f ms (ratio "
+        "%.4f), %llu records dropped\n",
+        per_run, base, median(closed), median(closed) / base,
+        median(closed) / base <= 1.02 ? "met" : "NOT met", median(open), median(open) / base,
+        static_cast<unsigned long long>(tap->dropped()));
   }
 
   const double char_ms = io.sio().character_time();

@@ -218,6 +218,8 @@ const std::array kSwitches = std::to_array<SwitchEntry>({
      "для record: время записи (без ключа - до завершения программы)"},
     {"csv", SwitchValue::File, kValueRequired, nullptr, "ФАЙЛ",
      "для record: файл CSV, строка на каждый опрос"},
+    {"trace", SwitchValue::File, kPresentation | kValueRequired, nullptr, "ФАЙЛ",
+     "записывать в файл каждый кадр линии: время, символы, поля, итог и время обмена"},
     {"headless", SwitchValue::None, kPresentation,
      [](auto& s, auto&) { s.options.presentation.fetch_or(StartOptions::kHeadless); }, "",
      "работать без окна, сообщения - в стандартный поток ошибок (не считается ключом команды)"},

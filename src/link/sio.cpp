@@ -396,8 +396,45 @@ Sio::TemporaryOpening::~TemporaryOpening() {
   }
 }
 
+void Sio::add_tap(std::shared_ptr<TrafficTap> tap) {
+  if (tap == nullptr) return;
+  std::lock_guard lock(tap_mutex_);
+  taps_.push_back(std::move(tap));
+  tapped_.store(true);
+}
+
+void Sio::remove_tap(const TrafficTap* tap) {
+  std::lock_guard lock(tap_mutex_);
+  std::erase_if(taps_, [tap](const std::shared_ptr<TrafficTap>& t) { return t.get() == tap; });
+  tapped_.store(!taps_.empty());
+}
+
 int Sio::transfer(const char* frame, std::size_t count, char* reply, std::size_t* received) {
   std::lock_guard lock(link_lock_);
+  if (!tapped_.load(std::memory_order_relaxed))
+    return transfer_locked(frame, count, reply, received);
+  // Shared with the taps' owners: a tap removed during the transfer still takes its record.
+  std::vector<std::shared_ptr<TrafficTap>> taps;
+  {
+    std::lock_guard hold(tap_mutex_);
+    taps = taps_;
+  }
+  if (taps.empty()) return transfer_locked(frame, count, reply, received);
+  TrafficRecord record;
+  record.wall_ms = traffic_wall_ms();
+  record.address_length = address_length_.load();
+  const std::int64_t started = clock_.now_us();
+  const int result = transfer_locked(frame, count, reply, received);
+  record.round_trip_us = clock_.now_us() - started;
+  record.result = result;
+  record.request.assign(frame, count);
+  record.reply.assign(reply, std::min(*received, kMaxReply));
+  for (std::size_t i = 0; i + 1 < taps.size(); ++i) taps[i]->record(record);
+  taps.back()->record(std::move(record));
+  return result;
+}
+
+int Sio::transfer_locked(const char* frame, std::size_t count, char* reply, std::size_t* received) {
   *received = 0;
   std::memset(reply, 0, kMaxReply);
   last_note_.clear();

@@ -18,6 +18,7 @@
 #include <set>
 #include <string>
 
+#include "link/traffic_tap.h"
 #include "platform/clock.h"
 #include "platform/event.h"
 #include "platform/serial_line.h"
@@ -73,6 +74,10 @@ class Sio {
   void close_port();
   // -2 when closed, 0 when both directions were purged, -1 when not.
   int purge_port();
+  // Hands every transfer from now on to the tap (the traffic monitor, a trace file), until it
+  // is removed. Any thread; never waits for a transfer. Without taps a transfer tests one flag.
+  void add_tap(std::shared_ptr<TrafficTap> tap);
+  void remove_tap(const TrafficTap* tap);
   // Purges, writes count characters of frame and waits for the reply. reply must hold
   // kMaxReply characters; *received is how many were read. Returns 0 (something was read),
   // 2 (time-out, nothing received), 3 (line error or break, nothing read) or -1 (the port could
@@ -178,6 +183,7 @@ class Sio {
   // The device went away under a transfer: forget the handle; a port that was open for good is
   // opened again by the next transfer.
   void lose_line();
+  int transfer_locked(const char* frame, std::size_t count, char* reply, std::size_t* received);
   int exchange_on_open_line(const char* frame, std::size_t count, char* reply,
                             std::size_t* received);
   platform::LineWait write_frame(const char* frame, std::size_t count);
@@ -196,6 +202,9 @@ class Sio {
   LineOpener opener_;
 
   std::unique_ptr<platform::SerialLine> line_;
+  std::atomic<bool> tapped_{false};
+  std::mutex tap_mutex_;
+  std::vector<std::shared_ptr<TrafficTap>> taps_;
   platform::Event exit_event_{platform::Event::Reset::Manual, false};
   std::atomic<int> own_converter_{0};
   std::atomic<int>* converter_ = &own_converter_;

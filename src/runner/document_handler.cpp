@@ -4,6 +4,7 @@
 
 #include "app/commands.h"
 #include "link/device_io.h"
+#include "link/traffic_trace.h"
 #include "operations/device_operations.h"
 #include "platform/paths.h"
 #include "platform/port_names.h"
@@ -104,6 +105,22 @@ DocumentStart ConfiguratorDocument::construct(RunContext& context) {
     stoppable_ = bundle_.device;
   }
   if (bundle_.io != nullptr) bundle_.io->set_control_channel(context.channel);
+  // "trace": every frame of the line from the first request of the start-up on.
+  if (!context.trace_file.empty()) {
+    if (auto io = std::dynamic_pointer_cast<DeviceIO>(bundle_.device)) {
+      auto trace = std::make_shared<TrafficTrace>();
+      std::string error;
+      if (trace->open(context.trace_file, &error)) {
+        // Until the description is loaded, the protocol's own commands have their names.
+        trace->set_names(traffic_names(ParameterTable()));
+        trace->attach(io->sio());
+        trace_ = std::move(trace);
+      } else {
+        std::fprintf(stderr, "kba604: файл трассировки %s не создан: %s\n",
+                     context.trace_file.c_str(), error.c_str());
+      }
+    }
+  }
   DeviceOperations& device = *bundle_.device;
   device.set_view(&context.view);
   device.set_listener(this);
@@ -146,7 +163,10 @@ DocumentStart ConfiguratorDocument::construct(RunContext& context) {
     document_->set_before_release([this] { scanner_->StopScanners(); });
   }
   recording_ = std::make_unique<Recording>(platform::program_directory());
-  switch (document_->construct()) {
+  const DocumentConstruction constructed = document_->construct();
+  // The description is loaded now: the trace names the hashes from here on.
+  if (trace_) trace_->set_names(traffic_names(document_->table()));
+  switch (constructed) {
     case DocumentConstruction::DescriptionRefused:
       return DocumentStart::DescriptionRefused;
     case DocumentConstruction::Refused:
@@ -289,6 +309,13 @@ void ConfiguratorDocument::shutdown() {
   }
   scanner_.reset();
   if (bundle_.io != nullptr) bundle_.io->set_control_channel(nullptr);
+  if (trace_) {
+    trace_->stop();
+    if (!trace_->good()) {
+      std::fprintf(stderr, "kba604: файл трассировки %s записан не полностью: %s\n",
+                   context_ ? context_->trace_file.c_str() : "", trace_->error().c_str());
+    }
+  }
   // The document and its trees go before the link whose settings they may show; the link
   // saves the program's port settings as it goes.
   document_.reset();

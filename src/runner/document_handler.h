@@ -21,6 +21,8 @@
 
 namespace kba604 {
 
+class TrafficTrace;
+
 // The device of the program and its link to the instrument.
 struct DeviceBundle {
   // The device, its worker started.
@@ -94,6 +96,8 @@ class ConfiguratorDocument final : public DocumentHandler, public OperationListe
   // when command-line switches were given.
   std::unique_ptr<DocumentLink> document_link_;
   std::unique_ptr<CKBA604Doc> document_;
+  // "trace": every frame of the line into the file the switch names.
+  std::shared_ptr<TrafficTrace> trace_;
   // Polling and recording; the scanner exists when the device has a link to read through.
   std::unique_ptr<Scanner> scanner_;
   std::unique_ptr<Recording> recording_;

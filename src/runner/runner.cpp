@@ -222,6 +222,7 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
                      ui};
   context.logger = std::move(logger);
   context.channel = channel.get();
+  context.trace_file = strip_quotes(info.value("trace").value_or(""));
 
   // The command the command line asks for (write all, calibrate or read all), or 0.
   const int command = o.any_switch() ? automation_command(o) : 0;

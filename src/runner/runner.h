@@ -56,6 +56,8 @@ struct RunContext {
   bool save_failed = false;
   // What "record" polls, for how long and into which CSV file.
   LoggerSettings logger{};
+  // "trace": the file that gets a line for every frame on the line; empty for none.
+  std::string trace_file{};
   // Parameters the command of the command line failed to read or write, over its operation and
   // the re-read that may follow it; counted by the worker until AutomationDoneEvent is set.
   std::atomic<int> command_errors{0};

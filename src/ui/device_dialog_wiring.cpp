@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QMenu>
+#include <QMenuBar>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -18,6 +21,7 @@
 #include "ui/main_window.h"
 #include "ui/regul_dlg.h"
 #include "ui/single_point_dlg.h"
+#include "ui/traffic_monitor.h"
 
 namespace kba604 {
 namespace {
@@ -31,6 +35,22 @@ class DeviceDialogWiring final : public QObject {
   DeviceDialogWiring(MainWindow& window, Device& device, Prompter& prompter)
       : QObject(&window), window_(window), device_(device), prompter_(prompter) {
     setObjectName(QStringLiteral("deviceDialogWiring"));
+    // The window closes without the person (the exit event, a signal, the end of the command
+    // line's work) while a dialog is open: each dialog is left as its "Отмена" leaves it, one
+    // after another, until none is open; the window's loop can then end.
+    connect(&window, &MainWindow::closed, this, [this] {
+      if (open_dialogs_ > 0) closer_.start();
+    });
+    closer_.setInterval(20);
+    connect(&closer_, &QTimer::timeout, this, [this] {
+      if (open_dialogs_ == 0) {
+        closer_.stop();
+        return;
+      }
+      if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+        dialog->reject();
+      }
+    });
   }
 
   bool calibration_enabled() const {
@@ -44,6 +64,7 @@ class DeviceDialogWiring final : public QObject {
   void calibrate() {
     if (calibrating_) return;
     calibrating_ = true;
+    DialogOpen open(open_dialogs_);
     const CKBA604App& app = window_.app();
     const bool continued = Dialogs::run_calibration_wizard(
         device_, prompter_, app.modes.access_level.load(), app.modes.modification.load(), &window_);
@@ -52,6 +73,7 @@ class DeviceDialogWiring final : public QObject {
   }
 
   void single_point() {
+    DialogOpen open(open_dialogs_);
     Dialogs::CSinglePoint dialog(
         link(), device_.table(), prompter_,
         [this](Parameter& p) { return show_in_tree(window_, p); }, &window_);
@@ -60,6 +82,7 @@ class DeviceDialogWiring final : public QObject {
   }
 
   void regulation() {
+    DialogOpen open(open_dialogs_);
     Dialogs::CRegulDlg::run(link(), device_.table(), prompter_, &window_);
     views_changed();
   }
@@ -83,10 +106,21 @@ class DeviceDialogWiring final : public QObject {
 
   void views_changed() { window_.document().UpdateAllViews(); }
 
+  // Counts a dialog (with everything it opens) while it runs.
+  struct DialogOpen {
+    explicit DialogOpen(int& count) : count_(count) { ++count_; }
+    ~DialogOpen() { --count_; }
+    DialogOpen(const DialogOpen&) = delete;
+    DialogOpen& operator=(const DialogOpen&) = delete;
+    int& count_;
+  };
+
   MainWindow& window_;
   Device& device_;
   Prompter& prompter_;
   bool calibrating_ = false;
+  int open_dialogs_ = 0;
+  QTimer closer_;
 };
 
 DeviceDialogWiring* wiring_of(MainWindow& window) {
@@ -103,7 +137,29 @@ bool open_with_desktop(const std::filesystem::path& path, std::string* error) {
   return false;
 }
 
+// "Монитор обмена": docked below the tree, closed (and not tapping the line) until chosen at
+// the end of the menu "Прибор".
+void add_traffic_monitor(MainWindow& window, Device& device, Prompter& prompter) {
+  auto* monitor = new TrafficMonitor(device.sio(), device.table(), prompter, &window);
+  window.addDockWidget(Qt::BottomDockWidgetArea, monitor);
+  monitor->hide();
+  QAction* toggle = monitor->toggleViewAction();
+  toggle->setText(QObject::tr("Монитор обмена"));
+  for (QAction* top : window.menuBar()->actions()) {
+    if (top->menu() != nullptr && top->text() == QObject::tr("&Прибор")) {
+      top->menu()->addSeparator();
+      top->menu()->addAction(toggle);
+      return;
+    }
+  }
+  window.addAction(toggle);
+}
+
 }  // namespace
+
+TrafficMonitor* traffic_monitor(MainWindow& window) {
+  return window.findChild<TrafficMonitor*>(QStringLiteral("trafficMonitor"));
+}
 
 void wire_device_dialogs(MainWindow& window, Prompter& prompter) {
   auto* device = dynamic_cast<Device*>(&window.document().device());
@@ -122,6 +178,7 @@ void wire_device_dialogs(MainWindow& window, Prompter& prompter) {
                              [wiring] { return wiring->calibration_enabled(); });
   window.set_command_handler(kSinglePointCommand, [wiring] { wiring->single_point(); });
   window.set_command_handler(kRegulationCommand, [wiring] { wiring->regulation(); });
+  add_traffic_monitor(window, *device, prompter);
   // While an operation runs, its exchanges own the line: the dialogs wait for its end.
   for (int id : {kSinglePointCommand, kRegulationCommand}) {
     window.set_command_enabler(id, [device] { return !device->busy(); });

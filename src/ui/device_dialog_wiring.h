@@ -1,7 +1,8 @@
 // The instrument's service dialogs in the main window: the calibration wizard ("Юстировка
 // входов...", also opened by the command line's "calibrate"), the single-parameter dialog
 // ("Опрос отдельного параметра..."), the regulation dialog ("Запуск / Остановка
-// регулирования...") and the parameter list's page ("Экспорт списка параметров в HTML").
+// регулирования..."), the parameter list's page ("Экспорт списка параметров в HTML") and the
+// traffic monitor of the serial line ("Монитор обмена").
 //
 //   wire_device_dialogs(window, prompter);  // once the window exists
 //
@@ -32,6 +33,10 @@ bool calibration_enabled(MainWindow& window);
 // stderr, when the calibration is not available now (done is then never called) or the window
 // has not been wired.
 bool start_command_line_calibration(MainWindow& window, std::function<void()> done);
+
+// The window's traffic monitor (a dock, closed until chosen), once wired; none before.
+class TrafficMonitor;
+TrafficMonitor* traffic_monitor(MainWindow& window);
 
 // Selects the parameter's first row in the window's tree, opening the branches above it; false
 // when the tree shows no such row.

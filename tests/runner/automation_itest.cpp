@@ -208,6 +208,25 @@ TEST_F(Automation, InstrumentLeftInModbusIsBroughtBackAndRead) {
 // of the fault, and the number of frames the program sent, which the repetition limits bound
 // (counted in the instrument's frame log, never by the clock); the earlier file is kept or
 // replaced as the outcome says.
+// "--trace:FILE" keeps every frame of a run, from the start-up's questions on: the read whose
+// first reply was lost shows its time-out and repetition, the read's parameters carry their
+// names, and the file ends with the count of transfers. Without a value the switch is refused.
+TEST_F(Automation, TraceFileKeepsEveryFrameOfTheRun) {
+  instrument({"--drop", "1"});
+  const test::ChildResult r =
+      kba604({kLine, "--headless", "--trace:trace.txt", "/read", "read.604", "/close"});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::string trace = read_file(home.root() / "trace.txt");
+  EXPECT_NE(trace.find(" dev, данные: нет, КС верна\n"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("<< (ничего)  таймаут"), std::string::npos) << trace;
+  EXPECT_NE(trace.find(", данные: нет, КС верна, повтор 1\n"), std::string::npos) << trace;
+  EXPECT_NE(trace.find(" n.Ch, данные: нет, КС верна\n"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("-- передач: "), std::string::npos) << trace;
+  EXPECT_NE(trace.find(", не записано: 0 --\n"), std::string::npos) << trace;
+
+  EXPECT_EQ(kba604({kLine, "--trace", "/read", "read.604"}).exit_code, exit_code::kUsage);
+}
+
 TEST_F(Automation, LineFaultsGiveTheirExitCodes) {
   struct Case {
     std::vector<std::string> instrument;

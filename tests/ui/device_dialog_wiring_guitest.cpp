@@ -10,6 +10,9 @@
 #include <QDesktopServices>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QtTest/QtTest>
@@ -35,6 +38,7 @@
 #include "ui/qt_services.h"
 #include "ui/regul_dlg.h"
 #include "ui/single_point_dlg.h"
+#include "ui/traffic_monitor.h"
 #include "ui/window_program.h"
 // clang-format on
 
@@ -183,6 +187,8 @@ class DeviceDialogWiringTest : public QObject {
   void singlePointFindsTheRowAndAnnouncesWhatItRead();
   void regulationFromTheMenuStartsTheInstrument();
   void parameterListGoesToTheDesktopViewer();
+  void trafficMonitorShowsTheLineOnlyWhileOpen();
+  void closingTheWindowLeavesAnOpenDialog();
 };
 
 void DeviceDialogWiringTest::calibrationIsEnabledOnlyForAnIdentifiedInstrumentAndLevel() {
@@ -355,6 +361,118 @@ void DeviceDialogWiringTest::parameterListGoesToTheDesktopViewer() {
   QCOMPARE(QString::fromStdString(page.filename().string()), QStringLiteral("parlist.html"));
   QVERIFY(std::filesystem::file_size(page) > 1000);
   QCOMPARE(rig.prompter.count(), std::size_t{0});
+}
+
+void DeviceDialogWiringTest::trafficMonitorShowsTheLineOnlyWhileOpen() {
+  Rig rig;
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  // Nothing but the test's own requests on the line.
+  rig.app.modes.auto_read.store(false);
+  rig.window().show();
+  TrafficMonitor* monitor = traffic_monitor(rig.window());
+  QVERIFY(monitor != nullptr);
+  // Closed, it does not tap the line.
+  QVERIFY(!monitor->isVisible() && !monitor->tapping());
+  rig.doc().OnCommand(command::kCheckConnection);
+  monitor->drain();
+  QCOMPARE(monitor->kept(), std::size_t{0});
+
+  // Opened from the end of the menu "Прибор".
+  QAction* open = nullptr;
+  for (QAction* top : rig.window().menuBar()->actions()) {
+    if (top->menu() != nullptr && top->text() == QString::fromUtf8("&Прибор")) {
+      open = top->menu()->actions().last();
+    }
+  }
+  QVERIFY(open != nullptr);
+  QCOMPARE(open->text(), QString::fromUtf8("Монитор обмена"));
+  open->trigger();
+  QTRY_VERIFY(monitor->isVisible() && monitor->tapping());
+  rig.doc().OnCommand(command::kCheckConnection);  // "dev" and "ver"
+  QTRY_COMPARE(monitor->kept(), std::size_t{2});
+  QString text = monitor->view()->toPlainText();
+  QVERIFY2(text.contains(QString::fromUtf8(" dev, данные: нет, КС верна")), qPrintable(text));
+  QVERIFY(text.contains(QString::fromUtf8("КС верна; ответ, ")));
+
+  // A silent instrument: every request times out and is repeated three times.
+  rig.sim.with([](sim::Instrument& i) { i.faults().silent = true; });
+  rig.doc().OnCommand(command::kCheckConnection);
+  QTRY_COMPARE(monitor->kept(), std::size_t{10});
+  monitor->failures_only()->setChecked(true);
+  text = monitor->view()->toPlainText();
+  QCOMPARE(text.count(QString::fromUtf8("таймаут")), 8);
+  QVERIFY(!text.contains(QString::fromUtf8("; ответ")));
+  QCOMPARE(text.count(QString::fromUtf8(", повтор 3")), 2);
+  monitor->name_filter()->setText(QStringLiteral("VER"));
+  text = monitor->view()->toPlainText();
+  QCOMPARE(text.count(QString::fromUtf8("таймаут")), 4);
+  QVERIFY(!text.contains(QStringLiteral(" dev,")));
+
+  // Paused, the view stands still while the line is still recorded; resumed, it catches up.
+  monitor->name_filter()->clear();
+  monitor->failures_only()->setChecked(false);
+  const QString before = monitor->view()->toPlainText();
+  QTest::mouseClick(monitor->pause_button(), Qt::LeftButton);
+  rig.sim.with([](sim::Instrument& i) { i.faults().silent = false; });
+  rig.doc().OnCommand(command::kCheckConnection);
+  QTRY_COMPARE(monitor->kept(), std::size_t{12});
+  QCOMPARE(monitor->view()->toPlainText(), before);
+  QTest::mouseClick(monitor->pause_button(), Qt::LeftButton);
+  QCOMPARE(monitor->view()->toPlainText().count(QString::fromUtf8("; ответ")), 4);
+
+  // Saved as CSV: the header and two rows a transfer; a file that cannot be written is said.
+  const QString csv = QString::fromStdString((rig.home.root() / "line.csv").string());
+  QVERIFY(monitor->save_csv(csv));
+  QFile file(csv);
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  const QStringList rows = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+  QCOMPARE(rows.size(), 1 + 2 * 12);
+  QCOMPARE(rows[0], QString::fromStdString(traffic_csv_header()));
+  const std::size_t boxes = rig.prompter.count();
+  QVERIFY(!monitor->save_text(QString::fromStdString((rig.home.root() / "no" / "t.txt").string())));
+  QCOMPARE(rig.prompter.count(), boxes + 1);
+
+  // Closed again: the line is no longer tapped.
+  open->trigger();
+  QTRY_VERIFY(!monitor->isVisible());
+  QVERIFY(!monitor->tapping());
+  rig.doc().OnCommand(command::kCheckConnection);
+  monitor->drain();
+  QCOMPARE(monitor->kept(), std::size_t{12});
+}
+
+// The exit event or a signal closes the window while the person has a dialog open: the dialog
+// is left as its "Отмена" leaves it, so the program can end.
+void DeviceDialogWiringTest::closingTheWindowLeavesAnOpenDialog() {
+  {
+    Rig rig;
+    QCOMPARE(rig.start, DocumentStart::Ready);
+    rig.window().show();
+    bool left = false;
+    WhenModal<Dialogs::CCalibrate> selection([&](Dialogs::CCalibrate& d) {
+      rig.window().close_now();
+      QTRY_VERIFY(!d.isVisible());
+      left = true;
+    });
+    rig.action(command::kCalibrate)->trigger();
+    QVERIFY(selection.seen);
+    QVERIFY(left);
+    QVERIFY(!rig.window().isVisible());
+  }
+  {
+    Rig rig;
+    QCOMPARE(rig.start, DocumentStart::Ready);
+    rig.window().show();
+    bool left = false;
+    WhenModal<Dialogs::CRegulDlg> regulation([&](Dialogs::CRegulDlg& d) {
+      rig.window().close_now();
+      QTRY_VERIFY(!d.isVisible());
+      left = true;
+    });
+    rig.action(32885)->trigger();
+    QVERIFY(regulation.seen);
+    QVERIFY(left);
+  }
 }
 
 QTEST_MAIN(DeviceDialogWiringTest)
