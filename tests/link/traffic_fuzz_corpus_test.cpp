@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/build_paths.h"
 #include "support/traffic_fuzz.h"
 
 namespace kba604 {
