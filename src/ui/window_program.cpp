@@ -14,6 +14,7 @@
 #include "ui/main_window.h"
 #include "ui/network_dialogs.h"
 #include "ui/operation_commands.h"
+#include "ui/polling_binding.h"
 #include "ui/progress_window.h"
 #include "ui/qt_services.h"
 
@@ -140,6 +141,7 @@ int run_window_program(const std::vector<std::string>& params) {
     dialog_prompter.set_parent(&window);
     wire_device_dialogs(window, dialog_prompter);
     if (configurator != nullptr) wire_window_operations(window, *configurator, view, sink, quiet);
+    if (configurator != nullptr) bind_polling(window, *configurator, prompter);
   };
   return run_program(params, services);
 }
