@@ -326,7 +326,9 @@ bool CKBA604Doc::OnOpenDocument(const std::string& path) {
 }
 
 bool CKBA604Doc::OnSaveDocument(const std::string& path) {
-  const std::string bytes = store_configuration(*service_, device_->table(), names_);
+  ProgressFunction storing;
+  if (file_progress_) storing = [this](int percent) { file_progress_(percent, true); };
+  const std::string bytes = store_configuration(*service_, device_->table(), names_, storing);
   std::string error;
   save_failed_ = !platform::write_file_atomically(path, bytes, &error);
   if (save_failed_) {

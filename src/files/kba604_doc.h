@@ -127,6 +127,10 @@ class CKBA604Doc : public ConfigurationTarget {
   // program's port settings are refused then.
   bool refuse_while_polling();
   // The one-line message window of the start-up ("Загрузка файлов дерева...").
+  // The share of a configuration file stored (storing) or read so far, 0..100, while it is.
+  void set_file_progress(std::function<void(int percent, bool storing)> progress) {
+    file_progress_ = std::move(progress);
+  }
   void set_message_window(std::function<void(std::string_view)> show) {
     message_window_ = std::move(show);
   }
@@ -229,6 +233,9 @@ class CKBA604Doc : public ConfigurationTarget {
   // ConfigurationTarget
   void reload_description(const std::string& version) override;
   ParameterTable& table() override { return device_->table(); }
+  void progress(int percent) override {
+    if (file_progress_) file_progress_(percent, false);
+  }
   NameTexts& names() override { return names_; }
 
  private:
@@ -288,6 +295,7 @@ class CKBA604Doc : public ConfigurationTarget {
   const PollingGuard* polling_guard_ = nullptr;
   std::function<void()> before_release_;
   std::function<void(std::string_view)> message_window_;
+  std::function<void(int percent, bool storing)> file_progress_;
   std::function<void()> open_file_command_;
   FileViewer file_viewer_;
 };

@@ -186,8 +186,13 @@ void DataLogger::wait(platform::Event& stop) {
     std::int64_t step = 1000;
     if (duration_ms_ > 0) step = std::min(step, start_ms_ + duration_ms_ - clock_.now_ms());
     if (stop.wait(static_cast<int>(std::max<std::int64_t>(step, 0)), clock_)) return;
-    print_status(false);
+    tick();
   }
+}
+
+void DataLogger::tick() {
+  recording_.daily_tick();
+  print_status(false);
 }
 
 void DataLogger::finish() {

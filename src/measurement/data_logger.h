@@ -70,8 +70,11 @@ class DataLogger final : public PollSink {
   bool begin(const DescBranch& operational, const LoggerSettings& settings, std::string& error);
   // Whether the duration has passed.
   bool finished() const;
-  // Waits until the duration has passed or stop is set, refreshing the status.
+  // Waits until the duration has passed or stop is set, calling tick() every second.
   void wait(platform::Event& stop);
+  // The one-second work of a run: the day file changes at 09:12 as in the window, and the
+  // status line is refreshed.
+  void tick();
   // Disarms the parameters, stops delivery and closes the CSV file. Idempotent.
   void finish();
 

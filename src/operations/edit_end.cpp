@@ -82,16 +82,22 @@ EditEnd::Outcome EditEnd::end_edit(Parameter& parameter, int column, std::string
 
   if (operational) {
     if (column == kName) {
-      const std::optional<std::int32_t> period = platform::scan_int(text);
-      if (!period || *period < kMinPollingPeriodMs) {
-        prompter_.show(kPollingPeriodText, "", PromptIcon::Error);
-        return outcome;
+      if (scanner_ != nullptr) {
+        if (!scanner_->change_period(parameter, text, &prompter_)) return outcome;
+      } else {
+        const std::optional<std::int32_t> period = Scanner::parse_period(text);
+        if (!period) {
+          prompter_.show(kPollingPeriodText, kPollingPeriodCaption, PromptIcon::Error);
+          return outcome;
+        }
+        parameter.set_polling_period(*period);
       }
-      parameter.set_polling_period(*period);
       outcome.result = Outcome::Result::Taken;
       return outcome;
     }
     if (column == kValue) {
+      // A scanner may be copying this parameter's value for its row at this moment.
+      ValueWriteLock lock(parameter);
       parameter.value = text;
       parameter.note.clear();
       outcome.result = Outcome::Result::Taken;

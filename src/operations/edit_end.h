@@ -68,6 +68,9 @@ class EditEnd {
   }
   // The program's own port settings do not change while operational parameters are polled.
   void set_polling_guard(const PollingGuard* guard) { polling_guard_ = guard; }
+  // The scanner that polls the operational rows: a new period restarts an armed parameter's
+  // polling with it. Without one the period is only stored.
+  void set_scanner(Scanner* scanner) { scanner_ = scanner; }
 
   // The typed text as the rules see it: every "," becomes "."; for a "clk_frm" parameter a
   // text without ":" is a number of minutes and becomes "hh:mm".
@@ -92,6 +95,7 @@ class EditEnd {
   const ObjectWithParameters* program_settings_ = nullptr;
   const ObjectWithParameters* instrument_network_ = nullptr;
   const PollingGuard* polling_guard_ = nullptr;
+  Scanner* scanner_ = nullptr;
 };
 
 }  // namespace kba604

@@ -241,6 +241,8 @@ void Scanner::Core::poll(const Entry& entry, std::int64_t due) {
     // The box may have been cleared while the poll waited for the line.
     if (!p.timer_armed()) return;
     snapshot.result = read(p);
+    // An edit on the UI thread changes a value without the link lock, under the value lock.
+    ValueReadLock values(p);
     snapshot.parameter = &p;
     snapshot.short_name = p.short_name;
     snapshot.address_offset = p.address_offset;

@@ -134,6 +134,7 @@ DocumentStart ConfiguratorDocument::construct(RunContext& context) {
         });
   }
   document_ = std::make_unique<CKBA604Doc>(services, bundle_.device, document_link_.get());
+  if (message_window_) document_->set_message_window(message_window_);
   // The connection-search dialog belongs to the window front end; the headless program says
   // what failed and how to mend it, and gives up as the dialog's "Выход" does.
   bool search_given_up = false;
@@ -292,6 +293,8 @@ void ConfiguratorDocument::shutdown() {
   if (document_) {
     document_->set_polling_guard(nullptr);
     document_->set_before_release({});
+    document_->set_message_window({});
+    document_->set_file_progress({});
   }
   if (!bundle_.device) return;
   if (context_ != nullptr && context_->channel != nullptr) {

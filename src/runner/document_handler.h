@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <string_view>
 #include <memory>
 #include <mutex>
 
@@ -67,6 +68,10 @@ class ConfiguratorDocument final : public DocumentHandler, public OperationListe
   void set_connection_search(std::function<bool(Device&)> search) {
     connection_search_ = std::move(search);
   }
+  // The one-line message window of the description's loading; set before construct().
+  void set_message_window(std::function<void(std::string_view)> show) {
+    message_window_ = std::move(show);
+  }
   // Reopens the port after the program's own port settings changed.
   void reopen_port() {
     if (bundle_.link) bundle_.link->reopen_port(true);
@@ -86,6 +91,7 @@ class ConfiguratorDocument final : public DocumentHandler, public OperationListe
 
   DeviceFactory factory_;
   std::function<bool(Device&)> connection_search_;
+  std::function<void(std::string_view)> message_window_;
   RunContext* context_ = nullptr;
   DeviceBundle bundle_;
   // The device as stop() reaches it from the exit watcher's thread, which may come at any

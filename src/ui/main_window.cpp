@@ -154,6 +154,12 @@ MainWindow::MainWindow(Services services, StatusOperationView& view, QtNotificat
   });
   connect(&sink_, &QtNotificationSink::polled, this,
           [this](quint32 key) { model_->refresh_key(key); });
+  // One parameter changed by an exchange: only its rows are repainted. A position from before a
+  // reload of the description may name another parameter now, which costs a repaint only.
+  connect(&sink_, &QtNotificationSink::parameter_changed_at, this, [this](quint64 index) {
+    ParameterTable& table = s_.doc.table();
+    if (index < table.size()) model_->refresh_parameter(&table[static_cast<std::size_t>(index)]);
+  });
 
   // The bar layout as the person left it (the profile's section "kba604").
   if (std::optional<std::string> state = s_.profile.value("kba604/BarState")) {
@@ -685,7 +691,7 @@ bool MainWindow::edit_cell(Parameter& parameter, int column, const QString& text
   if (operational && column == EditEnd::kName) {
     old_text = std::to_string(parameter.polling_period());
   } else {
-    const ParameterRow row = parameter.row(s_.app.modes.show_indexes.load());
+    const ParameterRow row = parameter.locked_row(s_.app.modes.show_indexes.load());
     old_text = column == EditEnd::kName      ? row.name
                : column == EditEnd::kValue   ? row.value
                : column == EditEnd::kAttribute ? row.attribute
@@ -860,7 +866,11 @@ void MainWindow::auto_read_visible() {
   const int bottom = tree_->viewport()->height();
   while (i.isValid() && tree_->visualRect(i).top() < bottom) {
     Parameter* p = model_->parameter(i);
-    if (p != nullptr && !model_->operational(i) && p->value == kNoData && p->note.empty() &&
+    const bool unread = p != nullptr && [p] {
+      ValueReadLock lock(*p);
+      return p->value == kNoData && p->note.empty();
+    }();
+    if (unread && !model_->operational(i) && !model_->protocol_file_row(i) &&
         auto_read_pending_.insert(p).second) {
       wanted.push_back(p);
     }

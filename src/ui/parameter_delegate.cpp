@@ -161,6 +161,12 @@ QWidget* ParameterDelegate::createEditor(QWidget* parent, const QStyleOptionView
 }
 
 void ParameterDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const {
+  // The view hands every repaint of the edited row to its open editor: a polled row is
+  // repainted at each poll, which would throw away what the engineer is typing. The editor
+  // takes the cell's text once, when it opens.
+  static const char* const kFilled = "kba604CellTextSet";
+  if (editor->property(kFilled).toBool()) return;
+  editor->setProperty(kFilled, true);
   const QString text = index.data(Qt::EditRole).toString();
   if (auto* combo = qobject_cast<QComboBox*>(editor)) {
     const int at = combo->findText(text, Qt::MatchFixedString);

@@ -4,6 +4,7 @@
 #include <QColor>
 
 #include "files/kba604_doc.h"
+#include "measurement/recording.h"
 #include "ui/tree_icons.h"
 
 namespace kba604 {
@@ -44,6 +45,7 @@ struct ParameterTreeModel::Node {
   ObjectWithParameters* element = nullptr;
   Parameter* parameter = nullptr;
   bool operational = false;
+  bool protocol_file = false;
 };
 
 ParameterTreeModel::ParameterTreeModel(QObject* parent)
@@ -114,6 +116,13 @@ void ParameterTreeModel::rebuild(CKBA604Doc* doc) {
 
   if (DescBranch* op = doc ? doc->operational_tree() : nullptr) {
     Node* branch = reinterpret_cast<Node*>(op->insert_node(*this, reinterpret_cast<ViewRow>(root_)));
+    if (sources_.protocol_file != nullptr) {
+      auto file = std::make_unique<Node>();
+      file->kind = RowKind::Parameter;
+      file->parameter = sources_.protocol_file;
+      file->protocol_file = true;
+      add(branch, std::move(file));
+    }
     auto header = std::make_unique<Node>();
     header->kind = RowKind::Header;
     add(branch, std::move(header));
@@ -202,6 +211,11 @@ bool ParameterTreeModel::operational(const QModelIndex& index) const {
   return n && n->operational;
 }
 
+bool ParameterTreeModel::protocol_file_row(const QModelIndex& index) const {
+  const Node* n = node(index);
+  return n && n->protocol_file;
+}
+
 QModelIndex ParameterTreeModel::index_of(const Parameter* parameter) const {
   // The first row in display order: the tree's own rows come before the operational branch.
   const Node* best = nullptr;
@@ -285,6 +299,21 @@ QVariant ParameterTreeModel::data(const QModelIndex& index, int role) const {
 
   if (n->kind == RowKind::Parameter) {
     const Parameter& p = *n->parameter;
+    if (n->protocol_file) return protocol_file_data(p, column, role);
+    if (role == Qt::ToolTipRole) return tooltip(p);
+    if (role == Qt::CheckStateRole) {
+      if (n->operational && column == kTitle) return p.timer_armed() ? Qt::Checked : Qt::Unchecked;
+      return {};
+    }
+    if (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::ForegroundRole &&
+        role != Qt::DecorationRole && role != kProblemRole) {
+      return {};
+    }
+    if (role == Qt::DecorationRole && column != kTitle) return {};
+    // Workers and the scanner change values and notes while the window paints: the row is
+    // copied under the table's value lock, then shown from the copy.
+    const bool indexes = sources_.show_indexes && sources_.show_indexes();
+    const ParameterRow row = p.locked_row(indexes);
     if (n->operational) {
       switch (role) {
         case Qt::DisplayRole:
@@ -295,32 +324,25 @@ QVariant ParameterTreeModel::data(const QModelIndex& index, int role) const {
             case kName:
               return QString::number(p.polling_period());
             case kValue:
-              return qs(p.value);
+              return qs(row.value);
             case kNote:
-              return qs(p.note);
+              return qs(row.note);
             default:
               return {};
           }
         case Qt::ForegroundRole:
-          return QBrush(colour(p.note.empty() ? kRowBlack : kRowRed));
+          return QBrush(colour(row.note.empty() ? kRowBlack : kRowRed));
         case Qt::DecorationRole:
-          return column == kTitle ? QVariant(tree_icons::operational()) : QVariant();
-        case Qt::CheckStateRole:
-          if (column == kTitle) return p.timer_armed() ? Qt::Checked : Qt::Unchecked;
-          return {};
-        case Qt::ToolTipRole:
-          return tooltip(p);
+          return QVariant(tree_icons::operational());
         case kProblemRole:
-          return p.note.empty() ? 0 : 1;
+          return row.note.empty() ? 0 : 1;
         default:
           return {};
       }
     }
-    const bool indexes = sources_.show_indexes && sources_.show_indexes();
     switch (role) {
       case Qt::DisplayRole:
       case Qt::EditRole: {
-        ParameterRow row = p.row(indexes);
         switch (column) {
           case kTitle:
             return qs(p.shown_title());
@@ -338,15 +360,11 @@ QVariant ParameterTreeModel::data(const QModelIndex& index, int role) const {
         return {};
       }
       case Qt::ForegroundRole:
-        return QBrush(colour(p.row_colour()));
+        return QBrush(colour(row.colour));
       case Qt::DecorationRole:
-        return column == kTitle ? QVariant(tree_icons::for_parameter(p.row_icon())) : QVariant();
-      case Qt::ToolTipRole:
-        return tooltip(p);
-      case kProblemRole: {
-        const Rgb c = p.row_colour();
-        return (c == kRowRed || c == kRowBlue) ? 1 : 0;
-      }
+        return QVariant(tree_icons::for_parameter(row.icon));
+      case kProblemRole:
+        return (row.colour == kRowRed || row.colour == kRowBlue) ? 1 : 0;
       default:
         return {};
     }
@@ -373,9 +391,47 @@ QVariant ParameterTreeModel::data(const QModelIndex& index, int role) const {
   }
 }
 
+QVariant ParameterTreeModel::protocol_file_data(const Parameter& p, int column, int role) const {
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+      if (column == kTitle) return qs(p.shown_title());
+      if (column == kName) return qs(p.short_name);
+      if (column == kValue) return qs(p.value);
+      return {};
+    case Qt::CheckStateRole:
+      if (column != kTitle) return {};
+      return sources_.recording_on && sources_.recording_on() ? Qt::Checked : Qt::Unchecked;
+    case Qt::ToolTipRole:
+      return QString::fromUtf8(kProtocolFileComment.data(),
+                               static_cast<qsizetype>(kProtocolFileComment.size()));
+    case Qt::ForegroundRole:
+      return QBrush(colour(kRowBlack));
+    case Qt::DecorationRole:
+      return column == kTitle ? QVariant(tree_icons::operational()) : QVariant();
+    case kProblemRole:
+      return 0;
+    default:
+      return {};
+  }
+}
+
 bool ParameterTreeModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   Node* n = node(index);
   if (n == nullptr || n->parameter == nullptr) return false;
+  if (n->protocol_file) {
+    if (role == Qt::CheckStateRole && index.column() == kTitle) {
+      if (sources_.recording_switched) sources_.recording_switched(value.toInt() == Qt::Checked);
+    } else if (role == Qt::EditRole && index.column() == kValue) {
+      const bool taken = sources_.protocol_file_edit && sources_.protocol_file_edit(value.toString());
+      emit_row_changed(n);
+      return taken;
+    } else {
+      return false;
+    }
+    emit_row_changed(n);
+    return true;
+  }
   if (role == Qt::CheckStateRole && n->operational && index.column() == kTitle) {
     const bool on = value.toInt() == Qt::Checked;
     if (sources_.polling_switched) sources_.polling_switched(*n->parameter, on);
@@ -395,6 +451,11 @@ Qt::ItemFlags ParameterTreeModel::flags(const QModelIndex& index) const {
   Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
   if (n->kind != RowKind::Parameter) return f;
   const int column = index.column();
+  if (n->protocol_file) {
+    if (column == kTitle && sources_.recording_switched) f |= Qt::ItemIsUserCheckable;
+    if (column == kValue && sources_.protocol_file_edit) f |= Qt::ItemIsEditable;
+    return f;
+  }
   if (n->operational) {
     if (column == kTitle) f |= Qt::ItemIsUserCheckable;
     if (column == kName || column == kValue) f |= Qt::ItemIsEditable;

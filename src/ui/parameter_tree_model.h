@@ -65,12 +65,22 @@ class ParameterTreeModel final : public QAbstractItemModel, private TreeSink {
     std::function<bool(Parameter&, int column, const QString& text, bool operational)> edit;
     // A polled row's check box: true arms, false disarms.
     std::function<void(Parameter&, bool on)> polling_switched;
+    // The protocol-file row at the top of the operational branch (the measurement recording's
+    // file name parameter); none: no such row. Its check box is the recording switch, its
+    // value column the file name.
+    Parameter* protocol_file = nullptr;
+    std::function<bool()> recording_on;
+    std::function<void(bool on)> recording_switched;
+    // The engineer's edit of the file name; true when taken.
+    std::function<bool(const QString& text)> protocol_file_edit;
   };
 
   explicit ParameterTreeModel(QObject* parent = nullptr);
   ~ParameterTreeModel() override;
 
   void set_sources(Sources sources) { sources_ = std::move(sources); }
+  // For binding more of them after construction; a rebuild shows rows they add.
+  Sources& sources() { return sources_; }
   // Rebuilds every row from the document (after loading a description or a configuration).
   // doc may be none: only the fixed rows then.
   void rebuild(CKBA604Doc* doc);
@@ -93,6 +103,8 @@ class ParameterTreeModel final : public QAbstractItemModel, private TreeSink {
   ObjectWithParameters* element(const QModelIndex& index) const;
   // Whether the row is a polled row of the operational branch.
   bool operational(const QModelIndex& index) const;
+  // Whether the row is the protocol-file row of the operational branch.
+  bool protocol_file_row(const QModelIndex& index) const;
   // The row of a text path, or an invalid index.
   QModelIndex find_path(const QString& path) const;
   // The first row of the parameter, or an invalid index.
@@ -121,6 +133,7 @@ class ParameterTreeModel final : public QAbstractItemModel, private TreeSink {
                       ObjectWithParameters* element) override;
 
   Node* add(Node* parent, std::unique_ptr<Node> node);
+  QVariant protocol_file_data(const Parameter& parameter, int column, int role) const;
   Node* node(const QModelIndex& index) const;
   QModelIndex index_of(const Node* node, int column) const;
   void emit_row_changed(const Node* node);

@@ -146,4 +146,8 @@ void QtNotificationSink::command_finished(int command) {
   emit finished(command);
 }
 
+void QtNotificationSink::parameter_changed(std::size_t table_index) {
+  emit parameter_changed_at(static_cast<quint64>(table_index));
+}
+
 }  // namespace kba604

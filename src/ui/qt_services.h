@@ -86,11 +86,14 @@ class QtNotificationSink final : public QObject, public NotificationSink {
   void value_polled(std::uint32_t key, std::string_view value) override;
   void views_changed() override;
   void command_finished(int command) override;
+  void parameter_changed(std::size_t table_index) override;
 
  signals:
   void polled(quint32 key);
   void changed();
   void finished(int command);
+  // One parameter of the table changed (its position in the device's table).
+  void parameter_changed_at(quint64 table_index);
 };
 
 }  // namespace kba604

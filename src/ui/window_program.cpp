@@ -12,8 +12,10 @@
 #include "ui/device_dialog_wiring.h"
 #include "ui/file_hand_over.h"
 #include "ui/main_window.h"
+#include "ui/message_window.h"
 #include "ui/network_dialogs.h"
 #include "ui/operation_commands.h"
+#include "ui/polling_binding.h"
 #include "ui/progress_window.h"
 #include "ui/protocol_wiring.h"
 #include "ui/qt_services.h"
@@ -129,10 +131,13 @@ int run_window_program(const std::vector<std::string>& params) {
   WindowFrontEnd front_end(status, sink, quiet);
   std::unique_ptr<platform::SettingsStore> settings = platform::open_program_settings();
   std::unique_ptr<platform::SettingsStore> registration = platform::open_registration_settings();
+  // Made before the document, which shows its loading in it, and gone after it.
+  MessageWindow message(starts_hidden(params));
   std::unique_ptr<DocumentHandler> document = make_document_handler();
   auto* configurator = dynamic_cast<ConfiguratorDocument*>(document.get());
   if (configurator != nullptr) {
     configurator->set_connection_search(connection_search_dialog(prompter, settings.get()));
+    configurator->set_message_window([&message](std::string_view text) { message.show_text(text); });
   }
   RunnerServices services{prompter, view, sink, *settings, *registration, *document};
   services.front_end = &front_end;
@@ -142,6 +147,12 @@ int run_window_program(const std::vector<std::string>& params) {
     wire_device_dialogs(window, dialog_prompter);
     wire_protocol_commands(window, window.document(), dialog_prompter);
     if (configurator != nullptr) wire_window_operations(window, *configurator, view, sink, quiet);
+    if (configurator != nullptr) {
+      bind_polling(window, *configurator, prompter);
+      if (configurator->document() != nullptr) {
+        show_file_work(message, window, *configurator->document());
+      }
+    }
   };
   return run_program(params, services);
 }

@@ -254,6 +254,29 @@ TEST_F(LoggerFixture, WithoutAListEveryParameterIsPolledAtItsOwnPeriodUntilStopp
   EXPECT_FALSE(std::filesystem::exists(home.root() / "out.csv"));
 }
 
+TEST_F(LoggerFixture, LongRunMovesToTheNewDayFileAtTwelvePastNine) {
+  // The clock reads 11:00:01 in Moscow; the next 09:12 is 22 h 11 min 59 s later.
+  clock.advance_ms((22 * 3600 + 11 * 60 + 57) * 1000LL);
+  recording.set_file_name("вчера", nullptr);
+  const std::filesystem::path before = recording.current_path();
+  DataLogger logger(scanner, recording, clock);
+  LoggerSettings settings;
+  std::string error;
+  ASSERT_TRUE(parse_poll_list("r.St", settings.polls, error));
+  settings.duration_s = 4;
+  ASSERT_TRUE(logger.begin(root, settings, error)) << error;
+  for (int i = 0; i < 40 && !logger.finished(); ++i) {
+    clock.advance_ms(100);
+    scanner.poll_due();
+    if (i % 10 == 9) logger.tick();
+  }
+  logger.finish();
+  EXPECT_EQ(recording.current_file(), "16-01-2027.log");
+  // Polls at 09:11:59 and 09:12:00 went to the old file, the later ones to the new.
+  EXPECT_EQ(std::filesystem::file_size(before), 2 * (kRecordHeaderSize + 4));
+  EXPECT_GE(std::filesystem::file_size(recording.current_path()), kRecordHeaderSize + 4);
+}
+
 TEST_F(LoggerFixture, UnknownNamesAndUnwritableCsvRefuseToBeginAndArmNothing) {
   DataLogger logger(scanner, recording, clock);
   LoggerSettings settings;

@@ -106,15 +106,40 @@ TEST_F(EditEndTest, PolledRowsChangeThePeriodOrWriteAtOnce) {
   EXPECT_EQ(p->polling_period(), Parameter::kDefaultPollingPeriodMs);
   ASSERT_EQ(prompter.count(), 1u);
   EXPECT_EQ(prompter.records()[0].text, kPollingPeriodText);
+  EXPECT_EQ(prompter.records()[0].caption, kPollingPeriodCaption);
   EXPECT_EQ(edit(*p, EditEnd::kName, "abc", true).result, EditEnd::Outcome::Result::Refused);
   EXPECT_TRUE(rules.end_edit(*p, EditEnd::kName, "2500", "1000", true).taken());
   EXPECT_EQ(p->polling_period(), 2500);
+  // A fraction is cut off, as the scanner's own rule does.
+  EXPECT_TRUE(rules.end_edit(*p, EditEnd::kName, "1500.7", "2500", true).taken());
+  EXPECT_EQ(p->polling_period(), 1500);
 
   EditEnd::Outcome o = edit(*p, EditEnd::kValue, "4", true);
   EXPECT_TRUE(o.taken());
   EXPECT_TRUE(o.write_now);
   EXPECT_EQ(p->value, "4");
   EXPECT_TRUE(p->note.empty());
+}
+
+TEST_F(EditEndTest, NewPeriodOfAPolledRowRestartsItsPollingThroughTheScanner) {
+  platform::ManualClock clock;
+  Scanner scanner([](Parameter&) { return 0; }, std::make_shared<std::recursive_mutex>(), clock);
+  rules.set_scanner(&scanner);
+  auto p = make("r.OUt", "float", "1.0");
+  p->create_polling_timer();
+  clock.advance_ms(10000);
+  ASSERT_EQ(scanner.arm(*p), 0);
+  EXPECT_EQ(p->next_due_ms(), 11000);
+  clock.advance_ms(700);
+  EXPECT_TRUE(rules.end_edit(*p, EditEnd::kName, "3000", "1000", true).taken());
+  // Armed again, its first poll one new period from the edit.
+  EXPECT_TRUE(p->timer_armed());
+  EXPECT_EQ(p->next_due_ms(), 13700);
+  EXPECT_EQ(edit(*p, EditEnd::kName, "999,9", true).result, EditEnd::Outcome::Result::Refused);
+  EXPECT_EQ(p->polling_period(), 3000);
+  EXPECT_TRUE(p->timer_armed());
+  ASSERT_EQ(prompter.count(), 1u);
+  EXPECT_EQ(prompter.records()[0].caption, kPollingPeriodCaption);
 }
 
 TEST_F(EditEndTest, NetworkSettingsAreCheckedBeforeTheyAreTaken) {

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <set>
 
 #include "sim/instrument.h"
 #include "sim_test_util.h"
@@ -272,6 +273,36 @@ TEST_F(InstrumentTest, InputsAreSmoothNoisySignalsOrStatusCodes) {
   EXPECT_EQ(read("rEAd", {}, 11.0, kBase + 2), (Bytes{0xF5, 0, 0, 2}));
   inst_->set_input_status(3, std::nullopt);
   EXPECT_LT(read("rEAd", {}, 11.0, kBase + 2)[0], 240);
+}
+
+TEST_F(InstrumentTest, AlarmAndDiscreteInputsChangeOverTime) {
+  // Read once a second for ten minutes of process time (a time scale of 1).
+  std::set<int> alarm, inputs;
+  int alarm_changes = 0, last_alarm = -1;
+  for (int s = 0; s < 600; ++s) {
+    const Bytes a = read("r.SiG", {}, s);
+    const Bytes c = read("r.Cn", {}, s);
+    ASSERT_EQ(a.size(), 2u);
+    ASSERT_EQ(c.size(), 2u);
+    ASSERT_LE(a[1], 1);
+    ASSERT_LE(c[1], 15);
+    alarm.insert(a[1]);
+    inputs.insert(c[1]);
+    if (last_alarm >= 0 && a[1] != last_alarm) ++alarm_changes;
+    last_alarm = a[1];
+  }
+  EXPECT_EQ(alarm, (std::set<int>{0, 1}));
+  // About once a minute, never flickering from one second to the next.
+  EXPECT_GE(alarm_changes, 10);
+  EXPECT_LE(alarm_changes, 30);
+  EXPECT_GE(inputs.size(), 8u);
+
+  // Regulation follows its program closely; the object heated to 200 is out of range for a
+  // long while after it stops.
+  write("r-s", {1}, 600.0);
+  EXPECT_EQ(read("r.SiG", {}, 900.0), (Bytes{0, 0}));
+  write("r-s", {0}, 40000.0);
+  EXPECT_EQ(read("r.SiG", {}, 40030.0), (Bytes{0, 1}));
 }
 
 TEST_F(InstrumentTest, ApplyTakesTheNetworkSettingsWrittenBefore) {

@@ -147,6 +147,8 @@ inline std::shared_ptr<sim::Description> small_description() {
   add(P("r.St", "Стоп:Работа").op());
   add(P("r.StP", "DEC_dot").op());
   add(P("r.PrG", "DEC_dot").op());
+  add(P("r.SiG", "В_норме:Вне_диапазона").op());
+  add(P("r.Cn", "DEC_dot").op());
   return d;
 }
 

@@ -50,7 +50,8 @@ bool is_network_name(std::string_view name) {
 // Values the instrument computes instead of storing them.
 bool is_computed_name(std::string_view name) {
   for (const char* n :
-       {"rEAd", "r.CAL", "rd.rg", "Set.P", "r.OUt", "r.kEY", "r.PrG", "r.StP", "r.St"})
+       {"rEAd", "r.CAL", "rd.rg", "Set.P", "r.OUt", "r.kEY", "r.PrG", "r.StP", "r.St", "r.SiG",
+        "r.Cn"})
     if (platform::iequals(name, n)) return true;
   return false;
 }
@@ -555,6 +556,8 @@ std::optional<Bytes> Instrument::computed(const Cell& cell, int slot, double now
   if (named(def, "r.PrG")) return Bytes{0, static_cast<std::uint8_t>(process_.program())};
   if (named(def, "r.StP")) return Bytes{0, static_cast<std::uint8_t>(process_.step(now))};
   if (named(def, "r.St")) return Bytes{0, static_cast<std::uint8_t>(process_.running() ? 1 : 0)};
+  if (named(def, "r.SiG")) return Bytes{0, static_cast<std::uint8_t>(process_.alarm(now))};
+  if (named(def, "r.Cn")) return Bytes{0, static_cast<std::uint8_t>(process_.discrete_inputs(now))};
   if (named(def, "rtC") && def.kind == FormatKind::kClock) {
     std::time_t t = std::time(nullptr);
     std::tm local{};

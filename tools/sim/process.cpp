@@ -105,6 +105,34 @@ double Process::output(double now) {
   return std::clamp(5.0 * (*sp - regulated_), 0.0, 100.0);
 }
 
+int Process::alarm(double now) {
+  const double t = process_time(now);
+  advance(t);
+  if (running_) {
+    double sp;
+    int step;
+    profile(t, sp, step);
+    return std::fabs(regulated_ - sp) > kAlarmBand ? 1 : 0;
+  }
+  // At rest the limit sits inside the signal's swing (noise left out, so that the state does
+  // not flicker at the crossing): the alarm comes and goes about once a minute, and stays on
+  // while a heated object cools down.
+  const double swing = 0.4 * std::sin(2 * kPi * t / 60.0 + phase_[0]);
+  return regulated_ - ambient(0) + swing > 0.2 ? 1 : 0;
+}
+
+int Process::discrete_inputs(double now) {
+  const double t = process_time(now);
+  int bits = 0;
+  for (int k = 0; k < 4; ++k) {
+    // Input k is on for the second half of each period of 10 + 7k seconds.
+    const double period = 10.0 + 7.0 * k;
+    const double phase = std::fmod(t + phase_[k] * period, period);
+    if (phase >= period / 2) bits |= 1 << k;
+  }
+  return bits;
+}
+
 int Process::step(double now) {
   if (!running_) return 0;
   double sp;

@@ -38,6 +38,13 @@ class Process {
   int step(double now);
   // Number of the program being run: 1 while a program runs, 0 otherwise.
   int program() const { return running_ && !program_.empty() ? 1 : 0; }
+  // The alarm device: 1 ("out of range") while regulating with input 1 further than
+  // kAlarmBand from the set point, or at rest while input 1 is above its alarm limit.
+  int alarm(double now);
+  // The four discrete inputs as bits 0..3; each switches on and off at a pace of its own.
+  int discrete_inputs(double now);
+
+  static constexpr double kAlarmBand = 5.0;
 
  private:
   // Process seconds since the instrument started.
