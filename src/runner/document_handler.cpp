@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/commands.h"
+#include "files/protocol_archive.h"
 #include "link/device_io.h"
 #include "link/traffic_trace.h"
 #include "operations/device_operations.h"
@@ -164,6 +165,11 @@ DocumentStart ConfiguratorDocument::construct(RunContext& context) {
     document_->set_before_release([this] { scanner_->StopScanners(); });
   }
   recording_ = std::make_unique<Recording>(platform::program_directory());
+  // The daily change packs the days before it into their monthly archives, as every start does.
+  recording_->set_packing_hook(
+      [](const std::filesystem::path& folder, const std::string& current) {
+        pack_old_day_files(folder, current);
+      });
   const DocumentConstruction constructed = document_->construct();
   // The description is loaded now: the trace names the hashes from here on.
   if (trace_) trace_->set_names(traffic_names(document_->table()));
