@@ -1,31 +1,12 @@
-// Replays the checked-in corpus of the control channel's fuzz target, so that every input that
-// once found a fault keeps being tried (under the sanitizers in their presets).
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
+// Replays the checked-in corpus of the control channel's fuzz target (see support/fuzz_corpus.h).
 #include "support/channel_fuzz.h"
-#include "support/build_paths.h"
+#include "support/fuzz_corpus.h"
 
 namespace kba604 {
 namespace {
 
 TEST(ChannelFuzzCorpus, EveryInputIsDecodedAndParsedWithoutFault) {
-  const std::filesystem::path corpus =
-      std::filesystem::path(KBA604_SOURCE_DIR) / "tests/control/fuzz/corpus";
-  int inputs = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    const std::string bytes = s.str();
-    SCOPED_TRACE(entry.path().filename().string());
-    test::fuzz_channel_input(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    ++inputs;
-  }
-  EXPECT_GE(inputs, 8);
+  EXPECT_GE(test::replay_corpus("tests/control/fuzz/corpus", test::fuzz_channel_input), 8);
 }
 
 }  // namespace
