@@ -31,36 +31,16 @@ CalibrationSelection::CalibrationSelection(CalibrationLink& link, Prompter& prom
   for (int t : offered_types(access_level, modification)) view_.types.push_back(t);
 }
 
-void CalibrationSelection::set_listener(std::function<void()> listener) {
-  std::lock_guard lock(mutex_);
-  listener_ = std::move(listener);
-}
-
-template <class F>
-void CalibrationSelection::update(F&& change) {
-  std::function<void()> listener;
-  {
-    std::lock_guard lock(mutex_);
-    change();
-    ++revision_;
-    listener = listener_;
-  }
-  if (listener) listener();
-}
-
 SelectionView CalibrationSelection::view() const {
-  std::lock_guard lock(mutex_);
-  return view_;
+  return locked(view_);
 }
 
 SelectionEnd CalibrationSelection::end() const {
-  std::lock_guard lock(mutex_);
-  return end_;
+  return locked(end_);
 }
 
 StepsStart CalibrationSelection::steps_start() const {
-  std::lock_guard lock(mutex_);
-  return start_;
+  return locked(start_);
 }
 
 void CalibrationSelection::close(SelectionEnd end) {

@@ -53,7 +53,7 @@ struct SelectionView {
 
 enum class SelectionEnd { Open, Continued, Cancelled };
 
-class CalibrationSelection {
+class CalibrationSelection : public ListenedState {
  public:
   CalibrationSelection(CalibrationLink& link, Prompter& prompter, WrongCodeCount& wrong_codes,
                        int access_level, int modification);
@@ -72,26 +72,19 @@ class CalibrationSelection {
   SelectionEnd end() const;
   // What the step dialog is started with, once the selection closed with "Продолжить".
   StepsStart steps_start() const;
-  std::uint64_t revision() const { return revision_.load(); }
-  void set_listener(std::function<void()> listener);
 
  private:
   // Fills the sensor list from the current sensor type; false when the dialog was cancelled.
   bool fill_sensors();
   void close(SelectionEnd end);
-  template <class F>
-  void update(F&& change);
 
   CalibrationLink& link_;
   Prompter& prompter_;
   WrongCodeCount& wrong_codes_;
 
-  mutable std::mutex mutex_;
   SelectionView view_;
   SelectionEnd end_ = SelectionEnd::Open;
   StepsStart start_;
-  std::function<void()> listener_;
-  std::atomic<std::uint64_t> revision_{0};
 };
 
 }  // namespace kba604::calibration

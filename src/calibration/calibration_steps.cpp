@@ -42,51 +42,28 @@ CalibrationSteps::CalibrationSteps(CalibrationLink& link, Prompter& prompter,
   view_.main_text = first_text(start_.type, start_.instruction);
 }
 
-void CalibrationSteps::set_listener(std::function<void()> listener) {
-  std::lock_guard lock(mutex_);
-  listener_ = std::move(listener);
-}
-
-template <class F>
-void CalibrationSteps::update(F&& change) {
-  std::function<void()> listener;
-  {
-    std::lock_guard lock(mutex_);
-    change();
-    ++revision_;
-    listener = listener_;
-  }
-  if (listener) listener();
-}
-
 StepView CalibrationSteps::view() const {
-  std::lock_guard lock(mutex_);
-  return view_;
+  return locked(view_);
 }
 
 StepsEnd CalibrationSteps::end() const {
-  std::lock_guard lock(mutex_);
-  return end_;
+  return locked(end_);
 }
 
 FollowUp CalibrationSteps::follow_up() const {
-  std::lock_guard lock(mutex_);
-  return follow_up_;
+  return locked(follow_up_);
 }
 
 int CalibrationSteps::step() const {
-  std::lock_guard lock(mutex_);
-  return step_;
+  return locked(step_);
 }
 
 int CalibrationSteps::valve_position() const {
-  std::lock_guard lock(mutex_);
-  return position_;
+  return locked(position_);
 }
 
 std::string CalibrationSteps::flags_text() const {
-  std::lock_guard lock(mutex_);
-  return flags_text_;
+  return locked(flags_text_);
 }
 
 void CalibrationSteps::request_stop() {

@@ -17,6 +17,7 @@
 
 #include "app/prompter.h"
 #include "calibration/calibration_link.h"
+#include "calibration/listened_state.h"
 #include "platform/clock.h"
 #include "platform/event.h"
 
@@ -48,7 +49,7 @@ enum class FollowUp {
   RestartSelection,  // the store failed four times and the engineer asked to calibrate again
 };
 
-class CalibrationSteps {
+class CalibrationSteps : public ListenedState {
  public:
   static constexpr int kPollLimit = 12;
   static constexpr int kPollWaitMs = 1000;
@@ -71,11 +72,6 @@ class CalibrationSteps {
   StepView view() const;
   StepsEnd end() const;
   FollowUp follow_up() const;
-  // Changes whenever the view or the end changes (the front end refreshes on a change).
-  std::uint64_t revision() const { return revision_.load(); }
-  // Called after every change of the view, on the thread that made it.
-  void set_listener(std::function<void()> listener);
-
   int step() const;
   int valve_position() const;
   const StepsStart& start() const { return start_; }
@@ -108,24 +104,18 @@ class CalibrationSteps {
   void abort_command();
   bool stopping() const { return stop_.is_set(); }
 
-  template <class F>
-  void update(F&& change);
-
   CalibrationLink& link_;
   Prompter& prompter_;
   platform::Clock& clock_;
   const StepsStart start_;
   platform::Event stop_{platform::Event::Reset::Manual, false};
 
-  mutable std::mutex mutex_;  // guards the fields the UI thread reads
   StepView view_;
   StepsEnd end_ = StepsEnd::Open;
   FollowUp follow_up_ = FollowUp::None;
   int step_ = 0;
   int position_ = 0;  // valve position of type 4: 0 closed, 1 open
   std::string flags_text_;
-  std::function<void()> listener_;
-  std::atomic<std::uint64_t> revision_{0};
 
   // Used only by the thread that runs the steps.
   std::string error_text_;
