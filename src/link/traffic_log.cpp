@@ -4,6 +4,7 @@
 
 #include "link/sio.h"
 #include "model/talv_codec.h"
+#include "platform/clock.h"
 #include "platform/text.h"
 
 namespace kba604 {
@@ -13,18 +14,10 @@ namespace {
 constexpr std::size_t kMaxPacket = 4 + 15 + 2;
 
 std::string local_time(std::int64_t wall_ms) {
-  std::int64_t seconds = wall_ms / 1000;
-  std::int64_t millis = wall_ms % 1000;
-  if (millis < 0) {
-    millis += 1000;
-    --seconds;
-  }
-  const auto t = static_cast<std::time_t>(seconds);
-  std::tm local{};
-  localtime_r(&t, &local);
+  const platform::LocalTimeMs local = platform::local_time_ms(wall_ms);
   char text[16];
-  std::strftime(text, sizeof text, "%H:%M:%S", &local);
-  return platform::format("%s.%03d", text, static_cast<int>(millis));
+  std::strftime(text, sizeof text, "%H:%M:%S", &local.tm);
+  return platform::format("%s.%03d", text, local.millis);
 }
 
 std::int64_t reply_wall_ms(const TrafficRecord& r) {

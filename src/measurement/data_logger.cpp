@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/clock.h"
 #include "platform/text.h"
 
 namespace kba604 {
@@ -87,20 +88,12 @@ std::string csv_field(std::string_view text) {
 }
 
 std::string iso_local_time(std::int64_t wall_ms) {
-  std::int64_t seconds = wall_ms / 1000;
-  std::int64_t millis = wall_ms % 1000;
-  if (millis < 0) {
-    millis += 1000;
-    --seconds;
-  }
-  const auto t = static_cast<std::time_t>(seconds);
-  std::tm local{};
-  localtime_r(&t, &local);
+  const platform::LocalTimeMs local = platform::local_time_ms(wall_ms);
   char date[40];
-  std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
-  const long offset = local.tm_gmtoff;
+  std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local.tm);
+  const long offset = local.tm.tm_gmtoff;
   const long magnitude = offset < 0 ? -offset : offset;
-  return platform::format("%s.%03d%c%02ld:%02ld", date, static_cast<int>(millis),
+  return platform::format("%s.%03d%c%02ld:%02ld", date, local.millis,
                           offset < 0 ? '-' : '+', magnitude / 3600, magnitude % 3600 / 60);
 }
 

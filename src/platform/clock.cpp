@@ -66,4 +66,18 @@ int ManualClock::poll(pollfd* fds, nfds_t count, int timeout_ms) {
   return rc;
 }
 
+LocalTimeMs local_time_ms(std::int64_t wall_ms) {
+  std::int64_t seconds = wall_ms / 1000;
+  std::int64_t millis = wall_ms % 1000;
+  if (millis < 0) {
+    millis += 1000;
+    --seconds;
+  }
+  LocalTimeMs out;
+  const auto t = static_cast<std::time_t>(seconds);
+  localtime_r(&t, &out.tm);
+  out.millis = static_cast<int>(millis);
+  return out;
+}
+
 }  // namespace kba604::platform

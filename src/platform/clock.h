@@ -7,8 +7,17 @@
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 
 namespace kba604::platform {
+
+// A wall-clock time in milliseconds since the epoch as local calendar time and the
+// milliseconds of its second (0..999, also before 1970).
+struct LocalTimeMs {
+  std::tm tm{};
+  int millis = 0;
+};
+LocalTimeMs local_time_ms(std::int64_t wall_ms);
 
 class Clock {
  public:
