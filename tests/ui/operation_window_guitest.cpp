@@ -17,12 +17,14 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "app/command_line.h"
 #include "app/commands.h"
 #include "app/start_rules.h"
 #include "files/kba604_doc.h"
 #include "link/net_rs485.h"
+#include "operations/device.h"
 #include "operations/network_commands.h"
 #include "operations/scanner.h"
 #include "platform/ini_settings_store.h"
@@ -142,6 +144,11 @@ struct OperationRig {
     return wait_until(
         [this] { return !doc().device().busy() && !view.is_open() && !view.shown(); });
   }
+  // Holds the line: the worker waits at its next exchange, so that an operation cannot end
+  // before the test has looked at its running window, however loaded the machine is.
+  std::unique_lock<std::recursive_mutex> hold_line() {
+    return std::unique_lock(dynamic_cast<Device&>(doc().device()).link_lock());
+  }
   bool wait_worker() {
     return wait_until([this] { return !doc().device().busy(); });
   }
@@ -218,6 +225,7 @@ class OperationWindowTest : public QObject {
 void OperationWindowTest::readAllShowsItsWindowAndClosesByItself() {
   OperationRig rig;
   QCOMPARE(rig.start, DocumentStart::Ready);
+  auto held = rig.hold_line();
   rig.trigger(command::kReadAll);
   QCoreApplication::processEvents();
   ProgressWindow& w = rig.progress();
@@ -234,6 +242,7 @@ void OperationWindowTest::readAllShowsItsWindowAndClosesByItself() {
   rig.commands->initialise();
   QCOMPARE(rig.prompter.count(), std::size_t(0));
   QCOMPARE(w.windowTitle(), QString("Идет чтение параметров из прибора"));
+  held.unlock();
 
   QVERIFY(rig.wait_closed());
   const int total = rig.doc().device().total();
@@ -256,15 +265,18 @@ void OperationWindowTest::stopAndCloseAndTheExitCodeOfAPersonsClose() {
   QCOMPARE(rig.start, DocumentStart::Ready);
   ProgressWindow& w = rig.progress();
   // Stopped with the box ticked: the window goes by itself, nobody pressed "Закрыть".
+  auto held = rig.hold_line();
   rig.trigger(command::kReadAll);
   QCoreApplication::processEvents();
   QTest::mouseClick(&w.button(), Qt::LeftButton);
   QCOMPARE(w.button().text(), QString("Закрыть"));
+  held.unlock();
   QVERIFY(rig.wait_closed());
   QVERIFY(rig.doc().device().done() < rig.doc().device().total());
   QVERIFY(rig.app.exit_flags.exit_code() != 205);
 
   // With the box cleared the stopped window stays, with its hint, until a person closes it.
+  held.lock();
   rig.trigger(command::kReadAll);
   QCoreApplication::processEvents();
   QVERIFY(w.isVisible());
@@ -273,6 +285,7 @@ void OperationWindowTest::stopAndCloseAndTheExitCodeOfAPersonsClose() {
   QCOMPARE(w.button().text(), QString("Остановить"));
   QTest::mouseClick(&w.button(), Qt::LeftButton);
   QCOMPARE(w.button().text(), QString("Закрыть"));
+  held.unlock();
   QVERIFY(rig.wait_worker());
   QVERIFY(w.isVisible());
   const int done = rig.doc().device().done();
@@ -371,10 +384,12 @@ void OperationWindowTest::compareReportsAfterItsWindowAndOneParameterCommands() 
 
   // The compare report waits until a person has closed the window.
   rig.prompter.clear();
+  auto held = rig.hold_line();
   rig.trigger(command::kCompare);
   QCoreApplication::processEvents();
   QCOMPARE(w.windowTitle(), QString("Идет сравнение параметров в конфигурации и в приборе"));
   w.auto_close_box().click();
+  held.unlock();
   QVERIFY(rig.wait_worker());
   QCoreApplication::processEvents();
   QVERIFY(!rig.prompted("Результат сравнения", ""));
@@ -634,12 +649,14 @@ void OperationWindowTest::dialogsKeepTheirRulesAndKeys() {
   QVERIFY(rig.window->tree().isExpanded(current.parent()));
 
   // Escape in the progress window is its button: "Остановить" first.
+  auto held = rig.hold_line();
   rig.trigger(command::kReadAll);
   QCoreApplication::processEvents();
   ProgressWindow& w = rig.progress();
   w.auto_close_box().click();
   QTest::keyClick(&w, Qt::Key_Escape);
   QCOMPARE(w.button().text(), QString("Закрыть"));
+  held.unlock();
   QVERIFY(rig.wait_worker());
   QVERIFY(w.isVisible());
   QTest::keyClick(&w, Qt::Key_Escape);
