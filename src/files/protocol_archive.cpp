@@ -296,7 +296,6 @@ bool ProtocolArchive::unpack(std::string_view stream, const fs::path& output_dir
 
   platform::AtomicFileWriter writer(output_dir / std::string(stream));
   if (!writer.ok()) return fail(writer.error());
-  std::vector<std::uint8_t> packed;
   std::vector<std::uint8_t> raw(kArchiveChunkSize);
   std::uint8_t header[8];
   while (gsf_input_remaining(in.get()) > 0) {
@@ -306,10 +305,13 @@ bool ProtocolArchive::unpack(std::string_view stream, const fs::path& output_dir
     if (raw_size == 0 || raw_size > kArchiveChunkSize)
       return fail("a chunk claims " + std::to_string(raw_size) + " bytes");
     if (packed_size > gsf_input_remaining(in.get())) return fail("a chunk runs past its stream");
-    packed.resize(packed_size);
-    if (!read_exact(in.get(), packed_size, packed.data())) return fail("cannot read a chunk");
+    // Without a buffer of ours the library hands out its own bytes: from a mapped archive
+    // whose chunk lies in consecutive sectors that is the mapping itself, with no copy.
+    const guint8* chunk =
+        packed_size == 0 ? nullptr : gsf_input_read(in.get(), packed_size, nullptr);
+    if (packed_size != 0 && chunk == nullptr) return fail("cannot read a chunk");
     uLongf got = raw_size;
-    if (uncompress(raw.data(), &got, packed.data(), packed_size) != Z_OK || got != raw_size)
+    if (uncompress(raw.data(), &got, chunk, packed_size) != Z_OK || got != raw_size)
       return fail("a chunk does not inflate to its length");
     if (!writer.write(raw.data(), got)) return fail(writer.error());
   }
