@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "link/frame_codec.h"
+#include "link/network_rules.h"
 #include "model/my_converter.h"
 #include "model/talv_codec.h"
 
@@ -77,56 +78,88 @@ LineScan::Probe LineScan::probe(int address, const char* name, std::string* text
   return Probe::Answer;
 }
 
+int ScanPlan::probe_count() const {
+  const int step = std::max(1, address_step);
+  const int addresses =
+      last_address < first_address ? 0 : (last_address - first_address) / step + 1;
+  const int per_speed = static_cast<int>(std::max<std::size_t>(1, formats.size()));
+  return static_cast<int>(speeds.size()) * per_speed * addresses;
+}
+
 std::vector<FoundInstrument> LineScan::run(const ScanPlan& plan, const platform::Event* stop,
                                            const Progress& progress,
                                            std::vector<ScanRemark>* remarks) {
+  ScanListener listener;
+  if (progress) listener.probe = [&](const ScanStep& s) { progress(s.baud_rate, s.address); };
+  if (remarks != nullptr) listener.remark = [&](const ScanRemark& r) { remarks->push_back(r); };
+  return run(plan, stop, listener);
+}
+
+std::vector<FoundInstrument> LineScan::run(const ScanPlan& plan, const platform::Event* stop,
+                                           const ScanListener& listener) {
   std::vector<FoundInstrument> found;
   const int step = std::max(1, plan.address_step);
   auto stopped = [&] { return stop != nullptr && stop->is_set(); };
   auto remark = [&](int address, int baud, std::string text) {
-    if (remarks != nullptr) remarks->push_back({address, baud, std::move(text)});
+    if (listener.remark) listener.remark({address, baud, std::move(text)});
   };
+  const int own_speed = sio_.baud_rate();
+  const LineFormat own_format{sio_.data_bits(), sio_.parity_code(), sio_.stop_bits()};
+  const std::vector<LineFormat> formats =
+      plan.formats.empty() ? std::vector<LineFormat>{own_format} : plan.formats;
+  int number = 0;
   for (int baud : plan.speeds) {
-    if (stopped()) break;
-    sio_.set_baud_rate(baud);
-    if (sio_.open_port() != 0) {
-      remark(-1, baud, sio_.open_fault());
-      continue;
-    }
-    // A "dev" request is 14 characters.
-    const int wait = probe_wait_ms(baud, sio_.parity_code(), sio_.stop_bits(),
-                                   sio_.converter_automatic() != 0 ? 14 : 0);
-    for (int address = plan.first_address; address <= plan.last_address; address += step) {
+    for (const LineFormat& format : formats) {
       if (stopped()) break;
-      if (progress) progress(baud, address);
-      // The short reply wait holds until the port is opened again; a lost port is reopened by
-      // the next transfer with the ordinary one.
-      sio_.set_reply_wait(static_cast<std::uint16_t>(wait));
-      std::string model;
-      const Probe p = probe(address, "dev", &model);
-      if (p == Probe::Lost) {
-        remark(-1, baud, sio_.lost_note());
-        break;
-      }
-      if (p == Probe::Garbled) {
-        remark(address, baud, "ответ не разобран (несколько приборов с одним адресом?)");
+      sio_.set_baud_rate(baud);
+      sio_.set_data_bits(format.data_bits);
+      sio_.set_parity_code(format.parity_code);
+      sio_.set_stop_bits(format.stop_bits);
+      if (sio_.open_port() != 0) {
+        remark(-1, baud, sio_.open_fault());
         continue;
       }
-      if (p != Probe::Answer) continue;
-      FoundInstrument f;
-      f.address = address;
-      f.baud_rate = baud;
-      f.data_bits = sio_.data_bits();
-      f.parity_code = sio_.parity_code();
-      f.stop_bits = sio_.stop_bits();
-      f.address_length = sio_.address_length();
-      f.model = model;
-      sio_.set_reply_wait(static_cast<std::uint16_t>(wait));
-      if (probe(address, "ver", &f.version) != Probe::Answer) f.version.clear();
-      found.push_back(std::move(f));
+      // A "dev" request is 14 characters.
+      const int wait = probe_wait_ms(baud, format.parity_code, format.stop_bits,
+                                     sio_.converter_automatic() != 0 ? 14 : 0);
+      for (int address = plan.first_address; address <= plan.last_address; address += step) {
+        if (stopped()) break;
+        if (listener.probe) listener.probe({baud, format, address, ++number});
+        // The short reply wait holds until the port is opened again; a lost port is reopened by
+        // the next transfer with the ordinary one.
+        sio_.set_reply_wait(static_cast<std::uint16_t>(wait));
+        std::string model;
+        const Probe p = probe(address, "dev", &model);
+        if (p == Probe::Lost) {
+          remark(-1, baud, sio_.lost_note());
+          break;
+        }
+        if (p == Probe::Garbled) {
+          remark(address, baud, "ответ не разобран (несколько приборов с одним адресом?)");
+          continue;
+        }
+        if (p != Probe::Answer) continue;
+        FoundInstrument f;
+        f.address = address;
+        f.baud_rate = baud;
+        f.data_bits = format.data_bits;
+        f.parity_code = format.parity_code;
+        f.stop_bits = format.stop_bits;
+        f.address_length = sio_.address_length();
+        f.model = model;
+        sio_.set_reply_wait(static_cast<std::uint16_t>(wait));
+        if (probe(address, "ver", &f.version) != Probe::Answer) f.version.clear();
+        if (listener.found) listener.found(f);
+        found.push_back(std::move(f));
+      }
+      sio_.close_port();
     }
-    sio_.close_port();
+    if (stopped()) break;
   }
+  sio_.set_baud_rate(own_speed);
+  sio_.set_data_bits(own_format.data_bits);
+  sio_.set_parity_code(own_format.parity_code);
+  sio_.set_stop_bits(own_format.stop_bits);
   return found;
 }
 
@@ -150,6 +183,14 @@ bool parse_scan_speeds(const std::string& text, std::vector<int>* speeds, std::s
     from = comma + 1;
   }
   return !speeds->empty();
+}
+
+std::vector<int> neighbour_speeds(int baud_rate) {
+  const int* begin = std::begin(kListedSpeeds);
+  const int* end = std::end(kListedSpeeds);
+  const int* at = std::find(begin, end, baud_rate);
+  if (at == end) return std::vector<int>(begin, end);
+  return std::vector<int>(at == begin ? at : at - 1, at + 1 == end ? end : at + 2);
 }
 
 bool parse_scan_addresses(const std::string& text, int highest, int* first, int* last,
@@ -188,6 +229,20 @@ std::string character_format(int data_bits, int parity_code, int stop_bits) {
       break;
   }
   return std::to_string(data_bits) + parity + std::to_string(stop_bits);
+}
+
+std::vector<LineFormat> supported_line_formats() {
+  std::vector<LineFormat> formats;
+  for (int data_bits : {8, 7}) {
+    for (int parity : {3, 1, 4}) {
+      for (int stop_bits : {1, 2}) {
+        if (char_format_supported(data_bits, parity, stop_bits)) {
+          formats.push_back({data_bits, parity, stop_bits});
+        }
+      }
+    }
+  }
+  return formats;
 }
 
 }  // namespace kba604

@@ -48,8 +48,12 @@ bool check_char_format(const ObjectWithParameters& element, std::string_view nam
   const std::optional<long> stops = whole_number(value_of(element, "Sbit", name, value));
   const int parity = Elements::parity_code_of(value_of(element, "PrtY", name, value));
   if (!bits || !stops) return true;
-  if (*bits == 7 && *stops == 1 && parity == 3) return false;
-  if (*bits == 8 && *stops == 2 && (parity == 1 || parity == 4)) return false;
+  return char_format_supported(static_cast<int>(*bits), parity, static_cast<int>(*stops));
+}
+
+bool char_format_supported(int data_bits, int parity_code, int stop_bits) {
+  if (data_bits == 7 && stop_bits == 1 && parity_code == 3) return false;
+  if (data_bits == 8 && stop_bits == 2 && (parity_code == 1 || parity_code == 4)) return false;
   return true;
 }
 

@@ -30,6 +30,10 @@ inline constexpr std::string_view kAddressRefusedCaption =
 // bits with 2 stop bits and parity. True accepts; a change of any other name is accepted.
 bool check_char_format(const ObjectWithParameters& element, std::string_view name,
                        std::string_view value);
+// The same rule for a whole character format (parity as the port's codes: 3 none, 1 even, 4
+// odd): false for 7 data bits with 1 stop bit and no parity, and for 8 data bits with 2 stop
+// bits and parity.
+bool char_format_supported(int data_bits, int parity_code, int stop_bits);
 
 // The address rules, for a change of "Addr", "A.Len" or "Prot" with the other values taken from
 // the element: with 8-bit addressing the address is at most 248; under a protocol other than

@@ -1,6 +1,7 @@
 #include "operations/setup_carrier.h"
 
 #include "app/start_options.h"
+#include "link/net_rs485.h"
 #include "link/network_rules.h"
 #include "model/value_format.h"
 #include "operations/connection_check.h"
@@ -124,6 +125,75 @@ void CSetupCarrier::interrupt(PendingCommand command) {
   view_.show_status(kInterruptingStatus, false);
   pending_.store(command);
   stop_.set();
+  line_scan_stop_.set();
+}
+
+bool CSetupCarrier::begin_line_scan() {
+  if (finished_.is_set() || stop_.is_set() || busy_.exchange(true)) return false;
+  line_scan_stop_.reset();
+  line_scan_.store(true);
+  view_.enable_table(false);
+  return true;
+}
+
+std::vector<FoundInstrument> CSetupCarrier::run_line_scan(const ScanPlan& plan,
+                                                          const ScanListener& listener) {
+  std::vector<FoundInstrument> found;
+  {
+    // A poll or a check never slips in between the probes, which move the port's speed.
+    std::lock_guard lock(device_.link_lock());
+    found = LineScan(device_.sio()).run(plan, &line_scan_stop_, listener);
+  }
+  // The port as it was: the program's settings, which the scan left alone.
+  device_.reopen_port(false);
+  line_scan_.store(false);
+  busy_.store(false);
+  view_.enable_table(true);
+  return found;
+}
+
+std::optional<BoxMessage> CSetupCarrier::OnPickFound(const FoundInstrument& found) {
+  if (finished_.is_set() || stop_.is_set() || busy_.load()) return BoxMessage{};
+  Elements::NetRS485prg& element = device_.program_settings();
+  std::string_view parity;
+  switch (found.parity_code) {
+    case 3:
+      parity = Elements::kParityNone;
+      break;
+    case 1:
+      parity = Elements::kParityEven;
+      break;
+    case 4:
+      parity = Elements::kParityOdd;
+      break;
+    default:
+      break;
+  }
+  if (parity.empty() ||
+      !char_format_supported(found.data_bits, found.parity_code, found.stop_bits)) {
+    return BoxMessage{std::string(kCharFormatRefusedText), std::string(kEditRefusedCaption),
+                      PromptIcon::Warning};
+  }
+  const std::string address = std::to_string(found.address);
+  if (std::optional<BoxMessage> refusal = check_network_edit(element, "Addr", address)) {
+    return refusal;
+  }
+  if (busy_.exchange(true)) return BoxMessage{};
+  view_.enable_table(false);
+  const std::pair<const char*, std::string> values[] = {
+      {"bPS", std::to_string(found.baud_rate)},
+      {"LEn", std::to_string(found.data_bits)},
+      {"PrtY", std::string(parity)},
+      {"Sbit", std::to_string(found.stop_bits)},
+      {"A.Len", std::to_string(found.address_length)},
+      {"Addr", address},
+  };
+  for (const auto& [name, value] : values) {
+    if (std::optional<std::size_t> row = row_of(name)) set_row(*row, value);
+  }
+  view_.show_status(kScanningStatus, false);
+  connect_.set();
+  return std::nullopt;
 }
 
 void CSetupCarrier::end_dialog(int result) {
@@ -132,6 +202,7 @@ void CSetupCarrier::end_dialog(int result) {
 }
 
 void CSetupCarrier::close() {
+  line_scan_stop_.set();
   if (!thread_.joinable()) return;
   stop_.set();
   // The worker works on this object and on the dialog's view, so it is never left running

@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "link/line_scan.h"
 #include "model/parameter.h"
 #include "operations/device.h"
 #include "platform/event.h"
@@ -110,6 +111,24 @@ class CSetupCarrier {
   // Completes a command that waited for the worker (what post_command asked for).
   void complete(PendingCommand command);
 
+  // The line scan of the dialog: which instruments answer on the program's port, at which
+  // addresses, speeds and character formats. It takes the line as a check does, so the table
+  // and the check buttons wait for it. begin_line_scan (UI thread) claims it: false while a
+  // check runs or once the worker has ended. run_line_scan then runs on a thread of the
+  // caller's, never the UI thread, under the link lock, and gives the line back (the port
+  // reopened with the program's settings, the table enabled); the program's settings are not
+  // touched. cancel_line_scan, "Выход" and "Работать offline" end it before its next probe.
+  bool begin_line_scan();
+  std::vector<FoundInstrument> run_line_scan(const ScanPlan& plan, const ScanListener& listener);
+  void cancel_line_scan() { line_scan_stop_.set(); }
+  bool line_scan_running() const { return line_scan_.load(); }
+  // A found instrument picked: its speed, character format, address length and address go into
+  // the table and the program's element, and the connection is tried at them as with
+  // "Установить связь" (success ends the dialog). The box that says why not when a check or
+  // the scan runs (a box without text then) or the instrument's settings are none the program
+  // may take.
+  std::optional<BoxMessage> OnPickFound(const FoundInstrument& found);
+
   // Ends the worker and waits for it to return, however long the exchange in progress takes
   // (a stopped check makes no further request). Called before the dialog and its view go; safe
   // to call twice.
@@ -139,6 +158,8 @@ class CSetupCarrier {
   // A check runs (or is about to): the table and the element belong to the worker.
   std::atomic<bool> busy_{false};
   std::atomic<bool> ended_{false};
+  platform::Event line_scan_stop_{platform::Event::Reset::Manual};
+  std::atomic<bool> line_scan_{false};
 
   mutable std::mutex mutex_;  // the rows
   std::vector<Row> rows_;

@@ -56,12 +56,14 @@ class LineScanTest : public ::testing::Test {
     int address, baud;
     std::string model, version;
     bool damaged = false;
+    LineFormat format{};
   };
   void serve(std::vector<Station> stations) {
     line.set_responder([this, stations](const std::string& request) {
       const auto [address, hash] = request_of(request);
+      const LineFormat now{sio.data_bits(), sio.parity_code(), sio.stop_bits()};
       for (const Station& s : stations) {
-        if (s.address != address || s.baud != sio.baud_rate()) continue;
+        if (s.address != address || s.baud != sio.baud_rate() || !(s.format == now)) continue;
         if (hash == hash_name("dev"))
           return LineResponse::reply(reply(address, "dev", s.model, s.damaged));
         if (hash == hash_name("ver")) return LineResponse::reply(reply(address, "ver", s.version));
@@ -143,6 +145,64 @@ TEST_F(LineScanTest, GarbledAnswersLostPortsAndStopsAreSaidNotFound) {
   EXPECT_EQ(probes, 2);
 }
 
+TEST_F(LineScanTest, EachFormatAtEachSpeedIsTriedAndThePortGetsItsOwnBack) {
+  const LineFormat e71{7, 1, 1};
+  const LineFormat o82{8, 4, 2};  // refused by the instrument, but a plan may still hold it
+  serve({{16, 9600, "KBA604", "1.10", false, e71}, {32, 19200, "KBA604", "2.0"}});
+  sio.set_baud_rate(4800);
+  sio.set_parity_code(3);
+  ScanPlan plan;
+  plan.speeds = {9600, 19200};
+  plan.formats = {LineFormat{}, e71, o82};
+  plan.first_address = 16;
+  plan.last_address = 39;  // 16, 24, 32
+  EXPECT_EQ(plan.probe_count(), 2 * 3 * 3);
+
+  // Each instrument is told as soon as it has answered, before the next probe.
+  std::vector<ScanStep> steps;
+  std::vector<std::pair<int, std::string>> told;  // probes made when told, the instrument
+  ScanListener listener;
+  listener.probe = [&](const ScanStep& s) { steps.push_back(s); };
+  listener.found = [&](const FoundInstrument& f) {
+    told.emplace_back(static_cast<int>(steps.size()),
+                      std::to_string(f.address) + "@" + std::to_string(f.baud_rate) + " " +
+                          character_format(f.data_bits, f.parity_code, f.stop_bits));
+  };
+  const auto found = LineScan(sio).run(plan, nullptr, listener);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(character_format(found[0].data_bits, found[0].parity_code, found[0].stop_bits), "7E1");
+  EXPECT_EQ(found[1].baud_rate, 19200);
+  const std::vector<std::pair<int, std::string>> expect_told = {{4, "16@9600 7E1"},
+                                                                {12, "32@19200 8N1"}};
+  EXPECT_EQ(told, expect_told);
+  ASSERT_EQ(steps.size(), 18u);
+  for (std::size_t i = 0; i < steps.size(); ++i) EXPECT_EQ(steps[i].number, int(i) + 1);
+  EXPECT_EQ(steps[3].format, e71);
+  EXPECT_EQ(steps[3].address, 16);
+  EXPECT_EQ(steps[17].format, o82);
+  EXPECT_EQ(steps[17].baud_rate, 19200);
+  EXPECT_EQ(steps[17].address, 32);
+  // The port has its own speed and format again, closed.
+  EXPECT_EQ(sio.baud_rate(), 4800);
+  EXPECT_EQ(sio.data_bits(), 8);
+  EXPECT_EQ(sio.parity_code(), 3);
+  EXPECT_EQ(sio.stop_bits(), 1);
+  EXPECT_FALSE(sio.is_open());
+
+  // Stopped in the middle of a format: no further probe at any speed or format, and the port's
+  // own settings come back all the same.
+  platform::Event stop(platform::Event::Reset::Manual, false);
+  steps.clear();
+  listener.probe = [&](const ScanStep& s) {
+    steps.push_back(s);
+    if (s.number == 5) stop.set();
+  };
+  LineScan(sio).run(plan, &stop, listener);
+  EXPECT_EQ(steps.size(), 5u);
+  EXPECT_EQ(sio.baud_rate(), 4800);
+  EXPECT_EQ(sio.data_bits(), 8);
+}
+
 TEST(LineScanOptions, SpeedsAndAddressRanges) {
   std::vector<int> speeds;
   std::string error;
@@ -168,6 +228,28 @@ TEST(LineScanOptions, SpeedsAndAddressRanges) {
   }
   EXPECT_EQ(character_format(7, 1, 2), "7E2");
   EXPECT_EQ(character_format(8, 4, 1), "8O1");
+
+  // The neighbours of a speed in the list 2400 .. 115200; all of it for a speed not in it.
+  EXPECT_EQ(neighbour_speeds(9600), (std::vector<int>{4800, 9600, 14400}));
+  EXPECT_EQ(neighbour_speeds(2400), (std::vector<int>{2400, 4800}));
+  EXPECT_EQ(neighbour_speeds(115200), (std::vector<int>{57600, 115200}));
+  EXPECT_EQ(neighbour_speeds(1200).size(), 9u);
+
+  // Twelve combinations of 7/8 bits, three parities and 1/2 stop bits, without the three the
+  // instrument refuses (7N1, 8E2, 8O2).
+  std::vector<std::string> formats;
+  for (const LineFormat& f : supported_line_formats()) formats.push_back(character_format(f));
+  EXPECT_EQ(formats, (std::vector<std::string>{"8N1", "8N2", "8E1", "8O1", "7N2", "7E1", "7E2",
+                                               "7O1", "7O2"}));
+
+  ScanPlan plan;
+  plan.speeds = {9600};
+  EXPECT_EQ(plan.probe_count(), 32);  // 0 .. 248
+  plan.first_address = 8;
+  plan.last_address = 8;
+  EXPECT_EQ(plan.probe_count(), 1);
+  plan.last_address = 7;
+  EXPECT_EQ(plan.probe_count(), 0);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <memory>
 #include <thread>
 
+#include "link/line_scan.h"
 #include "link/link_fixture.h"
 #include "model/talv_codec.h"
 #include "operations/connection_check.h"
@@ -709,6 +710,98 @@ TEST_F(CarrierOnScriptedLine, OfflineAndExitWaitForTheWorker) {
     carrier.close();
     EXPECT_FALSE(device->stop_event().is_set());
   }
+}
+
+TEST_F(CarrierOnScriptedLine, ALineScanHoldsTheSearchAndChangesNothingUntilAPick) {
+  instrument->address = 40;
+  instrument->baud = 19200;
+  carrier->OnInitDialog();
+  ASSERT_TRUE(carrier->begin_line_scan());
+  // The line is the scan's: no second scan, no check, no edit meanwhile.
+  EXPECT_FALSE(carrier->begin_line_scan());
+  EXPECT_FALSE(carrier->table_enabled());
+  EXPECT_FALSE(view.table_enabled);
+  carrier->OnConnect();
+  EXPECT_EQ(carrier->edit_row(0, "19200").value_or(BoxMessage{"taken", "", {}}).text, "");
+
+  ScanPlan plan;
+  plan.speeds = {9600, 19200};
+  plan.first_address = 32;
+  plan.last_address = 48;
+  std::vector<std::string> told;
+  ScanListener listener;
+  listener.found = [&](const FoundInstrument& f) { told.push_back(f.model + " " + f.version); };
+  const std::vector<FoundInstrument> found = carrier->run_line_scan(plan, listener);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].address, 40);
+  EXPECT_EQ(found[0].baud_rate, 19200);
+  EXPECT_EQ(told, std::vector<std::string>{"KBA604 1.10"});
+  // 3 addresses at 2 speeds and one "ver": the check above never ran.
+  EXPECT_EQ(line.requests().size(), 7u);
+  EXPECT_TRUE(view.status_list().empty());
+  // The line is given back as it was: settings untouched, port at the program's speed.
+  EXPECT_TRUE(carrier->table_enabled());
+  EXPECT_TRUE(view.table_enabled);
+  EXPECT_TRUE(view.rows.empty());
+  EXPECT_EQ(device->program_settings().GetValueByName("bPS"), "9600");
+  EXPECT_EQ(device->program_settings().GetValueByName("Addr"), "16");
+  EXPECT_EQ(device->sio().baud_rate(), 9600);
+  EXPECT_TRUE(device->sio().is_open());
+
+  // The pick puts the instrument's settings into the table and the element and connects.
+  EXPECT_FALSE(carrier->OnPickFound(found[0]).has_value());
+  ASSERT_TRUE(view.ended.wait(10000, platform::Clock::real()));
+  EXPECT_EQ(view.result, PreStart::kResultConnected);
+  EXPECT_EQ(row_value("bPS"), "19200");
+  EXPECT_EQ(row_value("Addr"), "40");
+  EXPECT_EQ(row_value("PrtY"), "Отсутствует");
+  EXPECT_EQ(device->program_settings().GetValueByName("bPS"), "19200");
+  EXPECT_EQ(device->program_settings().GetValueByName("Addr"), "40");
+  EXPECT_EQ(device->sio().device_address(), 40);
+  EXPECT_EQ(view.status_list().back().text, "Связь установлена!");
+}
+
+TEST_F(CarrierOnScriptedLine, PicksTheProgramCannotTakeAreRefusedAndExitStopsALineScan) {
+  carrier->OnInitDialog();
+  FoundInstrument f;
+  f.address = 20;
+  f.baud_rate = 19200;
+  const auto box = carrier->OnPickFound(f);
+  ASSERT_TRUE(box.has_value());
+  EXPECT_EQ(box->text,
+            "Не выполняются следующие требования:\n - при использовании протокола ТАЛВ адрес "
+            "прибора должен быть кратен 8");
+  for (const LineFormat bad : {LineFormat{7, 3, 1}, LineFormat{8, 2, 1}, LineFormat{8, 1, 2}}) {
+    f.address = 24;
+    f.data_bits = bad.data_bits;
+    f.parity_code = bad.parity_code;
+    f.stop_bits = bad.stop_bits;
+    const auto refused = carrier->OnPickFound(f);
+    ASSERT_TRUE(refused.has_value()) << character_format(bad);
+    EXPECT_EQ(refused->text, "Заданные сетевые настройки не поддерживаются прибором!");
+  }
+  EXPECT_EQ(device->program_settings().GetValueByName("bPS"), "9600");
+  EXPECT_EQ(device->program_settings().GetValueByName("Addr"), "16");
+  EXPECT_TRUE(view.rows.empty());
+  EXPECT_TRUE(carrier->table_enabled());
+
+  // "Выход" while the scan probes its third address: no further probe, and the dialog ends
+  // without a failure.
+  instrument->silent = true;
+  int requests = 0;
+  instrument->on_request = [&](const std::string&) {
+    if (++requests == 3) carrier->OnExit();
+  };
+  ASSERT_TRUE(carrier->begin_line_scan());
+  ScanPlan plan;
+  plan.speeds = {9600, 19200};
+  EXPECT_TRUE(carrier->run_line_scan(plan, {}).empty());
+  EXPECT_EQ(line.requests().size(), 3u);
+  ASSERT_TRUE(view.ended.wait(10000, platform::Clock::real()));
+  EXPECT_EQ(view.result, PreStart::kResultQuit);
+  EXPECT_FALSE(carrier->line_scan_running());
+  EXPECT_FALSE(carrier->begin_line_scan());
+  EXPECT_EQ(device->program_settings().GetValueByName("bPS"), "9600");
 }
 
 }  // namespace
