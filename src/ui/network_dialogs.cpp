@@ -115,15 +115,25 @@ SetupCarrierDialog::SetupCarrierDialog(Device& device, Prompter& prompter,
   device.program_settings().refresh_port_list();
   carrier_->OnInitDialog();
   fill_table();
+  line_scan_ = new LineScanPanel(*carrier_, prompter_, this);
+  layout->addWidget(line_scan_, 1);
+  // While the line scan has the line, the search of the buttons waits for it.
+  connect(line_scan_, &LineScanPanel::scanning_changed, this, [this](bool scanning) {
+    connect_->setEnabled(!scanning);
+    scan_->setEnabled(!scanning);
+  });
+  connect(this, &QDialog::finished, line_scan_, [this] { line_scan_->cancel_scan(); });
   // The value column takes a quarter of the width, the captions the rest.
   table_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
   table_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Fixed);
   table_->setColumnWidth(1, table_->minimumWidth() / 4 + 40);
-  resize(640, 320);
+  resize(720, 800);
 }
 
 SetupCarrierDialog::~SetupCarrierDialog() {
-  // The worker uses this dialog as its view: it ends before the dialog goes.
+  // The scan thread and the worker use the carrier and this dialog as its view: they end
+  // before either goes.
+  line_scan_->stop_scan();
   carrier_->close();
 }
 
@@ -198,7 +208,8 @@ void SetupCarrierDialog::set_row_text(int row, const QString& text) {
 }
 
 void SetupCarrierDialog::reject() {
-  // Escape and the frame's close button mean "Выход".
+  // Escape stops a line scan first; otherwise it and the frame's close button mean "Выход".
+  if (line_scan_->cancel_scan()) return;
   carrier_->OnExit();
 }
 

@@ -19,6 +19,7 @@
 #include "operations/network_commands.h"
 #include "operations/setup_carrier.h"
 #include "platform/settings_store.h"
+#include "ui/line_scan_panel.h"
 
 namespace kba604 {
 
@@ -69,6 +70,8 @@ class SetupCarrierDialog final : public QDialog, public PreStart::SetupCarrierVi
   void edit_row(int row, const QString& text);
   // The result once the dialog has ended (1 connected or offline, 2 quit), else 0.
   int ended_with() const { return ended_with_; }
+  // The scan for instruments over addresses, speeds and character formats.
+  LineScanPanel& line_scan_panel() { return *line_scan_; }
 
   void reject() override;
 
@@ -95,6 +98,7 @@ class SetupCarrierDialog final : public QDialog, public PreStart::SetupCarrierVi
   QPushButton* factory_;
   QPushButton* offline_;
   QPushButton* exit_;
+  LineScanPanel* line_scan_;
   int ended_with_ = 0;
   bool filling_ = false;
 };
