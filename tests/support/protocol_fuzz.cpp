@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +11,8 @@
 
 #include "files/protocol_archive.h"
 #include "measurement/day_file_reader.h"
+#include "measurement/day_series.h"
+#include "model/parameter_table.h"
 
 namespace kba604::test {
 namespace fs = std::filesystem;
@@ -57,6 +60,35 @@ void fuzz_day_file_input(const std::uint8_t* data, std::size_t size) {
   while (reader.next(record)) {
   }
   if (reader.position() != at || reader.torn() != (at < size)) broken("file reader disagrees");
+
+  // The same bytes as lines to plot, decoded with a few formats, and thinned for drawing.
+  static ParameterTable table(4, "parameters.zip");
+  static const bool described = [] {
+    const char* names[] = {"rEAd", "r.Cn", "Set.P", "r.Mod"};
+    const char* formats[] = {"float", "DEC_dot", "STORED_DOT", "Стоп:Пуск"};
+    for (std::size_t i = 0; i < 4; ++i) {
+      table[i].short_name = names[i];
+      table[i].format = formats[i];
+    }
+    return true;
+  }();
+  (void)described;
+  DaySeriesSet day = DaySeriesBuilder(table).read(file);
+  if (day.torn != (at < size) || day.unread_bytes != size - at) broken("series disagree");
+  for (const DaySeries& s : day.series) {
+    if (s.times.size() != s.values.size() || !std::is_sorted(s.times.begin(), s.times.end())) {
+      broken("series out of order");
+    }
+    if (s.size() == 0) continue;
+    for (int columns : {1, 7, 500}) {
+      for (const auto& stretch : plot_stretches(s, s.times.front() * 1000, s.times.back() * 1000,
+                                                columns, 5)) {
+        for (const PlotPoint& p : stretch) {
+          if (p.value != p.value) broken("a gap drawn as a point");
+        }
+      }
+    }
+  }
 }
 
 void fuzz_archive_input(const std::uint8_t* data, std::size_t size) {

@@ -7,8 +7,8 @@
 
 namespace kba604::test {
 
-// The bytes as a day file: every whole record is read, the rest is reported as torn; must
-// never crash, hang or read outside the input.
+// The bytes as a day file: every whole record is read, the rest is reported as torn, and the
+// lines to plot built from them agree; must never crash, hang or read outside the input.
 void fuzz_day_file_input(const std::uint8_t* data, std::size_t size);
 
 // The bytes as a monthly archive: opened without creation, listed, and every stream measured
