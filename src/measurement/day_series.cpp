@@ -75,9 +75,9 @@ std::string DaySeriesSet::problems() const {
     parts.push_back(platform::format("ошибка чтения файла, %llu байт после неё не прочитаны",
                                      static_cast<unsigned long long>(unread_bytes)));
   } else if (torn) {
-    parts.push_back(platform::format(
-        "последняя запись оборвана, %llu байт в конце файла не прочитаны",
-        static_cast<unsigned long long>(unread_bytes)));
+    parts.push_back(
+        platform::format("последняя запись оборвана, %llu байт в конце файла не прочитаны",
+                         static_cast<unsigned long long>(unread_bytes)));
   }
   if (unknown_records > 0) {
     parts.push_back(platform::format("%llu записей параметров, которых нет в описании, не показаны",
@@ -111,7 +111,7 @@ DaySeriesBuilder::DaySeriesBuilder(const ParameterTable& table) {
 }
 
 const DaySeriesBuilder::Decoder* DaySeriesBuilder::decoder_of(std::string_view name,
-                                                             std::uint8_t offset) const {
+                                                              std::uint8_t offset) const {
   auto it = by_name_.find(lookup_key(name, offset));
   return it == by_name_.end() ? nullptr : &decoders_[it->second];
 }
@@ -145,6 +145,9 @@ class DaySeriesAccumulator {
       // A parameter whose values are no numbers (an item of a list) has no line.
       if (s.gaps == s.size()) continue;
       if (!std::is_sorted(s.times.begin(), s.times.end())) sort_by_time(s);
+      // A long day's arrays grew by doubling: they give back what they do not use.
+      s.times.shrink_to_fit();
+      s.values.shrink_to_fit();
       kept.push_back(std::move(s));
     }
     std::sort(kept.begin(), kept.end(),
@@ -173,7 +176,8 @@ class DaySeriesAccumulator {
       if (d != nullptr) {
         // Names match without regard to case: "READ" and "rEAd" are one parameter, one line,
         // named as the description names it.
-        auto [known, fresh] = line_of_decoder_.try_emplace(d, static_cast<std::ptrdiff_t>(lines_.size()));
+        auto [known, fresh] =
+            line_of_decoder_.try_emplace(d, static_cast<std::ptrdiff_t>(lines_.size()));
         index = known->second;
         if (fresh) {
           Line line;
@@ -198,8 +202,8 @@ class DaySeriesAccumulator {
     if (!line.last_valid || line.last_length != r.length ||
         std::memcmp(line.last_data.data(), r.data.data(), r.length) != 0) {
       std::string text;
-      const int result =
-          line.decoder->converter.ConvertFromData(r.data.data(), r.length, line.decoder->indexed, text);
+      const int result = line.decoder->converter.ConvertFromData(r.data.data(), r.length,
+                                                                 line.decoder->indexed, text);
       std::optional<double> number;
       if (result == kDecoded) number = plotted_number(text);
       line.last_value = number ? *number : kGap;
@@ -258,8 +262,8 @@ DaySeriesSet DaySeriesBuilder::read(const std::filesystem::path& file,
       break;
     }
     if (progress && reader.size() > 0) {
-      const int percent = static_cast<int>(std::min<std::uint64_t>(
-          100, reader.position() * 100 / reader.size()));
+      const int percent =
+          static_cast<int>(std::min<std::uint64_t>(100, reader.position() * 100 / reader.size()));
       if (percent > shown) progress(shown = percent);
     }
   }
@@ -326,12 +330,13 @@ void join_shortest_gaps(std::vector<std::vector<PlotPoint>>& stretches, std::siz
   }
   std::vector<std::int64_t> sorted = gaps;
   const std::size_t kept_gaps = max_stretches - 1;
-  std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() - kept_gaps - 1),
+  std::nth_element(sorted.begin(),
+                   sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() - kept_gaps - 1),
                    sorted.end());
   const std::int64_t threshold = sorted[sorted.size() - kept_gaps - 1];
   // Gaps longer than the threshold stay; of those equal to it, only as many as still fit.
-  std::size_t longer = static_cast<std::size_t>(
-      std::count_if(gaps.begin(), gaps.end(), [threshold](std::int64_t g) { return g > threshold; }));
+  std::size_t longer = static_cast<std::size_t>(std::count_if(
+      gaps.begin(), gaps.end(), [threshold](std::int64_t g) { return g > threshold; }));
   std::size_t equal_kept = kept_gaps - longer;
   std::vector<std::vector<PlotPoint>> joined;
   joined.push_back(std::move(stretches[0]));
@@ -361,9 +366,8 @@ std::vector<std::vector<PlotPoint>> plot_stretches(const DaySeries& s, std::int6
   columns = std::max(1, columns);
   if (to_ms <= from_ms) to_ms = from_ms + 1;
   auto by_ms = [](std::int64_t t, std::int64_t ms) { return t * 1000 < ms; };
-  const std::size_t in_first =
-      static_cast<std::size_t>(std::lower_bound(s.times.begin(), s.times.end(), from_ms, by_ms) -
-                               s.times.begin());
+  const std::size_t in_first = static_cast<std::size_t>(
+      std::lower_bound(s.times.begin(), s.times.end(), from_ms, by_ms) - s.times.begin());
   const std::size_t in_end = static_cast<std::size_t>(
       std::upper_bound(s.times.begin(), s.times.end(), to_ms,
                        [](std::int64_t ms, std::int64_t t) { return ms < t * 1000; }) -
@@ -398,27 +402,29 @@ std::vector<std::vector<PlotPoint>> plot_stretches(const DaySeries& s, std::int6
   };
   ColumnPoints acc;
   long acc_column = std::numeric_limits<long>::min();
-  long broke_column = std::numeric_limits<long>::min();
-  bool pending_break = false;
+  bool any_value = false;
+  bool pending_gap = false;
+  std::int64_t last_ms = 0;
   for (std::size_t i = first; i < end; ++i) {
+    if (std::isnan(s.values[i])) {
+      pending_gap = any_value;
+      continue;
+    }
+    const std::int64_t ms = s.times[i] * 1000;
     const long c = column_of(s.times[i]);
     if (c != acc_column) {
       acc.flush(s, current);
       acc_column = c;
     }
-    if (std::isnan(s.values[i])) {
-      // A column breaks its line once; later gaps inside it are narrower than a pixel.
-      if (c == broke_column) continue;
+    // A gap narrower than a column could not be seen: the answers around it stay joined.
+    if (pending_gap && static_cast<double>(ms - last_ms) > width) {
       acc.flush(s, current);
-      pending_break = true;
-      continue;
-    }
-    if (pending_break) {
       end_stretch();
-      broke_column = c;
-      pending_break = false;
     }
+    pending_gap = false;
     acc.add(i, s.values);
+    any_value = true;
+    last_ms = ms;
   }
   acc.flush(s, current);
   end_stretch();

@@ -115,14 +115,16 @@ struct PlotPoint {
 };
 
 // The points of a series to draw from from_ms to to_ms across `columns` pixel columns, as
-// unbroken stretches: a line is broken wherever a gap lies between two points. A range with at
-// most two points per column gives every point; a denser one gives, per column, the first
-// value, the smallest and largest in the order they came and the last (so steps and spikes
-// stay where they were), and at most one break per column. The poll just before the range and
-// the one just after it are taken too, so a line runs to the edges. At most max_stretches come
+// unbroken stretches: a line is broken where a gap (a failed poll, a value that is no number)
+// lies between two points. A range with at most two points per column gives every point and
+// breaks at every gap. A denser one gives, per column, the first value, the smallest and the
+// largest in the order they came and the last (so steps and spikes stay where they were), and
+// breaks only at gaps wider than a column: a narrower one could not be seen, and a line broken
+// there would only cost a chart series per failed poll. The poll just before the range and the
+// one just after it are taken too, so a line runs to the edges. At most max_stretches come
 // back: beyond that, the stretches separated by the shortest gaps are joined.
 std::vector<std::vector<PlotPoint>> plot_stretches(const DaySeries& series, std::int64_t from_ms,
                                                    std::int64_t to_ms, int columns,
-                                                   std::size_t max_stretches = 200);
+                                                   std::size_t max_stretches = 64);
 
 }  // namespace kba604

@@ -18,8 +18,8 @@ struct RecordedDay {
   // The date the name stands for; 0 for a name that is no date (the engineer may name the
   // protocol file as he likes).
   int year = 0, month = 0, day = 0;
-  bool on_disk = false;             // the day file is in the protocol folder
-  std::filesystem::path archive;    // the monthly archive that holds it; empty when none
+  bool on_disk = false;           // the day file is in the protocol folder
+  std::filesystem::path archive;  // the monthly archive that holds it; empty when none
 
   bool dated() const { return year != 0; }
   // "07.12.2026", or the name for a day that is no date.

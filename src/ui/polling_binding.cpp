@@ -71,6 +71,7 @@ PollingBinding::PollingBinding(MainWindow& window, CKBA604Doc& doc, Scanner* sca
   second_.start();
 
   if (QMenu* menu = tree_menu(window)) {
+    trend_menu_ = menu;
     menu->addSeparator();
     QAction* action = menu->addAction(tr(kTrendCommandText));
     connect(action, &QAction::triggered, this, [this] {
@@ -133,6 +134,7 @@ TrendView& PollingBinding::trend_view() {
     trend_->resize(900, 500);
     for (const PollSnapshot& s : backlog_->polls) trend_->add_snapshot(s);
     backlog_->polls.clear();
+    emit trend_view_made(trend_);
   }
   return *trend_;
 }

@@ -16,6 +16,7 @@
 // window and withdraws itself from the scanner when it goes.
 #pragma once
 
+#include <QMenu>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -53,12 +54,16 @@ class PollingBinding final : public QObject, public PollSink {
   bool tick();
   // The trend view, made on first use; it is fed every poll from then on.
   TrendView& trend_view();
+  // The menu that holds the trend view's command (none when the window has no tree menu).
+  QMenu* trend_menu() const { return trend_menu_; }
   // How many polls the UI thread has shown.
   int shown_polls() const { return shown_; }
 
  signals:
   // A poll has been shown in its rows (UI thread).
   void poll_shown(const kba604::PollSnapshot& snapshot);
+  // The trend view has just been made.
+  void trend_view_made(kba604::TrendView* view);
 
  private:
   void tree_rebuilt();
@@ -71,6 +76,7 @@ class PollingBinding final : public QObject, public PollSink {
   Prompter& prompter_;
   QTimer second_;
   QPointer<TrendView> trend_;
+  QMenu* trend_menu_ = nullptr;
   std::unique_ptr<TrendBacklog> backlog_;
   int shown_ = 0;
 };

@@ -5,7 +5,13 @@
 // and what is visible can be saved as a PNG picture or as CSV rows.
 //
 // The window feeds it on the UI thread with each delivered poll (add_snapshot) or a point of
-// its own (add_point); a past day can be shown by handing its points in the same way.
+// its own (add_point).
+//
+// It can also show a recorded day (show_day) in place of the live lines: the day's date is in
+// the title, a scroll bar moves the window through the day, the polls that keep arriving are
+// collected for the live lines but never drawn among the day's, and "Текущие данные" (show_live)
+// brings the live lines back. A day's lines are drawn thinned to the plot's width (a few points
+// per pixel column); the day itself stays in its compact series.
 #pragma once
 
 #include <QDateTime>
@@ -13,9 +19,11 @@
 #include <QTimer>
 #include <QWidget>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
+#include "measurement/day_series.h"
 #include "operations/scanner.h"
 
 class QChart;
@@ -23,7 +31,9 @@ class QChartView;
 class QComboBox;
 class QDateTimeAxis;
 class QLineSeries;
+class QLabel;
 class QPushButton;
+class QScrollBar;
 class QValueAxis;
 
 namespace kba604 {
@@ -43,8 +53,26 @@ class TrendView : public QWidget {
   void add_snapshot(const PollSnapshot& poll);
   // A point of the line named key at time; no value is a gap.
   void add_point(const QString& key, const QDateTime& time, std::optional<double> value);
-  // Forgets every line (before a past day is shown).
+  // Forgets every live line.
   void clear();
+
+  // Shows a recorded day instead of the live lines, the whole day at first; what the reading
+  // left out goes to the status line.
+  // label names the day in the title ("07.12.2026"); empty: the day file's name.
+  void show_day(std::shared_ptr<const DaySeriesSet> day, const QString& label = QString());
+  // Back to the live lines, with every poll that came meanwhile.
+  void show_live();
+  bool showing_day() const { return day_ != nullptr; }
+  const DaySeriesSet* day() const { return day_.get(); }
+  // A recorded day: moves the shown range to begin at start (kept inside the day).
+  void set_range_start(const QDateTime& start);
+  // The line under the bar: a day being read, what a day's reading left out.
+  void set_status(const QString& text);
+  QString status() const;
+  // The points the chart holds for a line now, over all its stretches.
+  int drawn_points(const QString& key) const;
+  // The pixel columns a recorded day is thinned to: the plot's width.
+  int plot_columns() const;
 
   void set_window_seconds(int seconds);
   int window_seconds() const { return window_seconds_; }
@@ -75,6 +103,10 @@ class TrendView : public QWidget {
 
   QChart* chart() const { return chart_; }
 
+ signals:
+  // "Открыть день..." was pressed.
+  void open_day_requested();
+
  private:
   struct Point {
     qint64 ms;
@@ -87,7 +119,19 @@ class TrendView : public QWidget {
     bool visible = true;
   };
 
+  // A line of a recorded day: its series, and the chart series of its thinned stretches.
+  struct DayLine {
+    const DaySeries* series = nullptr;
+    std::vector<QLineSeries*> segments;
+    bool visible = true;
+  };
+
   Line& line(const QString& key);
+  // A chart series for the next stretch of a line; the first carries the legend entry.
+  QLineSeries* new_segment(const QString& key, std::vector<QLineSeries*>& segments, bool visible);
+  void drop_segments(std::vector<QLineSeries*>& segments);
+  void apply_day_range();
+  void draw_day();
   void append_to_series(const QString& key, Line& l, const Point& p);
   void rebuild_series(const QString& key, Line& l);
   void follow_latest();
@@ -100,12 +144,25 @@ class TrendView : public QWidget {
   QPushButton* pause_button_ = nullptr;
   QPushButton* png_button_ = nullptr;
   QPushButton* csv_button_ = nullptr;
+  QPushButton* open_button_ = nullptr;
+  QPushButton* live_button_ = nullptr;
+  QScrollBar* day_scroll_ = nullptr;
+  QLabel* status_ = nullptr;
 
   QTimer fit_timer_;
   std::map<QString, Line> lines_;
   qint64 latest_ms_ = 0;
   int window_seconds_ = 300;
   bool paused_ = false;
+
+  std::shared_ptr<const DaySeriesSet> day_;
+  std::map<QString, DayLine> day_lines_;
+  qint64 day_first_ms_ = 0;
+  qint64 day_last_ms_ = 0;
+  qint64 day_start_ms_ = 0;  // the shown range's start
+  int live_window_seconds_ = 300;
+  QString live_title_;
+  QTimer draw_timer_;
 };
 
 }  // namespace kba604

@@ -19,6 +19,7 @@
 #include "ui/progress_window.h"
 #include "ui/protocol_wiring.h"
 #include "ui/qt_services.h"
+#include "ui/trend_days.h"
 
 namespace kba604 {
 
@@ -149,6 +150,7 @@ int run_window_program(const std::vector<std::string>& params) {
     if (configurator != nullptr) wire_window_operations(window, *configurator, view, sink, quiet);
     if (configurator != nullptr) {
       bind_polling(window, *configurator, prompter);
+      wire_trend_days(window);
       if (configurator->document() != nullptr) {
         show_file_work(message, window, *configurator->document());
       }

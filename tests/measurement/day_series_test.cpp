@@ -94,15 +94,15 @@ TEST(PlottedNumber, ReadsValueTextsInAnyLocaleAndRefusesTheRest) {
 TEST_F(DaySeriesTest, RepliesBecomePointsAndFailedPollsGapsNeverZeros) {
   add(kTen, "rEAd", 0, false, k12_5);
   add(kTen, "rEAd", 2, false, k100);
-  add(kTen, "r.Mod", 0, false, {0x01});              // an item of a list: no line
-  add(kTen + 1, "rEAd", 0, true, {});                 // time-out
-  add(kTen + 1, "READ", 2, true, {0x28});             // the instrument's refusal; any case
-  add(kTen + 2, "rEAd", 0, false, kZero);             // a real zero stays a zero
-  add(kTen + 2, "XYZ", 0, false, {0x01});             // not in the description
-  add(kTen + 2, "rEAd", 7, false, k12_5);             // no "rEAd" at offset 7
-  add(-5, "rEAd", 0, false, k12_5);                   // no date of this era
+  add(kTen, "r.Mod", 0, false, {0x01});    // an item of a list: no line
+  add(kTen + 1, "rEAd", 0, true, {});      // time-out
+  add(kTen + 1, "READ", 2, true, {0x28});  // the instrument's refusal; any case
+  add(kTen + 2, "rEAd", 0, false, kZero);  // a real zero stays a zero
+  add(kTen + 2, "XYZ", 0, false, {0x01});  // not in the description
+  add(kTen + 2, "rEAd", 7, false, k12_5);  // no "rEAd" at offset 7
+  add(-5, "rEAd", 0, false, k12_5);        // no date of this era
   add(kTen + 3, "r.Cn", 0, false, {0x05});
-  add(kTen - 10, "rEAd", 0, false, k100);             // written out of order (clock set back)
+  add(kTen - 10, "rEAd", 0, false, k100);  // written out of order (clock set back)
   write_day("07-12-2026.log");
 
   DaySeriesSet day = DaySeriesBuilder(table_).read(protocol() / "07-12-2026.log");
@@ -267,9 +267,9 @@ TEST(PlotStretches, ASparseRangeGivesEveryPointAndBreaksAtEachGap) {
   ASSERT_EQ(stretches.size(), 3u);
   EXPECT_EQ(stretches[0], (std::vector<PlotPoint>{{kTen * 1000, 1}, {(kTen + 1) * 1000, 2}}));
   EXPECT_EQ(stretches[1].size(), 2u);
-  EXPECT_EQ(stretches[2], (std::vector<PlotPoint>{{(kTen + 7) * 1000, 8},
-                                                 {(kTen + 8) * 1000, 9},
-                                                 {(kTen + 9) * 1000, 10}}));
+  EXPECT_EQ(stretches[2],
+            (std::vector<PlotPoint>{
+                {(kTen + 7) * 1000, 8}, {(kTen + 8) * 1000, 9}, {(kTen + 9) * 1000, 10}}));
   // Outside the day: nothing but the nearest poll.
   EXPECT_EQ(plot_stretches(s, (kTen + 100) * 1000, (kTen + 200) * 1000, 100).size(), 1u);
   EXPECT_TRUE(plot_stretches(DaySeries{}, 0, 1000, 100).empty());
@@ -282,28 +282,30 @@ TEST(PlotStretches, ASparseRangeGivesEveryPointAndBreaksAtEachGap) {
 }
 
 TEST(PlotStretches, ADenseDayKeepsEveryColumnsExtremesWithAFewPointsPerColumn) {
-  // A day polled every second with a slow wave, spikes, and two stretches of failed polls.
+  // A day polled every second with a slow wave, spikes, and failed polls: ten minutes of
+  // them, three minutes of them, and single ones.
   std::vector<double> v(86400);
   for (std::size_t i = 0; i < v.size(); ++i) v[i] = std::sin(static_cast<double>(i) / 3000.0) * 50;
   v[12345] = 900;
   v[54321] = -900;
-  for (std::size_t i = 30000; i < 30600; ++i) v[i] = kNan;  // ten minutes without answers
-  v[70000] = kNan;                                           // one failed poll
+  for (std::size_t i = 30000; i < 30600; ++i) v[i] = kNan;
+  for (std::size_t i = 60000; i < 60180; ++i) v[i] = kNan;
+  for (std::size_t i = 100; i < 86400; i += 500) v[i] = kNan;
   const DaySeries s = series_of(v);
-  const int columns = 800;
+  const int columns = 800;  // 108 s each
   const std::int64_t from = kTen * 1000, to = (kTen + 86400) * 1000;
   auto stretches = plot_stretches(s, from, to, columns);
 
   std::size_t points = 0;
   for (const auto& st : stretches) points += st.size();
   EXPECT_LE(points, static_cast<std::size_t>(columns) * 8 + 2);
-  // The ten minutes cover several columns: the line breaks there. The single failure lies
-  // inside one column with answers on both sides; it breaks the line too, once.
+  // The ten and the three minutes are wider than a column: the line breaks there. A single
+  // failed poll is narrower than a pixel and leaves the line whole.
   ASSERT_EQ(stretches.size(), 3u);
   EXPECT_LT(stretches[0].back().ms, (kTen + 30000) * 1000);
   EXPECT_GE(stretches[1].front().ms, (kTen + 30600) * 1000);
-  EXPECT_LT(stretches[1].back().ms, (kTen + 70000) * 1000);
-  EXPECT_GT(stretches[2].front().ms, (kTen + 70000) * 1000);
+  EXPECT_LT(stretches[1].back().ms, (kTen + 60000) * 1000);
+  EXPECT_GE(stretches[2].front().ms, (kTen + 60180) * 1000);
 
   // Brute force: every column's smallest and largest value is among the points drawn in it.
   const double width = static_cast<double>(to - from) / columns;
@@ -331,12 +333,20 @@ TEST(PlotStretches, ADenseDayKeepsEveryColumnsExtremesWithAFewPointsPerColumn) {
   EXPECT_EQ(drawn_low, low);
   EXPECT_EQ(drawn_high, high);
 
-  // A poll that fails every other second: the line breaks at most once a column.
-  std::vector<double> alternate(86400);
-  for (std::size_t i = 0; i < alternate.size(); ++i) alternate[i] = i % 2 ? kNan : 1.0;
-  auto broken = plot_stretches(series_of(alternate), from, to, columns, 100000);
-  EXPECT_LE(broken.size(), static_cast<std::size_t>(columns) + 2);
-  EXPECT_EQ(plot_stretches(series_of(alternate), from, to, columns).size(), 200u);
+  // A poll that answers once in three, on columns of a little over two seconds: every gap is
+  // wider than a column, but the stretches stay bounded and the longest gaps are kept.
+  std::vector<double> third(3000);
+  for (std::size_t i = 0; i < third.size(); ++i) third[i] = i % 3 ? kNan : 1.0;
+  third[1500] = kNan;  // one gap of six seconds among those of three
+  const DaySeries sparse = series_of(third);
+  auto all = plot_stretches(sparse, from, from + 3000 * 1000, 1400, 100000);
+  EXPECT_GT(all.size(), 900u);
+  EXPECT_LE(all.size(), 1400u + 2);
+  auto capped = plot_stretches(sparse, from, from + 3000 * 1000, 1400, 2);
+  ASSERT_EQ(capped.size(), 2u);
+  EXPECT_EQ(capped[0].back().ms, (kTen + 1497) * 1000);
+  EXPECT_EQ(capped[1].front().ms, (kTen + 1503) * 1000);
+  EXPECT_EQ(plot_stretches(sparse, from, from + 3000 * 1000, 1400).size(), 64u);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 // clang-format off
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest/QtTest>
 #include <atomic>
@@ -24,6 +25,7 @@
 #include "app/start_rules.h"
 #include "files/kba604_doc.h"
 #include "link/device_io.h"
+#include "measurement/day_file_reader.h"
 #include "measurement/day_file_writer.h"
 #include "measurement/recording.h"
 #include "operations/operation_hooks.h"
@@ -36,6 +38,7 @@
 #include "ui/main_window.h"
 #include "ui/polling_binding.h"
 #include "ui/qt_services.h"
+#include "ui/trend_days.h"
 #include "ui/trend_view.h"
 #include "ui/window_program.h"
 // clang-format on
@@ -347,6 +350,65 @@ class PollingTest : public QObject {
     rig.wall = kTwelvePastNine + 60'000;  // 09:13: not any more
     QVERIFY(!rig.binding->tick());
     QCOMPARE(cell(file, 2), QString("вчера.log"));
+  }
+
+  void aRecordedDayOpensFromTheTreeMenuAndFromTheTrendView() {
+    PollingRig rig;
+    QCOMPARE(rig.start, DocumentStart::Ready);
+    TrendDays* days = wire_trend_days(*rig.window);
+    QVERIFY(days != nullptr);
+    // Yesterday's day file: "rEAd" of the first input with one time-out among its polls.
+    std::vector<std::uint8_t> bytes;
+    const std::int64_t start = kTwelvePastNine / 1000 - 86400;
+    for (int i = 0; i < 10; ++i) {
+      encode_day_record(make_day_record(start + i, "rEAd", 0, i == 4,
+                                        i == 4 ? std::vector<std::uint8_t>{}
+                                               : std::vector<std::uint8_t>{0x41, 0x48, 0, 0}),
+                        bytes);
+    }
+    {
+      std::ofstream out(rig.doc().protocol_directory() / "14-01-2027.log", std::ios::binary);
+      out.write(reinterpret_cast<const char*>(bytes.data()),
+                static_cast<std::streamsize>(bytes.size()));
+    }
+    std::vector<std::string> offered;
+    days->set_chooser([&offered](const std::vector<RecordedDay>& list, QWidget*) {
+      offered.clear();
+      for (const RecordedDay& d : list) offered.push_back(d.name);
+      return list.empty() ? std::nullopt : std::optional<RecordedDay>(list.front());
+    });
+
+    QAction* command = nullptr;
+    for (QAction* a : rig.binding->trend_menu()->actions()) {
+      if (a->text() == "Открыть записанный день в графике...") command = a;
+    }
+    QVERIFY(command != nullptr);
+    QSignalSpy read(days, &TrendDays::day_read);
+    command->trigger();
+    QVERIFY(read.wait(kLimitMs));
+    QCOMPARE(offered, std::vector<std::string>{"14-01-2027.log"});
+    TrendView& trend = rig.binding->trend_view();
+    QVERIFY(trend.showing_day());
+    QVERIFY(trend.windowTitle().contains("14.01.2027"));
+    QCOMPARE(trend.lines(), QStringList{"rEAd"});
+    QCOMPARE(trend.point_count("rEAd"), 10);
+    QCOMPARE(trend.drawn_points("rEAd"), 9);  // the time-out is a gap
+
+    // The view's own button offers the days again; one action brings the live lines back.
+    QPushButton* again = nullptr;
+    QPushButton* live = nullptr;
+    for (QPushButton* b : trend.findChildren<QPushButton*>()) {
+      if (b->text() == "Открыть день...") again = b;
+      if (b->text() == "Текущие данные") live = b;
+    }
+    QVERIFY(again != nullptr && live != nullptr);
+    offered.clear();
+    again->click();
+    QVERIFY(read.wait(kLimitMs));
+    QCOMPARE(offered.size(), std::size_t{1});
+    live->click();
+    QVERIFY(!trend.showing_day());
+    QCOMPARE(trend.windowTitle(), QString("График опрашиваемых параметров"));
   }
 
   void rowsAreReadUnderTheValueLockWhileAWorkerWritesThem() {
