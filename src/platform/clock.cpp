@@ -6,8 +6,10 @@
 namespace kba604::platform {
 
 Clock& Clock::real() {
-  static RealClock clock;
-  return clock;
+  // Never destroyed: a worker left running after a bounded join may still wait on it while
+  // the program's static objects are being destroyed at exit.
+  static RealClock* const clock = new RealClock;
+  return *clock;
 }
 
 std::int64_t RealClock::now_us() const {

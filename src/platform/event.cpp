@@ -23,6 +23,7 @@ Event::~Event() {
 void Event::set() {
   // A manual-reset event keeps a count of at least one; extra sets only raise the count, which
   // one reset clears again.
+  sets_.fetch_add(1, std::memory_order_release);
   std::uint64_t one = 1;
   while (::write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
   }
@@ -36,14 +37,19 @@ void Event::reset() {
 
 bool Event::is_set() const {
   pollfd p{fd_, POLLIN, 0};
-  return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+  if (::poll(&p, 1, 0) <= 0 || !(p.revents & POLLIN)) return false;
+  (void)sets_.load(std::memory_order_acquire);
+  return true;
 }
 
 bool Event::try_take() {
   if (reset_ == Reset::Manual) return is_set();
   std::uint64_t value;
   for (;;) {
-    if (::read(fd_, &value, sizeof value) == sizeof value) return true;
+    if (::read(fd_, &value, sizeof value) == sizeof value) {
+      (void)sets_.load(std::memory_order_acquire);
+      return true;
+    }
     if (errno != EINTR) return false;  // EAGAIN: another waiter took it first
   }
 }

@@ -3,6 +3,8 @@
 // wait-for-any and sit in the serial line's poll beside the port descriptor.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <initializer_list>
 #include <memory>
 #include <span>
@@ -39,6 +41,10 @@ class Event {
  private:
   int fd_;
   Reset reset_;
+  // Counts the sets. A waiter that finds the event set reads it, so that what the setting
+  // thread wrote before set() is visible to the waiter in the language's terms, not only
+  // through the kernel's descriptor (which race detectors do not see for a poll).
+  std::atomic<std::uint64_t> sets_{0};
 };
 
 using EventPtr = std::shared_ptr<Event>;
