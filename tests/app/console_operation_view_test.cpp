@@ -100,7 +100,8 @@ TEST(ConsoleOperationView, ARedrawBlockedOnItsStreamOutlivesTheView) {
     platform::Event open{platform::Event::Reset::Manual};
     platform::Event passed{platform::Event::Reset::Manual};
   };
-  static Gate gate;  // outlives the stream, which the redraw may still use at the end
+  // Never destroyed: the redraw left running may still use it while the program exits.
+  static Gate& gate = *new Gate;
   cookie_io_functions_t io{};
   io.write = [](void* cookie, const char*, std::size_t size) -> ssize_t {
     auto* g = static_cast<Gate*>(cookie);
