@@ -17,6 +17,8 @@
 #if KBA604_WITH_UI
 #include <QApplication>
 
+#include "app/translatable.h"
+#include "ui/translation.h"
 #include "ui/window_program.h"
 #endif
 
@@ -47,6 +49,14 @@ bool headless_asked(const std::vector<std::string>& params) {
 int main(int argc, char** argv) {
   using namespace kba604;
   std::vector<std::string> params(argv + 1, argv + argc);
+#if KBA604_WITH_UI
+  // The window and --help speak English when the locale asks for it; a run's messages on
+  // stderr stay as they are.
+  const bool english = english_locale_from_environment();
+  if (english && !use_english(true)) {
+    std::fputs("kba604: английский перевод не загружен, тексты остаются русскими\n", stderr);
+  }
+#endif
   // Tool modes come before the program's own switches are looked at.
   if (std::optional<int> code = run_tool_switch(params)) return *code;
 
@@ -59,6 +69,7 @@ int main(int argc, char** argv) {
       QApplication application(argc, argv);
       QApplication::setApplicationName(QStringLiteral("KBA604"));
       QApplication::setQuitOnLastWindowClosed(false);
+      if (english) use_english(true);
       return run_window_program(params);
     }
     if (!display.note.empty()) std::fprintf(stderr, "kba604: %s\n", display.note.c_str());

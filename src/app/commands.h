@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/translatable.h"
+
 namespace kba604 {
 
 namespace command {
@@ -29,7 +31,8 @@ inline constexpr int kRecord = 33000;  // the data logger of the command line ("
 }  // namespace command
 
 // The text of the command 146.
-inline constexpr std::string_view kAccessDeniedText = "Операция запрещена на этом уровне доступа.";
+inline constexpr std::string_view kAccessDeniedText =
+    KBA604_TR_NOOP("Messages", "Операция запрещена на этом уровне доступа.");
 
 // One row of the modification table.
 struct Modification {

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "app/translatable.h"
 #include "platform/text.h"
 
 namespace kba604 {
@@ -11,25 +12,25 @@ namespace kba604 {
 std::string_view operation_title(int code) {
   switch (code) {
     case 1:
-      return "Идет чтение параметров из прибора";
+      return KBA604_TR_NOOP("Messages", "Идет чтение параметров из прибора");
     case 4:
-      return "Идет запись параметров в прибор";
+      return KBA604_TR_NOOP("Messages", "Идет запись параметров в прибор");
     case 5:
-      return "Идет запись измененных значений параметров в прибор";
+      return KBA604_TR_NOOP("Messages", "Идет запись измененных значений параметров в прибор");
     case 6:
-      return "Идет сравнение параметров в конфигурации и в приборе";
+      return KBA604_TR_NOOP("Messages", "Идет сравнение параметров в конфигурации и в приборе");
     case 7:
-      return "Идет инициализация прибора";
+      return KBA604_TR_NOOP("Messages", "Идет инициализация прибора");
     case 8:
-      return "Идет считывание EEPROM из прибора";
+      return KBA604_TR_NOOP("Messages", "Идет считывание EEPROM из прибора");
     case 9:
-      return "Идет запись EEPROM в прибор";
+      return KBA604_TR_NOOP("Messages", "Идет запись EEPROM в прибор");
     case 17:
-      return "Идет чтение группы параметров из прибора";
+      return KBA604_TR_NOOP("Messages", "Идет чтение группы параметров из прибора");
     case 18:
-      return "Идет запись группы параметров в прибор";
+      return KBA604_TR_NOOP("Messages", "Идет запись группы параметров в прибор");
     case 19:
-      return "Идет сравнение группы значений параметров";
+      return KBA604_TR_NOOP("Messages", "Идет сравнение группы значений параметров");
     default:
       return {};
   }

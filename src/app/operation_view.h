@@ -15,19 +15,23 @@
 #include <string>
 #include <string_view>
 
+#include "app/translatable.h"
 #include "platform/clock.h"
 #include "platform/event.h"
 #include "platform/thread.h"
 
 namespace kba604 {
 
-inline constexpr std::string_view kOperationWindowTitle = "Прибор <==> программа";
-inline constexpr std::string_view kStopCaption = "Остановить";
-inline constexpr std::string_view kCloseCaption = "Закрыть";
-inline constexpr std::string_view kAutoCloseText = "Автоматически закрывать окно";
-inline constexpr std::string_view kElapsedLabel = "Продолжительность:";
-inline constexpr std::string_view kProcessedLabel = "Обработано пар-ов:";
-inline constexpr std::string_view kErrorsLabel = "с ошибками:";
+inline constexpr std::string_view kOperationWindowTitle =
+    KBA604_TR_NOOP("Messages", "Прибор <==> программа");
+inline constexpr std::string_view kStopCaption = KBA604_TR_NOOP("Messages", "Остановить");
+inline constexpr std::string_view kCloseCaption = KBA604_TR_NOOP("Messages", "Закрыть");
+inline constexpr std::string_view kAutoCloseText =
+    KBA604_TR_NOOP("Messages", "Автоматически закрывать окно");
+inline constexpr std::string_view kElapsedLabel = KBA604_TR_NOOP("Messages", "Продолжительность:");
+inline constexpr std::string_view kProcessedLabel =
+    KBA604_TR_NOOP("Messages", "Обработано пар-ов:");
+inline constexpr std::string_view kErrorsLabel = KBA604_TR_NOOP("Messages", "с ошибками:");
 
 // The title of an operation code (1, 4..9, 17..19); empty for an unknown code.
 std::string_view operation_title(int code);

@@ -6,16 +6,18 @@
 #include <string_view>
 
 #include "app/prompter.h"
+#include "app/translatable.h"
 #include "platform/settings_store.h"
 
 namespace kba604 {
 
 // The question asked when another configurator is registered; the running program's path
 // comes first, the registered one second.
-inline constexpr const char* kOtherConfiguratorQuestion =
+inline constexpr const char* kOtherConfiguratorQuestion = KBA604_TR_NOOP(
+    "Messages",
     "Вероятно, на вашем компьютере установлено несколько конфигураторов этого прибора,\nчто не "
     "рекомендуется, но допускается.\n\nУстановить запущенный конфигуратор (\"%s\")\nкак основной "
-    "или оставить ссылку на конфигуратор прибора KBA604 как она сейчас есть\n(\"%s\")?";
+    "или оставить ссылку на конфигуратор прибора KBA604 как она сейчас есть\n(\"%s\")?");
 
 inline constexpr std::string_view kModelName = "KBA604";
 

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "app/translatable.h"
 #include "calibration/calibration_texts.h"
 #include "model/value_format.h"
 
@@ -97,7 +98,8 @@ bool CalibrationSelection::fill_sensors() {
     }
     if (!prompter_.confirm(error + "Для повтора предыдущей команды нажмите кнопку Да, или можете "
                                    "выйти из процесса юстировки.",
-                           "Проблема обмена с прибором", PromptIcon::Question)) {
+                           KBA604_TR_NOOP("Messages", "Проблема обмена с прибором"),
+                           PromptIcon::Question)) {
       close(SelectionEnd::Cancelled);
       return false;
     }
@@ -123,12 +125,14 @@ void CalibrationSelection::press_continue(std::string_view code_text) {
   if (end() != SelectionEnd::Open) return;
   const SelectionView v = view();
   if (v.type == 0) {
-    prompter_.show("Выбертие тип юстировки для прохода в следующее меню.", "Ошибка",
-                   PromptIcon::Error);
+    prompter_.show(
+        KBA604_TR_NOOP("Messages", "Выбертие тип юстировки для прохода в следующее меню."),
+        "Ошибка", PromptIcon::Error);
     return;
   }
   if (typed_code(code_text) != access_code(v.type)) {
-    prompter_.show("Неправильно введен код доступа!", "Ошибка", PromptIcon::Error);
+    prompter_.show(KBA604_TR_NOOP("Messages", "Неправильно введен код доступа!"), "Ошибка",
+                   PromptIcon::Error);
     if (wrong_codes_.count_wrong()) close(SelectionEnd::Cancelled);
     return;
   }
@@ -151,7 +155,8 @@ void CalibrationSelection::press_continue(std::string_view code_text) {
     if (error.empty()) break;
     if (!prompter_.confirm(error + "\nДля повтора предыдущей команды нажмите кнопку Да, или можете "
                                    "выйти из процесса юстирвки.",
-                           "Ошибка обмена с прибором (запись)", PromptIcon::Question)) {
+                           KBA604_TR_NOOP("Messages", "Ошибка обмена с прибором (запись)"),
+                           PromptIcon::Question)) {
       close(SelectionEnd::Cancelled);
       return;
     }

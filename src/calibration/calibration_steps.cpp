@@ -4,18 +4,20 @@
 #include <cstring>
 #include <utility>
 
+#include "app/translatable.h"
 #include "calibration/calibration_texts.h"
 #include "model/texts.h"
 
 namespace kba604::calibration {
 namespace {
 
-constexpr std::string_view kCaption = "Продолжение юстировки";
-constexpr std::string_view kStoringCaption = "Завершение юстировки";
+constexpr std::string_view kCaption = KBA604_TR_NOOP("Messages", "Продолжение юстировки");
+constexpr std::string_view kStoringCaption = KBA604_TR_NOOP("Messages", "Завершение юстировки");
 constexpr std::string_view kWelcome = "Добро пожаловать в утилиту юстировки!";
-constexpr std::string_view kRepeatQuestion =
-    "Для повтора предыдущей команды нажмите кнопку Да, или можете выйти из процесса юстировки.";
-constexpr std::string_view kRepeatCaption = "Ошибка юстировки";
+constexpr std::string_view kRepeatQuestion = KBA604_TR_NOOP(
+    "Messages",
+    "Для повтора предыдущей команды нажмите кнопку Да, или можете выйти из процесса юстировки.");
+constexpr std::string_view kRepeatCaption = KBA604_TR_NOOP("Messages", "Ошибка юстировки");
 constexpr std::string_view kStoreRepeatCaption = "Ошибка юстировки (WriteCalibration)";
 
 std::string printf_text(const char* format, int a, int b = 0) {
@@ -189,7 +191,9 @@ void CalibrationSteps::measure() {
     if (decode(r.data, 0)) break;
     // A reply without flags and status cannot say that the measurement began.
     r.ok = false;
-    prompter_.show(too_short("CLB.I"), "Ошибка (Запуск процессa юстировки)", PromptIcon::Error);
+    prompter_.show(too_short("CLB.I"),
+                   KBA604_TR_NOOP("Messages", "Ошибка (Запуск процессa юстировки)"),
+                   PromptIcon::Error);
     if (!prompter_.confirm(kRepeatQuestion, kRepeatCaption, PromptIcon::Question)) {
       abort_and_close(StepsEnd::Cancelled);
       return;
@@ -283,7 +287,9 @@ void CalibrationSteps::coefficients() {
       return;
     }
     if (decode(t.data, 1)) break;
-    prompter_.show(too_short("CLB.T"), "Ошибка (поиск ошибочных коэффициентов)", PromptIcon::Error);
+    prompter_.show(too_short("CLB.T"),
+                   KBA604_TR_NOOP("Messages", "Ошибка (поиск ошибочных коэффициентов)"),
+                   PromptIcon::Error);
     if (!prompter_.confirm(kRepeatQuestion, kRepeatCaption, PromptIcon::Question)) {
       abort_and_close(StepsEnd::Cancelled);
       return;

@@ -1,4 +1,5 @@
 #include "calibration/calibration_wizard.h"
+#include "app/translatable.h"
 
 namespace kba604::calibration {
 
@@ -20,15 +21,19 @@ bool run_wizard(WizardDialogs& dialogs, Prompter& prompter) {
         select = true;
         break;
       case FollowUp::AskExit:
-        if (prompter.confirm("Выйти из юстировки?\n(нет - повторить с новым каналом)", "Сообщение",
-                             PromptIcon::Question, true)) {
+        if (prompter.confirm(
+                KBA604_TR_NOOP("Messages",
+                               "Выйти из юстировки?\n(нет - повторить с новым каналом)"),
+                "Сообщение", PromptIcon::Question, true)) {
           return continued;
         }
         select = true;
         break;
       case FollowUp::OfferRepeat:
-        if (!prompter.confirm("Попытка юстировки закончилась неудачно; повторить юстировку?",
-                              "Вопрос о повторе калибкровки", PromptIcon::Question)) {
+        if (!prompter.confirm(
+                KBA604_TR_NOOP("Messages",
+                               "Попытка юстировки закончилась неудачно; повторить юстировку?"),
+                KBA604_TR_NOOP("Messages", "Вопрос о повторе калибкровки"), PromptIcon::Question)) {
           return continued;
         }
         select = false;  // the same type, instruction and input, from the closed position

@@ -21,6 +21,7 @@
 #include <string_view>
 
 #include "app/prompter.h"
+#include "app/translatable.h"
 #include "description/elements.h"
 #include "model/parameter_table.h"
 
@@ -35,16 +36,19 @@ inline constexpr std::string_view kDocumentClassName = "CKBA604Doc";
 inline constexpr std::uint16_t kDocumentSchema = 1;
 
 // The messages of loading.
-inline constexpr std::string_view kDamagedDataText = "Данные в файле испорчены!";
-inline constexpr const char* kCannotOpenText = "Файл \"%s\" не удалось открыть!";
-inline constexpr std::string_view kCannotOpenCaption = "Ошибка открытия";
-inline constexpr const char* kTableSizeText =
-    "В файле сохранено %i параметров, а в активной таблице %i параметров!";
-inline constexpr std::string_view kTableSizeCaption = "Предупреждение";
+inline constexpr std::string_view kDamagedDataText =
+    KBA604_TR_NOOP("Messages", "Данные в файле испорчены!");
+inline constexpr const char* kCannotOpenText =
+    KBA604_TR_NOOP("Messages", "Файл \"%s\" не удалось открыть!");
+inline constexpr std::string_view kCannotOpenCaption =
+    KBA604_TR_NOOP("Messages", "Ошибка открытия");
+inline constexpr const char* kTableSizeText = KBA604_TR_NOOP(
+    "Messages", "В файле сохранено %i параметров, а в активной таблице %i параметров!");
+inline constexpr std::string_view kTableSizeCaption = KBA604_TR_NOOP("Messages", "Предупреждение");
 // The open of a file that is no configuration of this program; our own words, since the
 // framework's open step reports it.
 inline constexpr const char* kNotConfigurationText =
-    "Файл \"%s\" не является файлом конфигурации прибора KBA604.";
+    KBA604_TR_NOOP("Messages", "Файл \"%s\" не является файлом конфигурации прибора KBA604.");
 
 // Reports progress in percent (0..100) while a file is stored or loaded.
 using ProgressFunction = std::function<void(int percent)>;

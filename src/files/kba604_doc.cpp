@@ -8,6 +8,7 @@
 
 #include "app/commands.h"
 #include "app/registration.h"
+#include "app/translatable.h"
 #include "files/parameter_list_export.h"
 #include "model/texts.h"
 #include "platform/atomic_file.h"
@@ -19,11 +20,14 @@ namespace kba604 {
 namespace {
 
 // The framework's own words for failures of opening and saving.
-constexpr const char* kReadFailedText = "Не удалось прочитать файл \"%s\": %s";
-constexpr const char* kSaveFailedText = "Не удалось сохранить файл \"%s\": %s";
-constexpr const char* kViewerFailedText = "Не удалось открыть файл \"%s\": %s";
+constexpr const char* kReadFailedText =
+    KBA604_TR_NOOP("Messages", "Не удалось прочитать файл \"%s\": %s");
+constexpr const char* kSaveFailedText =
+    KBA604_TR_NOOP("Messages", "Не удалось сохранить файл \"%s\": %s");
+constexpr const char* kViewerFailedText =
+    KBA604_TR_NOOP("Messages", "Не удалось открыть файл \"%s\": %s");
 // "write" names the configuration to send; one that is not there is said, not only coded.
-constexpr const char* kMissingFileText = "Файл \"%s\" не существует.";
+constexpr const char* kMissingFileText = KBA604_TR_NOOP("Messages", "Файл \"%s\" не существует.");
 
 // Whether two names mean the same file: the same file on the disk (through links and relative
 // names), or, for a file that is not there, the same name once made absolute.

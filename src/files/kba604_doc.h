@@ -19,6 +19,7 @@
 #include "app/mode_switches.h"
 #include "app/notifications.h"
 #include "app/program_settings.h"
+#include "app/translatable.h"
 #include "description/description_loader.h"
 #include "files/configuration_file.h"
 #include "files/protocol_archive.h"
@@ -30,20 +31,23 @@
 namespace kba604 {
 
 inline constexpr std::string_view kServiceElementName = "Сервисные параметры программы";
-inline constexpr std::string_view kOperationImpossibleCaption = "Операция невозможна";
-inline constexpr std::string_view kNoTreeText = "Дерево не определено";
-inline constexpr std::string_view kNoBranchText = "Ветвь не определена";
-inline constexpr std::string_view kLoadingTreeText = "Загрузка файлов дерева...";
-inline constexpr std::string_view kPackingText = "Архивация данных...";
+inline constexpr std::string_view kOperationImpossibleCaption =
+    KBA604_TR_NOOP("Messages", "Операция невозможна");
+inline constexpr std::string_view kNoTreeText = KBA604_TR_NOOP("Messages", "Дерево не определено");
+inline constexpr std::string_view kNoBranchText = KBA604_TR_NOOP("Messages", "Ветвь не определена");
+inline constexpr std::string_view kLoadingTreeText =
+    KBA604_TR_NOOP("Messages", "Загрузка файлов дерева...");
+inline constexpr std::string_view kPackingText = KBA604_TR_NOOP("Messages", "Архивация данных...");
 // Asked when the shell or the recent-file list opens the file that is open already.
-inline constexpr std::string_view kAlreadyOpenText =
+inline constexpr std::string_view kAlreadyOpenText = KBA604_TR_NOOP(
+    "Messages",
     "Этот файл уже открыт! При продолжении открытия файла все изменения будут потеряны!\n\nХотите "
-    "продолжить открытие файла?";
-inline constexpr std::string_view kAlreadyOpenCaption = "Внимание!";
+    "продолжить открытие файла?");
+inline constexpr std::string_view kAlreadyOpenCaption = KBA604_TR_NOOP("Messages", "Внимание!");
 // Our own words: a configuration that "write" was to send, or "newnetparam" to rewrite, could
 // not be read to its end.
-inline constexpr const char* kNotWholeText =
-    "Файл \"%s\" прочитан не полностью; команда командной строки не выполняется.";
+inline constexpr const char* kNotWholeText = KBA604_TR_NOOP(
+    "Messages", "Файл \"%s\" прочитан не полностью; команда командной строки не выполняется.");
 // The framework's title of a document without a name, which the document never shows.
 inline constexpr std::string_view kUntitled = "Untitled";
 

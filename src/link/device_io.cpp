@@ -3,6 +3,7 @@
 #include <cstring>
 #include <optional>
 
+#include "app/translatable.h"
 #include "link/frame_codec.h"
 #include "link/modbus.h"
 #include "model/device_codes.h"
@@ -69,7 +70,8 @@ const char* const kBadReplyText = "Некорректный ответ";
 const char* const kNotEncodableText = "Неверное значение (не удается закодировать данные)";
 const char* const kAttributeSizeText =
     "Ошибка атрибутов; размер ответа не совпадает с ожидаемым.\n";
-const char* const kPortErrorCaption = "Ошибка драйвера последовательного порта";
+const char* const kPortErrorCaption =
+    KBA604_TR_NOOP("Messages", "Ошибка драйвера последовательного порта");
 const char* const kPortErrorText = "Не удается открыть порт ";
 const char* const kPortErrorTail = ". Связь с сетью отсутствует. Проверьте сетевые параметры";
 

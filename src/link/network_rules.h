@@ -12,18 +12,21 @@
 #include <string>
 #include <string_view>
 
+#include "app/translatable.h"
 #include "model/object_with_parameters.h"
 #include "model/parameter.h"
 
 namespace kba604 {
 
 inline constexpr std::string_view kCharFormatRefusedText =
-    "Заданные сетевые настройки не поддерживаются прибором!";
-inline constexpr std::string_view kEditRefusedCaption = "Неудалось изменить значение";
+    KBA604_TR_NOOP("Messages", "Заданные сетевые настройки не поддерживаются прибором!");
+inline constexpr std::string_view kEditRefusedCaption =
+    KBA604_TR_NOOP("Messages", "Неудалось изменить значение");
 inline constexpr std::string_view kAddressRulesHeading = "Не выполняются следующие требования:";
-inline constexpr std::string_view kAddressMultipleText = "Значение адреса должно быть кратно 8!";
+inline constexpr std::string_view kAddressMultipleText =
+    KBA604_TR_NOOP("Messages", "Значение адреса должно быть кратно 8!");
 inline constexpr std::string_view kAddressRefusedCaption =
-    "Неудалось изменить значение сетевого адреса";
+    KBA604_TR_NOOP("Messages", "Неудалось изменить значение сетевого адреса");
 
 // The character format the instrument cannot take: a change of "PrtY", "LEn" or "Sbit" (the
 // other two taken from the element) to 7 data bits with 1 stop bit and no parity, or to 8 data

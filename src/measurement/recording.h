@@ -24,6 +24,7 @@
 #include <string_view>
 
 #include "app/prompter.h"
+#include "app/translatable.h"
 #include "measurement/day_file_writer.h"
 #include "model/parameter.h"
 #include "operations/scanner.h"
@@ -39,9 +40,9 @@ inline constexpr std::string_view kProtocolFileComment =
 inline constexpr std::string_view kProtocolFolder = "protocol";
 // Our own words for a file name that would not name a file in the protocol folder.
 inline constexpr std::string_view kProtocolFileRefusedText =
-    "Имя файла протокола не может содержать \"/\" и должно указывать на файл в папке "
-    "\"protocol\".";
-inline constexpr std::string_view kProtocolFileRefusedCaption = "Неудалось изменить значение";
+    KBA604_TR_NOOP("Messages", "Имя файла протокола не может содержать \"/\" и должно указывать на файл в папке "
+    "\"protocol\".");
+inline constexpr std::string_view kProtocolFileRefusedCaption = KBA604_TR_NOOP("Messages", "Неудалось изменить значение");
 
 // Packs every day file "*.log" of protocol_folder other than current_file (compared without
 // regard to case) into its monthly archive. Called by start() and by the daily change, on

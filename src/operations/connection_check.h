@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/translatable.h"
 #include "operations/device.h"
 #include "platform/event.h"
 
@@ -30,8 +31,9 @@ inline constexpr int kAnswered = 0x2;    // "dev" answered at all
 
 // The model name "dev" answers with, compared without regard to case.
 inline constexpr std::string_view kModelName = "kba604";
-inline constexpr std::string_view kCheckDeviceCaption = "Проверка прибора";
-inline constexpr std::string_view kCheckDeviceErrorCaption = "Ошибка";
+inline constexpr std::string_view kCheckDeviceCaption =
+    KBA604_TR_NOOP("Messages", "Проверка прибора");
+inline constexpr std::string_view kCheckDeviceErrorCaption = KBA604_TR_NOOP("Messages", "Ошибка");
 
 // Reads "dev" and then "ver". A failed read appends "Ошибка команды 'dev':\n" (or "... 'ver'")
 // with the request's error text and a line break to *error_text (when given); a failed "dev"

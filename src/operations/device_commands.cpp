@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "app/commands.h"
+#include "app/translatable.h"
 #include "operations/eeprom_image.h"
 #include "platform/atomic_file.h"
 #include "platform/file_read.h"
@@ -43,14 +44,18 @@ bool DeviceCommands::ask_initialise(const PollingGuard* polling) {
   Prompter& prompter = app_.prompter();
   if (polling != nullptr && polling->AnyPollingOn()) {
     prompter.show(
-        "Перед инициализацией необходимо остановить опрос оперативных параметров!\n\nУберите "
-        "\"галочки\" со всех параметров в ветви \"Опрос оперативных параметров\" и повторите "
-        "попытку.",
-        "Запись заводских параметров", PromptIcon::Warning);
+        KBA604_TR_NOOP(
+            "Messages",
+            "Перед инициализацией необходимо остановить опрос оперативных параметров!\n\nУберите "
+            "\"галочки\" со всех параметров в ветви \"Опрос оперативных параметров\" и повторите "
+            "попытку."),
+        KBA604_TR_NOOP("Messages", "Запись заводских параметров"), PromptIcon::Warning);
     return false;
   }
-  return prompter.confirm("Эта операция приведет к потери конфигурации в программе и в приборе!",
-                          "Вы уверены, что хотите продолжить?", PromptIcon::Warning);
+  return prompter.confirm(
+      KBA604_TR_NOOP("Messages",
+                     "Эта операция приведет к потери конфигурации в программе и в приборе!"),
+      KBA604_TR_NOOP("Messages", "Вы уверены, что хотите продолжить?"), PromptIcon::Warning);
 }
 
 bool DeviceCommands::start_initialise(ObjectWithParameters& root, const PollingGuard* polling) {
@@ -84,18 +89,23 @@ bool DeviceCommands::start_save_eeprom_image(const std::string& path) {
         bool saved = false;
         if (!device->eeprom_read_complete()) {
           // An existing image stays as it was rather than being replaced by a partial one.
-          prompter->show(platform::format("Чтение EEPROM из прибора было прервано. Образ EEPROM "
-                                          "не записан в файл \"%s\".",
-                                          path.c_str()),
+          prompter->show(platform::format(
+                             KBA604_TR_NOOP("Messages",
+                                            "Чтение EEPROM из прибора было прервано. Образ EEPROM "
+                                            "не записан в файл \"%s\"."),
+                             path.c_str()),
                          "Предупреждение", PromptIcon::Warning);
         } else {
           std::string error;
           saved =
               platform::write_file_atomically(path, build_eeprom_image(device->table()), &error);
           if (!saved) {
-            prompter->show(platform::format("Не удалось записать образ EEPROM в файл \"%s\".\n%s",
-                                            path.c_str(), error.c_str()),
-                           "Ошибка", PromptIcon::Error);
+            prompter->show(
+                platform::format(
+                    KBA604_TR_NOOP("Messages",
+                                   "Не удалось записать образ EEPROM в файл \"%s\".\n%s"),
+                    path.c_str(), error.c_str()),
+                "Ошибка", PromptIcon::Error);
           }
         }
         if (OperationListener* l = device->listener()) {
@@ -125,8 +135,9 @@ bool DeviceCommands::load_image(const std::string& path) {
   std::string bytes;
   const bool readable = platform::read_regular_file(path, bytes, kLargestImage).ok();
   if (!readable) {
-    prompter.show(platform::format("Файл \"%s\" не удалось открыть!", path.c_str()),
-                  "Ошибка открытия", PromptIcon::Warning);
+    prompter.show(platform::format(KBA604_TR_NOOP("Messages", "Файл \"%s\" не удалось открыть!"),
+                                   path.c_str()),
+                  KBA604_TR_NOOP("Messages", "Ошибка открытия"), PromptIcon::Warning);
     return false;
   }
   EepromLoad load;
@@ -139,8 +150,9 @@ bool DeviceCommands::load_image(const std::string& path) {
   if (!load.damage.empty()) {
     // What was read before the damage stays in the configuration; a damaged image is not
     // offered for writing into the instrument.
-    prompter.show(platform::format("Файл \"%s\" не удалось открыть!", path.c_str()),
-                  "Ошибка открытия", PromptIcon::Warning);
+    prompter.show(platform::format(KBA604_TR_NOOP("Messages", "Файл \"%s\" не удалось открыть!"),
+                                   path.c_str()),
+                  KBA604_TR_NOOP("Messages", "Ошибка открытия"), PromptIcon::Warning);
     return false;
   }
   return true;
@@ -151,8 +163,9 @@ bool DeviceCommands::start_load_eeprom_image(const std::string& path) {
   if (!load_image(path)) return false;
   state_->result.store(true);
   if (!app_.prompter().confirm(
-          "Образ EEPROM загружен в конфигуратор! Хотите записать его в прибор?", "Подтверждение",
-          PromptIcon::Information)) {
+          KBA604_TR_NOOP("Messages",
+                         "Образ EEPROM загружен в конфигуратор! Хотите записать его в прибор?"),
+          KBA604_TR_NOOP("Messages", "Подтверждение"), PromptIcon::Information)) {
     return false;
   }
   std::shared_ptr<DeviceOperations> device = device_;

@@ -1,5 +1,6 @@
 // The whole-instrument operations of the engine: initialisation with the factory values and
 // the EEPROM image read from and written to the instrument.
+#include "app/translatable.h"
 #include "operations/device_operations.h"
 #include "platform/text.h"
 
@@ -14,8 +15,9 @@ bool DeviceOperations::StartInit(ObjectWithParameters& element) {
   done_.store(0);
   errors_.store(0);
   if (!link_max_access()) {
-    app_.prompter().show("Эта операция доступна только на максимальном уровне доступа", "Ошибка",
-                         PromptIcon::Error);
+    app_.prompter().show(
+        KBA604_TR_NOOP("Messages", "Эта операция доступна только на максимальном уровне доступа"),
+        "Ошибка", PromptIcon::Error);
     return false;
   }
   return open_window(operation_code::kInitialise, initialise_);

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "app/translatable.h"
 #include "platform/text.h"
 
 namespace kba604 {
@@ -270,8 +271,10 @@ void DeviceOperations::perform_group() {
   // shown again after a group read or write.
   std::string differences = kind == group_kind::kCompare ? difference_text() : std::string();
   if (!differences.empty()) {
-    app_.prompter().show(platform::format("Найдены следующие различия:\n\n%s", differences.c_str()),
-                         "Сообщение", PromptIcon::Information);
+    app_.prompter().show(
+        platform::format(KBA604_TR_NOOP("Messages", "Найдены следующие различия:\n\n%s"),
+                         differences.c_str()),
+        "Сообщение", PromptIcon::Information);
   }
   FinishOperation(true);
 }
@@ -362,7 +365,8 @@ bool DeviceOperations::StartWriteErroneous(ObjectWithParameters& element) {
     }
   }
   if (list.empty()) {
-    app_.prompter().show("Ошибочных параметров не обнаружено!", "", PromptIcon::Warning);
+    app_.prompter().show(KBA604_TR_NOOP("Messages", "Ошибочных параметров не обнаружено!"), "",
+                         PromptIcon::Warning);
     return false;
   }
   current_element_.store(&element);
@@ -417,8 +421,11 @@ void DeviceOperations::ReportCompare() {
   Prompter& prompter = app_.prompter();
   const int skipped = skipped_count_.load();
   if (skipped > 0) {
-    prompter.show(platform::format("Пропущено параметров из-за отсутствия данных: %i", skipped),
-                  "Результат сравнения", PromptIcon::Information);
+    prompter.show(
+        platform::format(
+            KBA604_TR_NOOP("Messages", "Пропущено параметров из-за отсутствия данных: %i"),
+            skipped),
+        "Результат сравнения", PromptIcon::Information);
   }
   const int count = difference_count_.load();
   std::string text;

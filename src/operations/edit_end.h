@@ -19,6 +19,7 @@
 
 #include "app/program_modes.h"
 #include "app/prompter.h"
+#include "app/translatable.h"
 #include "model/object_with_parameters.h"
 #include "operations/operation_hooks.h"
 #include "operations/scanner.h"
@@ -27,9 +28,10 @@ namespace kba604 {
 
 class DeviceOperations;
 
-inline constexpr std::string_view kOnlyZeroText =
-    "Для этого параметра Вы можете ввести только значение равное \"0\"!";
-inline constexpr std::string_view kWriteFailedCaption = "Значение не удалось записать в прибор";
+inline constexpr std::string_view kOnlyZeroText = KBA604_TR_NOOP(
+    "Messages", "Для этого параметра Вы можете ввести только значение равное \"0\"!");
+inline constexpr std::string_view kWriteFailedCaption =
+    KBA604_TR_NOOP("Messages", "Значение не удалось записать в прибор");
 
 class EditEnd {
  public:

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/translatable.h"
 #include "link/net_rs485.h"
 #include "operations/device.h"
 
@@ -23,23 +24,31 @@ namespace Dialogs {
 
 class CApply {
  public:
-  static constexpr std::string_view kTitle = "Перевод прибора на новый режим работы";
-  static constexpr std::string_view kWarning =
+  static constexpr std::string_view kTitle =
+      KBA604_TR_NOOP("Messages", "Перевод прибора на новый режим работы");
+  static constexpr std::string_view kWarning = KBA604_TR_NOOP(
+      "Messages",
       "ВНИМАНИЕ: Данная операция приведет к переключению прибора на новые сетевые параметры. "
-      "Это может привести к потере связи с прибором. Проверьте параметры связи:";
-  static constexpr std::string_view kNewParametersLabel = "Новые параметры:";
+      "Это может привести к потере связи с прибором. Проверьте параметры связи:");
+  static constexpr std::string_view kNewParametersLabel =
+      KBA604_TR_NOOP("Messages", "Новые параметры:");
   static constexpr std::string_view kHint =
-      "Параметры можно посмотреть в дереве №26\n\"Мастер Сети\"";
+      KBA604_TR_NOOP("Messages", "Параметры можно посмотреть в дереве №26\n\"Мастер Сети\"");
   static constexpr std::string_view kChangeProgramOption =
-      "Поменять сразу сетевые настройки программы";
-  static constexpr std::string_view kBroadcastOption = "Поcлать широковещательную команду APLY";
-  static constexpr std::string_view kThreeTimesOption = "Поcлать посылку трижды (для надежности)";
-  static constexpr std::string_view kErrorCaption = "Имела место ошибка";
-  static constexpr std::string_view kNoDeviceText =
-      "Нет данных - контекст устройства не получен диалогом APLY\n\nВнутренняя ошибка программы";
-  static constexpr std::string_view kNoElementText =
+      KBA604_TR_NOOP("Messages", "Поменять сразу сетевые настройки программы");
+  static constexpr std::string_view kBroadcastOption =
+      KBA604_TR_NOOP("Messages", "Поcлать широковещательную команду APLY");
+  static constexpr std::string_view kThreeTimesOption =
+      KBA604_TR_NOOP("Messages", "Поcлать посылку трижды (для надежности)");
+  static constexpr std::string_view kErrorCaption =
+      KBA604_TR_NOOP("Messages", "Имела место ошибка");
+  static constexpr std::string_view kNoDeviceText = KBA604_TR_NOOP(
+      "Messages",
+      "Нет данных - контекст устройства не получен диалогом APLY\n\nВнутренняя ошибка программы");
+  static constexpr std::string_view kNoElementText = KBA604_TR_NOOP(
+      "Messages",
       "Нет данных - элемент 'Сетевые параметры прибора' не инициализирован\n\nВнутренняя ошибка "
-      "программы";
+      "программы");
   // The pause before and after each repeated broadcast.
   static constexpr int kBroadcastPauseMs = 100;
 
@@ -80,7 +89,8 @@ class CApply {
 
 }  // namespace Dialogs
 
-inline constexpr std::string_view kPrtlCaption = "Перевод прибора на новый протокол обмена";
+inline constexpr std::string_view kPrtlCaption =
+    KBA604_TR_NOOP("Messages", "Перевод прибора на новый протокол обмена");
 
 // "Послать команду PRTL": asks, with the protocol the instrument is to speak (the value text of
 // its "Prot" parameter, prot; none reads as "Нет данных"), whether to switch it; on Yes writes

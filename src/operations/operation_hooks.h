@@ -4,13 +4,16 @@
 
 #include <string_view>
 
+#include "app/translatable.h"
+
 namespace kba604 {
 
 // Refuses what cannot be done while operational parameters are polled: a new or another
 // configuration, a change of the program's own port settings.
-inline constexpr std::string_view kPollingRunsText =
+inline constexpr std::string_view kPollingRunsText = KBA604_TR_NOOP(
+    "Messages",
     "Нельзя выполнить эту операцию, так как включен опрос оперативных параметров.\nВыключите "
-    "опрос всех оперативных параметров, затем повторите попытку.";
+    "опрос всех оперативных параметров, затем повторите попытку.");
 
 // Whether background polling runs. The scanners implement it; initialisation refuses to start
 // while any operational parameter is polled.

@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/translatable.h"
 #include "model/parameter_table.h"
 #include "operations/direct_exchange.h"
 #include "platform/event.h"
@@ -31,14 +32,18 @@
 
 namespace kba604 {
 
-inline constexpr std::string_view kRegulationCaption = "Запуск / Остановка регулирования";
-inline constexpr std::string_view kRegulationStateMissingText = "Не найден параметр \"r.st\"!";
-inline constexpr std::string_view kStartFailedText =
+inline constexpr std::string_view kRegulationCaption =
+    KBA604_TR_NOOP("Messages", "Запуск / Остановка регулирования");
+inline constexpr std::string_view kRegulationStateMissingText =
+    KBA604_TR_NOOP("Messages", "Не найден параметр \"r.st\"!");
+inline constexpr std::string_view kStartFailedText = KBA604_TR_NOOP(
+    "Messages",
     "Попытка запуска прибора по сети RS485 неудачна.\n Возможно управление прибором по сети "
-    "заблокировано параметром NET.S";
-inline constexpr std::string_view kStopFailedText =
+    "заблокировано параметром NET.S");
+inline constexpr std::string_view kStopFailedText = KBA604_TR_NOOP(
+    "Messages",
     "Попытка остановки прибора по сети RS485 неудачна.\n Возможно управление прибором по сети "
-    "заблокировано параметром NET.S";
+    "заблокировано параметром NET.S");
 
 // A start or stop waiting for the instrument to confirm it.
 enum class RegulationAction { None, Start, Stop };

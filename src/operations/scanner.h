@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "app/prompter.h"
+#include "app/translatable.h"
 #include "description/desc_branch.h"
 #include "model/parameter.h"
 #include "operations/operation_hooks.h"
@@ -43,13 +44,15 @@
 namespace kba604 {
 
 // The box of a refused period.
-inline constexpr std::string_view kPollingPeriodText =
+inline constexpr std::string_view kPollingPeriodText = KBA604_TR_NOOP(
+    "Messages",
     "Период опроса должен быть задан числом в миллисекундах.\nПериод опроса не может быть меньше "
-    "1000 миллисекунд";
-inline constexpr std::string_view kPollingPeriodCaption = "Неудалось изменить период опроса";
+    "1000 миллисекунд");
+inline constexpr std::string_view kPollingPeriodCaption =
+    KBA604_TR_NOOP("Messages", "Неудалось изменить период опроса");
 // The box of a scanner thread that cannot be created.
-inline constexpr std::string_view kScannerThreadText =
-    "Не могу запустить поток (ScanThread), необходимый для работы сканеров";
+inline constexpr std::string_view kScannerThreadText = KBA604_TR_NOOP(
+    "Messages", "Не могу запустить поток (ScanThread), необходимый для работы сканеров");
 inline constexpr std::string_view kScannerThreadCaption = "Error";
 
 inline constexpr std::int32_t kShortestPollingPeriodMs = 1000;

@@ -15,21 +15,25 @@
 #include <string_view>
 #include <vector>
 
+#include "app/translatable.h"
 #include "model/parameter_table.h"
 #include "operations/direct_exchange.h"
 
 namespace kba604 {
 
 inline constexpr std::string_view kSinglePointCaption =
-    "Произвольный доступ к отдельным параметрам (Single Point)";
-inline constexpr std::string_view kNoDescriptionText = "Описание параметра";
+    KBA604_TR_NOOP("Messages", "Произвольный доступ к отдельным параметрам (Single Point)");
+inline constexpr std::string_view kNoDescriptionText =
+    KBA604_TR_NOOP("Messages", "Описание параметра");
 inline constexpr std::string_view kUnknownTypeText = "<тип неопределен>";
-inline constexpr std::string_view kNotInTableText =
-    "Такой параметр не найден в таблице параметров!\nПроверьте правильность написания.";
-inline constexpr std::string_view kNotInTableCaption = "Параметр не найден";
+inline constexpr std::string_view kNotInTableText = KBA604_TR_NOOP(
+    "Messages",
+    "Такой параметр не найден в таблице параметров!\nПроверьте правильность написания.");
+inline constexpr std::string_view kNotInTableCaption =
+    KBA604_TR_NOOP("Messages", "Параметр не найден");
 inline constexpr std::string_view kNotInTreeText =
-    "Данный параметр не найден!\nВозможно, ошибка в индексе параметра.";
-inline constexpr std::string_view kNotInTreeCaption = "Сообщение";
+    KBA604_TR_NOOP("Messages", "Данный параметр не найден!\nВозможно, ошибка в индексе параметра.");
+inline constexpr std::string_view kNotInTreeCaption = KBA604_TR_NOOP("Messages", "Сообщение");
 
 // Indexes travel as two bytes.
 inline constexpr int kMaxSinglePointIndex = 65535;

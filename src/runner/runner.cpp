@@ -14,6 +14,7 @@
 
 #include "app/commands.h"
 #include "app/start_rules.h"
+#include "app/translatable.h"
 #include "platform/atomic_file.h"
 #include "platform/file_read.h"
 #include "platform/instance_lock.h"
@@ -132,7 +133,7 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
   // Only a lock that another process holds means that the program already runs.
   platform::InstanceLock lock;
   if (lock.already_running()) {
-    s.prompter.show("Программа уже запущена!", "", PromptIcon::Information);
+    s.prompter.show(KBA604_TR_NOOP("Messages", "Программа уже запущена!"), "", PromptIcon::Information);
     return exit_code::kAlreadyRunning;
   }
   if (lock.state() == platform::InstanceLock::State::Unavailable) {

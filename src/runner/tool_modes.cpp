@@ -7,6 +7,7 @@
 #include "app/command_line.h"
 #include "app/exit_flags.h"
 #include "app/program_settings.h"
+#include "app/translatable.h"
 #include "description/description_loader.h"
 #include "files/parameter_list_export.h"
 #include "link/line_scan.h"
@@ -229,25 +230,37 @@ int run_scan(ToolCall& c) {
 // (prints results to call.out, complaints to call.err, returns the exit code; call.rest holds the
 // parameters after the mode and its value) and its meaning in one line of the usage text.
 const std::array kToolModes = std::to_array<ToolMode>({
-    {"help", ToolValue::None, "", run_help, "эта справка (также -h без значения, -? и /?)"},
-    {"version", ToolValue::None, "", run_version, "версия программы"},
-    {"signal-exitevent", ToolValue::Required, "ИМЯ", run_signal_exitevent,
-     "подать событие завершения программе, запущенной с /exitevent:ИМЯ"},
-    {"export-parlist", ToolValue::Optional, "ФАЙЛ", run_export_parlist,
-     "записать список параметров описания прибора в HTML (по умолчанию parlist.html в каталоге "
-     "программы) и вывести путь к файлу"},
+    {"help", ToolValue::None, "", run_help,
+     KBA604_TR_NOOP("Help", "эта справка (также -h без значения, -? и /?)")},
+    {"version", ToolValue::None, "", run_version, KBA604_TR_NOOP("Help", "версия программы")},
+    {"signal-exitevent", ToolValue::Required, KBA604_TR_NOOP("Help", "ИМЯ"), run_signal_exitevent,
+     KBA604_TR_NOOP("Help", "подать событие завершения программе, запущенной с /exitevent:ИМЯ")},
+    {"export-parlist", ToolValue::Optional, KBA604_TR_NOOP("Help", "ФАЙЛ"), run_export_parlist,
+     KBA604_TR_NOOP(
+         "Help",
+         "записать список параметров описания прибора в HTML (по умолчанию parlist.html в каталоге "
+         "программы) и вывести путь к файлу")},
     {"check-display", ToolValue::None, "", run_check_display,
-     "открылось бы здесь окно программы (0, \"window\") или нет (1, \"headless\")"},
+     KBA604_TR_NOOP("Help",
+                    "открылось бы здесь окно программы (0, \"window\") или нет (1, \"headless\")")},
     {"export-report", ToolValue::Required,
-     "ДД-ММ-ГГГГ.log|ДД-ММ-ГГГГ..ДД-ММ-ГГГГ [--filter all|read|set.p|r.out] [--html | --xlsx ФАЙЛ]",
+     KBA604_TR_NOOP("Help",
+                    "ДД-ММ-ГГГГ.log|ДД-ММ-ГГГГ..ДД-ММ-ГГГГ [--filter all|read|set.p|r.out] [--html "
+                    "| --xlsx ФАЙЛ]"),
      run_export_report,
-     "отчет протокола измерений без окна: страницы HTML в temp/ (за день файла или первый день "
-     "периода) или книга .xlsx в ФАЙЛ; путь первой страницы или книги на stdout"},
-    {"scan", ToolValue::None, "[--port N] [--scan-bps СПИСОК] [--scan-addr ОТ..ДО]", run_scan,
-     "найти приборы на линии: запрос \"dev\" по адресам ОТ..ДО с шагом 8 (по умолчанию все) "
-     "на скоростях СПИСОК (9600,19200 или all; по умолчанию скорость из настроек), порт COMN "
-     "(по умолчанию из настроек); по строке на прибор: адрес, скорость, формат, модель, версия; "
-     "настройки не меняются"},
+     KBA604_TR_NOOP(
+         "Help",
+         "отчет протокола измерений без окна: страницы HTML в temp/ (за день файла или первый день "
+         "периода) или книга .xlsx в ФАЙЛ; путь первой страницы или книги на stdout")},
+    {"scan", ToolValue::None,
+     KBA604_TR_NOOP("Help", "[--port N] [--scan-bps СПИСОК] [--scan-addr ОТ..ДО]"), run_scan,
+     KBA604_TR_NOOP(
+         "Help",
+         "найти приборы на линии: запрос \"dev\" по адресам ОТ..ДО с шагом 8 (по умолчанию все) "
+         "на скоростях СПИСОК (9600,19200 или all; по умолчанию скорость из настроек), порт COMN "
+         "(по умолчанию из настроек); по строке на прибор: адрес, скорость, формат, модель, "
+         "версия; "
+         "настройки не меняются")},
 });
 
 // Width on the terminal of a UTF-8 text: one column per character.
@@ -328,45 +341,52 @@ std::string version_text() {
 
 std::string usage_text() {
   std::ostringstream s;
-  s << "Использование: kba604 [КЛЮЧИ] [ФАЙЛ.604]\n"
-       "               kba604 РЕЖИМ [ЗНАЧЕНИЕ]\n"
-       "\n"
-       "Ключ начинается с \"/\" или \"-\", значение идет после \":\"; несколько ключей можно\n"
-       "склеить через \"/\" (/port:3/bps:9600). --имя, --имя:значение и --имя=значение\n"
-       "означают то же, что /имя:значение. Имена и значения - без учета регистра; значение\n"
-       "ключа-файла занимает весь остаток параметра и сохраняет регистр. Параметр, не\n"
-       "являющийся ключом, - файл конфигурации; путь вида /home/ann/a.604 - тоже файл, а после\n"
-       "параметра \"--\" файлами считаются все параметры.\n"
-       "\n"
-       "Ключи:\n";
+  s << KBA604_TR(
+      "Help",
+      "Использование: kba604 [КЛЮЧИ] [ФАЙЛ.604]\n"
+      "               kba604 РЕЖИМ [ЗНАЧЕНИЕ]\n"
+      "\n"
+      "Ключ начинается с \"/\" или \"-\", значение идет после \":\"; несколько ключей можно\n"
+      "склеить через \"/\" (/port:3/bps:9600). --имя, --имя:значение и --имя=значение\n"
+      "означают то же, что /имя:значение. Имена и значения - без учета регистра; значение\n"
+      "ключа-файла занимает весь остаток параметра и сохраняет регистр. Параметр, не\n"
+      "являющийся ключом, - файл конфигурации; путь вида /home/ann/a.604 - тоже файл, а после\n"
+      "параметра \"--\" файлами считаются все параметры.\n"
+      "\n"
+      "Ключи:\n");
   for (const SwitchEntry& sw : switch_table()) {
     std::string left = "/" + std::string(sw.name);
-    if (!sw.value_help.empty()) left += ":" + std::string(sw.value_help);
-    item(s, left, sw.help);
+    if (!sw.value_help.empty()) left += ":" + translated("Help", sw.value_help);
+    item(s, left, translated("Help", sw.help));
   }
-  s << "\nРежимы (только первым параметром; программа не запускается):\n";
+  s << KBA604_TR("Help", "\nРежимы (только первым параметром; программа не запускается):\n");
   for (const ToolMode& m : kToolModes) {
     std::string left = "--" + std::string(m.name);
     if (!m.value_help.empty()) {
-      left += m.value == ToolValue::Optional ? "[=" + std::string(m.value_help) + "]"
-                                             : " " + std::string(m.value_help);
+      const std::string value = translated("Help", m.value_help);
+      left += m.value == ToolValue::Optional ? "[=" + value + "]" : " " + value;
     }
-    item(s, left, m.help);
+    item(s, left, translated("Help", m.help));
   }
-  s << "\nСтандартный вывод в обычной работе принадлежит каналу управления (/io:stdio);\n"
-       "все сообщения программы идут в стандартный поток ошибок.\n"
-       "\nКоды завершения (из 200-208 действует наименьший):\n";
-  for (const ExitCodeMeaning& e : exit_code_table()) item(s, std::to_string(e.code), e.meaning);
-  s << "\nФайлы:\n";
-  item(s, platform::settings_file().string(), "настройки программы и порты [Ports]");
-  item(s, platform::devices_file().string(), "регистрация конфигуратора, раздел [KBA604]");
+  s << KBA604_TR("Help",
+                 "\nСтандартный вывод в обычной работе принадлежит каналу управления (/io:stdio);\n"
+                 "все сообщения программы идут в стандартный поток ошибок.\n"
+                 "\nКоды завершения (из 200-208 действует наименьший):\n");
+  for (const ExitCodeMeaning& e : exit_code_table())
+    item(s, std::to_string(e.code), translated("Help", e.meaning));
+  s << KBA604_TR("Help", "\nФайлы:\n");
+  item(s, platform::settings_file().string(),
+       KBA604_TR("Help", "настройки программы и порты [Ports]"));
+  item(s, platform::devices_file().string(),
+       KBA604_TR("Help", "регистрация конфигуратора, раздел [KBA604]"));
   item(s, (platform::config_home() / "TALV" / "Configurator - KBA604.conf").string(),
-       "последние файлы и расположение панелей окна");
+       KBA604_TR("Help", "последние файлы и расположение панелей окна"));
   item(s, platform::program_directory().string(),
-       "каталог программы: protocol/ (протокол измерений), temp/ (отчеты)");
+       KBA604_TR("Help", "каталог программы: protocol/ (протокол измерений), temp/ (отчеты)"));
   item(s, platform::default_data_directory().string(),
-       "файлы описания (или папка из настройки datadirectory)");
-  item(s, platform::runtime_dir().string(), "блокировка второго экземпляра, каналы управления");
+       KBA604_TR("Help", "файлы описания (или папка из настройки datadirectory)"));
+  item(s, platform::runtime_dir().string(),
+       KBA604_TR("Help", "блокировка второго экземпляра, каналы управления"));
   return s.str();
 }
 

@@ -11,6 +11,7 @@
 #include "app/start_rules.h"
 #include "files/kba604_doc.h"
 #include "ui/main_window.h"
+#include "ui/translation.h"
 
 namespace kba604 {
 
@@ -48,7 +49,8 @@ void MessageWindow::ensure() {
 }
 
 void MessageWindow::show_text(std::string_view text) {
-  const QString line = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  // The core's texts ("Загрузка файлов дерева...") in the window's language.
+  const QString line = translate_message(text);
   if (on_ui_thread()) {
     show_on_ui_thread(line);
   } else {

@@ -4,9 +4,20 @@
 #include <QMessageBox>
 #include <QThread>
 
+#include "ui/translation.h"
+
 namespace kba604 {
 
 namespace {
+
+// The captions the core gives its boxes, for the catalogue (the box translates whatever
+// caption it gets, see translate_message).
+[[maybe_unused]] constexpr const char* kCommonCaptions[] = {
+    QT_TRANSLATE_NOOP("Messages", "Предупреждение"),
+    QT_TRANSLATE_NOOP("Messages", "Сообщение"),
+    QT_TRANSLATE_NOOP("Messages", "Ошибка"),
+    QT_TRANSLATE_NOOP("Messages", "Результат сравнения"),
+};
 
 QMessageBox::Icon box_icon(PromptIcon icon) {
   switch (icon) {
@@ -59,11 +70,10 @@ PromptAnswer QtPrompter::ask(std::string_view text, std::string_view caption, Pr
   if (quiet_.load() || app == nullptr) {
     return stderr_.ask(text, caption, icon, buttons, safe_answer);
   }
-  const QString t = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  // Shown in the window's language; what goes to stderr above stays as the core wrote it.
+  const QString t = translate_message(text);
   // The framework's boxes carry the program's name when the caller gives no caption.
-  const QString c = caption.empty()
-                        ? QStringLiteral("KBA604")
-                        : QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size()));
+  const QString c = caption.empty() ? QStringLiteral("KBA604") : translate_message(caption);
   if (QThread::currentThread() != app->thread()) {
     if (buttons != PromptButtons::Ok) return stderr_.ask(text, caption, icon, buttons, safe_answer);
     const QMessageBox::Icon i = box_icon(icon);
@@ -94,7 +104,7 @@ void StatusOperationView::open(int operation_code, int total, OperationControl* 
   total_.store(total);
   errors_.store(0);
   const std::string_view title = operation_title(operation_code);
-  emit opened(QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())), total);
+  emit opened(translate_message(title), total);
 }
 
 void StatusOperationView::set_range(int total) {

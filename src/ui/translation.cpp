@@ -1,0 +1,178 @@
+#include "ui/translation.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTranslator>
+#include <QXmlStreamReader>
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "app/translatable.h"
+
+// The catalogue is compiled into the window's static library, whose resources are registered
+// by hand before their first use.
+static void register_catalogue() {
+  Q_INIT_RESOURCE(kba604_translations);
+}
+
+namespace kba604 {
+
+namespace {
+
+constexpr const char* kCatalogue = ":/i18n/kba604_en.qm";
+// The catalogue's source, for the message templates: a compiled catalogue looks texts up but
+// cannot list them.
+constexpr const char* kCatalogueSource = ":/i18n/kba604_en.ts";
+constexpr const char* kMessagesContext = "Messages";
+
+std::mutex mutex;
+QTranslator* translator = nullptr;  // made once, kept for the life of the process
+std::atomic<bool> english{false};
+bool installed = false;  // on the application of the moment
+
+// A printf conversion as the core's formats use them, or "%%".
+const QRegularExpression& conversion() {
+  static const QRegularExpression re(
+      QStringLiteral("%%|%[-+ #0]*\\d*(?:\\.\\d+)?(?:hh|h|ll|l|z)?[diouxXcsfgeE]"));
+  return re;
+}
+
+// One message template with a conversion in it, as a pattern that finds the values in a text
+// made from it, and its translation.
+struct Template {
+  QRegularExpression pattern;
+  QString translation;
+};
+
+QString pattern_of(const QString& source) {
+  QString pattern = QStringLiteral("^");
+  qsizetype at = 0;
+  QRegularExpressionMatchIterator it = conversion().globalMatch(source);
+  while (it.hasNext()) {
+    const QRegularExpressionMatch m = it.next();
+    pattern += QRegularExpression::escape(source.mid(at, m.capturedStart() - at));
+    const QString c = m.captured();
+    const QChar kind = c.back();
+    if (c == QStringLiteral("%%")) {
+      pattern += QStringLiteral("%");
+    } else if (kind == 'd' || kind == 'i' || kind == 'u') {
+      pattern += QStringLiteral("([-+ ]?\\d+)");
+    } else if (kind == 'x' || kind == 'X' || kind == 'o') {
+      pattern += QStringLiteral("([0-9A-Fa-f]+)");
+    } else if (kind == 'c') {
+      pattern += QStringLiteral("(.)");
+    } else {
+      pattern += QStringLiteral("(.*?)");
+    }
+    at = m.capturedEnd();
+  }
+  pattern += QRegularExpression::escape(source.mid(at)) + QStringLiteral("$");
+  return pattern;
+}
+
+std::vector<Template> read_templates() {
+  std::vector<Template> list;
+  QFile file(QString::fromLatin1(kCatalogueSource));
+  if (!file.open(QIODevice::ReadOnly)) return list;
+  QXmlStreamReader xml(&file);
+  QString context, source, translation;
+  while (!xml.atEnd()) {
+    if (!xml.readNextStartElement()) continue;
+    const auto name = xml.name();
+    if (name == QStringLiteral("name")) {
+      context = xml.readElementText();
+    } else if (name == QStringLiteral("source")) {
+      source = xml.readElementText();
+    } else if (name == QStringLiteral("translation")) {
+      translation = xml.readElementText();
+      if (context == QLatin1String(kMessagesContext) && !translation.isEmpty() &&
+          source.contains(conversion())) {
+        QRegularExpression re(pattern_of(source), QRegularExpression::DotMatchesEverythingOption);
+        if (re.isValid()) list.push_back({std::move(re), translation});
+      }
+    }
+  }
+  return list;
+}
+
+const std::vector<Template>& templates() {
+  static const std::vector<Template> list = read_templates();
+  return list;
+}
+
+// translation with its conversions replaced, in order, by the values found in the text.
+QString fill(const QString& translation, const QRegularExpressionMatch& values) {
+  QString out;
+  qsizetype at = 0;
+  int next = 1;
+  QRegularExpressionMatchIterator it = conversion().globalMatch(translation);
+  while (it.hasNext()) {
+    const QRegularExpressionMatch m = it.next();
+    out += translation.mid(at, m.capturedStart() - at);
+    out += m.captured() == QStringLiteral("%%") ? QStringLiteral("%") : values.captured(next++);
+    at = m.capturedEnd();
+  }
+  return out + translation.mid(at);
+}
+
+std::string core_translation(std::string_view context, std::string_view text) {
+  std::lock_guard lock(mutex);
+  if (!english.load() || translator == nullptr) return {};
+  const std::string c(context);
+  const std::string t(text);
+  return translator->translate(c.c_str(), t.c_str()).toStdString();
+}
+
+}  // namespace
+
+bool use_english(bool want) {
+  std::lock_guard lock(mutex);
+  if (want && translator == nullptr) {
+    register_catalogue();
+    auto* loaded = new QTranslator;
+    if (!loaded->load(QString::fromLatin1(kCatalogue))) {
+      delete loaded;
+      english.store(false);
+      set_text_translator(nullptr);
+      return false;
+    }
+    translator = loaded;
+  }
+  english.store(want && translator != nullptr);
+  set_text_translator(english.load() ? core_translation : nullptr);
+  if (QCoreApplication::instance() != nullptr && translator != nullptr) {
+    if (english.load() && !installed) {
+      installed = QCoreApplication::installTranslator(translator);
+    } else if (!english.load() && installed) {
+      QCoreApplication::removeTranslator(translator);
+      installed = false;
+    }
+  } else {
+    installed = false;
+  }
+  return english.load() == want;
+}
+
+bool english_in_use() {
+  return english.load();
+}
+
+QString translate_message(std::string_view text) {
+  const QString own = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  if (!english.load() || text.empty()) return own;
+  {
+    std::lock_guard lock(mutex);
+    const std::string t(text);
+    const QString exact = translator->translate(kMessagesContext, t.c_str());
+    if (!exact.isEmpty()) return exact;
+  }
+  for (const Template& t : templates()) {
+    const QRegularExpressionMatch m = t.pattern.match(own);
+    if (m.hasMatch()) return fill(t.translation, m);
+  }
+  return own;
+}
+
+}  // namespace kba604
