@@ -64,7 +64,7 @@ CCalibrate::CCalibrate(const CalibrationContext& context, calibration::WrongCode
       context_(context),
       session_(std::make_shared<CalibrationSession<calibration::CalibrationSelection>>(
           context.link, context.prompter, wrong_codes, access_level, modification)) {
-  setWindowTitle(QStringLiteral("Создание юстировки"));
+  setWindowTitle(tr("Создание юстировки"));
   setModal(true);
 
   types_ = new QComboBox(this);
@@ -72,24 +72,24 @@ CCalibrate::CCalibrate(const CalibrationContext& context, calibration::WrongCode
   description_ = new QLabel(this);
   description_->setWordWrap(true);
   description_->setMinimumWidth(420);
-  sensor_label_ = new QLabel(QStringLiteral("Тип датчика:"), this);
+  sensor_label_ = new QLabel(tr("Тип датчика:"), this);
   sensors_ = new QComboBox(this);
-  input_label_ = new QLabel(QStringLiteral("Номер входа:"), this);
+  input_label_ = new QLabel(tr("Номер входа:"), this);
   inputs_ = new QComboBox(this);
-  code_label_ = new QLabel(QStringLiteral("Введите код доступа:"), this);
+  code_label_ = new QLabel(tr("Введите код доступа:"), this);
   code_ = new QLineEdit(this);
   code_->setEchoMode(QLineEdit::Password);
   sensor_label_->setBuddy(sensors_);
   input_label_->setBuddy(inputs_);
   code_label_->setBuddy(code_);
-  continue_ = new QPushButton(QStringLiteral("Продолжить"), this);
-  cancel_ = new QPushButton(QStringLiteral("Отмена"), this);
+  continue_ = new QPushButton(tr("Продолжить"), this);
+  cancel_ = new QPushButton(tr("Отмена"), this);
   continue_->setDefault(true);
   // Enter means "Продолжить" wherever the focus went while the dialog was busy.
   cancel_->setAutoDefault(false);
 
   auto* layout = new QVBoxLayout(this);
-  auto* type_label = new QLabel(QStringLiteral("Выберите тип:"), this);
+  auto* type_label = new QLabel(tr("Выберите тип:"), this);
   type_label->setBuddy(types_);
   layout->addWidget(type_label);
   layout->addWidget(types_);
@@ -209,8 +209,8 @@ CCalibrate2::CCalibrate2(const CalibrationContext& context, calibration::StepsSt
   text_->setMinimumSize(520, 220);
   status_ = new QLineEdit(this);
   status_->setReadOnly(true);
-  continue_ = new QPushButton(QStringLiteral("Продолжить"), this);
-  cancel_ = new QPushButton(QStringLiteral("Отмена"), this);
+  continue_ = new QPushButton(tr("Продолжить"), this);
+  cancel_ = new QPushButton(tr("Отмена"), this);
   continue_->setDefault(true);
   // Enter means "Продолжить" wherever the focus went while the dialog was busy.
   cancel_->setAutoDefault(false);

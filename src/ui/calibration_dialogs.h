@@ -38,7 +38,7 @@ struct CalibrationContext {
 };
 
 // The objects a dialog shares with the jobs it posted: they live until the last job is done.
-template <class Logic>
+template <typename Logic>
 struct CalibrationSession;
 
 class CCalibrate final : public QDialog {

@@ -17,13 +17,10 @@
 
 #include "files/protocol_archive.h"
 #include "platform/text.h"
+#include "ui/translation.h"
 
 namespace kba604 {
 namespace {
-
-QString q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 ReportDate date_of(const QDate& d) { return {d.year(), d.month(), d.day()}; }
 
@@ -38,17 +35,17 @@ bool open_with_desktop(const std::filesystem::path& file) {
 CCleanDataDlg::CCleanDataDlg(std::filesystem::path protocol_dir, Prompter& prompter,
                              QWidget* parent)
     : QDialog(parent), protocol_dir_(std::move(protocol_dir)), prompter_(prompter) {
-  setWindowTitle(q(kCleanDialogCaption));
+  setWindowTitle(translate_message(kCleanDialogCaption));
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(new QLabel(q(kCleanDialogText), this));
+  layout->addWidget(new QLabel(translate_message(kCleanDialogText), this));
   month_ = new QDateEdit(QDate::currentDate(), this);
   month_->setLocale(QLocale(QLocale::Russian, QLocale::Russia));
-  month_->setDisplayFormat(QStringLiteral("MMMM yyyyг."));
+  month_->setDisplayFormat(tr("MMMM yyyyг."));
   month_->setCalendarPopup(true);
   layout->addWidget(month_);
   auto* buttons = new QHBoxLayout;
   auto* ok = new QPushButton(QStringLiteral("OK"), this);
-  auto* cancel = new QPushButton(QStringLiteral("Отмена"), this);
+  auto* cancel = new QPushButton(tr("Отмена"), this);
   ok->setDefault(true);
   buttons->addStretch();
   buttons->addWidget(ok);
@@ -91,17 +88,17 @@ CExportOperDlg::CExportOperDlg(const ParameterTable& table,
       program_directory_(std::move(program_directory)),
       prompter_(prompter),
       progress_(std::make_unique<Progress>(this)) {
-  setWindowTitle(q(kExportDialogCaption));
+  setWindowTitle(translate_message(kExportDialogCaption));
   auto* layout = new QVBoxLayout(this);
 
   auto* source = new QGroupBox(this);
   auto* grid = new QGridLayout(source);
-  by_period_ = new QRadioButton(QStringLiteral("Экспорт по периоду времени"), source);
-  by_file_ = new QRadioButton(QStringLiteral("Экспорт по файлу"), source);
+  by_period_ = new QRadioButton(tr("Экспорт по периоду времени"), source);
+  by_file_ = new QRadioButton(tr("Экспорт по файлу"), source);
   by_period_->setChecked(true);
   grid->addWidget(by_period_, 0, 0, 1, 4);
   grid->addWidget(
-      new QLabel(QStringLiteral("Укажите за какой период времени хотите просмотреть отчет измерений:"),
+      new QLabel(tr("Укажите за какой период времени хотите просмотреть отчет измерений:"),
                  source),
       1, 0, 1, 4);
   from_ = new QDateEdit(QDate::currentDate(), source);
@@ -110,30 +107,30 @@ CExportOperDlg::CExportOperDlg(const ParameterTable& table,
     e->setCalendarPopup(true);
     e->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
   }
-  grid->addWidget(new QLabel(QStringLiteral("От"), source), 2, 0);
+  grid->addWidget(new QLabel(tr("От"), source), 2, 0);
   grid->addWidget(from_, 2, 1);
-  grid->addWidget(new QLabel(QStringLiteral("До"), source), 2, 2);
+  grid->addWidget(new QLabel(tr("До"), source), 2, 2);
   grid->addWidget(to_, 2, 3);
   grid->addWidget(by_file_, 3, 0, 1, 4);
-  grid->addWidget(new QLabel(QStringLiteral("Выберите файл данных для экспорта:"), source), 4, 0,
+  grid->addWidget(new QLabel(tr("Выберите файл данных для экспорта:"), source), 4, 0,
                   1, 4);
   files_ = new QComboBox(source);
   grid->addWidget(files_, 5, 0, 1, 4);
   layout->addWidget(source);
 
   auto* filter_row = new QHBoxLayout;
-  filter_row->addWidget(new QLabel(QStringLiteral("Фильтр:"), this));
+  filter_row->addWidget(new QLabel(tr("Фильтр:"), this));
   filter_ = new QComboBox(this);
-  filter_->addItems({QStringLiteral("Все оперативные параметры протокола"),
-                     QStringLiteral("Только измерители (rEAd)"),
-                     QStringLiteral("Только уставки (Set.P)"),
-                     QStringLiteral("Только значение выходного сигнала (r.OUt)")});
+  filter_->addItems({tr("Все оперативные параметры протокола"),
+                     tr("Только измерители (rEAd)"),
+                     tr("Только уставки (Set.P)"),
+                     tr("Только значение выходного сигнала (r.OUt)")});
   filter_->setCurrentIndex(0);
   filter_row->addWidget(filter_, 1);
   layout->addLayout(filter_row);
 
-  browser_ = new QRadioButton(QStringLiteral("Показать отчет в броузере"), this);
-  spreadsheet_ = new QRadioButton(QStringLiteral("Показать отчет в MS Excel"), this);
+  browser_ = new QRadioButton(tr("Показать отчет в броузере"), this);
+  spreadsheet_ = new QRadioButton(tr("Показать отчет в MS Excel"), this);
   browser_->setChecked(true);
   auto* outputs = new QHBoxLayout;
   outputs->addWidget(browser_);
@@ -150,11 +147,11 @@ CExportOperDlg::CExportOperDlg(const ParameterTable& table,
 
   auto* buttons = new QHBoxLayout;
   ok_ = new QPushButton(QStringLiteral("OK"), this);
-  ok_->setToolTip(QStringLiteral("Начать экспорт данных"));
-  cancel_ = new QPushButton(QStringLiteral("Отмена"), this);
-  cancel_->setToolTip(QStringLiteral("Отменить экспорт данных"));
-  clean_ = new QPushButton(QStringLiteral("Очистка"), this);
-  clean_->setToolTip(QStringLiteral("Очистка архива данных"));
+  ok_->setToolTip(tr("Начать экспорт данных"));
+  cancel_ = new QPushButton(tr("Отмена"), this);
+  cancel_->setToolTip(tr("Отменить экспорт данных"));
+  clean_ = new QPushButton(tr("Очистка"), this);
+  clean_->setToolTip(tr("Очистка архива данных"));
   ok_->setDefault(true);
   buttons->addWidget(clean_);
   buttons->addStretch();

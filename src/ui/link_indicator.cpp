@@ -46,7 +46,7 @@ QString LinkIndicator::settings_text(const Elements::InvisibleElement& settings)
                          : parity == QStringLiteral("Нечетность")  ? QStringLiteral("O")
                          : parity == QStringLiteral("Отсутствует") ? QStringLiteral("N")
                                                                    : QStringLiteral("?");
-  return QStringLiteral("%1: %2, %3%4%5, адрес %6")
+  return tr("%1: %2, %3%4%5, адрес %6")
       .arg(value_of(settings, "Port"), value_of(settings, "bPS"), value_of(settings, "LEn"), letter,
            value_of(settings, "Sbit"), value_of(settings, "Addr"));
 }

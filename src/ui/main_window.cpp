@@ -34,6 +34,7 @@
 #include "platform/text.h"
 #include "ui/parameter_delegate.h"
 #include "ui/qt_services.h"
+#include "ui/translation.h"
 #include "ui/tree_icons.h"
 
 namespace kba604 {
@@ -47,9 +48,11 @@ std::string str(const QString& s) {
   return s.toStdString();
 }
 
-constexpr const char* kF1Hint = "Для вывода комментария по параметру выделите его и нажмите F1";
-constexpr const char* kBuildingTree = "Создание дерева...";
-constexpr const char* kDocumentFilter = "Файлы конфигураций (*.604)";
+constexpr const char* kF1Hint =
+    QT_TRANSLATE_NOOP("kba604::MainWindow", "Для вывода комментария по параметру выделите его и нажмите F1");
+constexpr const char* kBuildingTree = QT_TRANSLATE_NOOP("kba604::MainWindow", "Создание дерева...");
+constexpr const char* kDocumentFilter =
+    QT_TRANSLATE_NOOP("kba604::MainWindow", "Файлы конфигураций (*.604)");
 
 // The column shares of the client width, in tenths.
 constexpr double kColumnShares[ParameterTreeModel::kColumnCount] = {3, 1, 1.5, 1.1, 0.9, 2.5};
@@ -238,10 +241,10 @@ void MainWindow::build_menus() {
   for (int id : {command::kShowIndexes, command::kAutoRead, command::kImmediateWrite,
                  command::kNoAttributes}) {
     static const std::map<int, const char*> texts = {
-        {command::kShowIndexes, "Показывать линейные индексы"},
-        {command::kAutoRead, "Режим автоматического считывания"},
-        {command::kImmediateWrite, "Режим немедленной записи"},
-        {command::kNoAttributes, "Не передавать атрибуты параметров"}};
+        {command::kShowIndexes, QT_TR_NOOP("Показывать линейные индексы")},
+        {command::kAutoRead, QT_TR_NOOP("Режим автоматического считывания")},
+        {command::kImmediateWrite, QT_TR_NOOP("Режим немедленной записи")},
+        {command::kNoAttributes, QT_TR_NOOP("Не передавать атрибуты параметров")}};
     add_command(modes_menu_, id, tr(texts.at(id)))->setCheckable(true);
   }
   add_command(modes_menu_, command::kHideMinimised, tr("Скрывать свернутое окно"), {}, false)
@@ -336,7 +339,7 @@ void MainWindow::build_status_bar() {
   progress_ = new QProgressBar(this);
   progress_->setMaximumWidth(200);
   stop_ = new QToolButton(this);
-  stop_->setText(qs(kStopCaption));
+  stop_->setText(translate_message(kStopCaption));
   connect(stop_, &QToolButton::clicked, this, [this] { view_.stop_pressed(); });
   statusBar()->addPermanentWidget(progress_text_);
   statusBar()->addPermanentWidget(progress_);
@@ -735,12 +738,13 @@ void MainWindow::show_context_menu(const QPoint& point) {
       QAction* a = menu.addAction(tr(text), this, [this, id] { run_command(id); });
       a->setEnabled(!no_port && !s_.doc.device().busy());
     };
-    add(command::kBranchRead, "Прочитать все параметры выделенной ветви");
+    add(command::kBranchRead, QT_TR_NOOP("Прочитать все параметры выделенной ветви"));
     if (!point) {
-      add(command::kBranchWrite, "Записать все параметры выделенной ветви");
-      add(command::kBranchWriteChanged, "Записать только измененные параметры выделенной ветви");
+      add(command::kBranchWrite, QT_TR_NOOP("Записать все параметры выделенной ветви"));
+      add(command::kBranchWriteChanged,
+          QT_TR_NOOP("Записать только измененные параметры выделенной ветви"));
     }
-    add(command::kBranchCompare, "Сравнить значения с реальными в пределах выделеной ветви");
+    add(command::kBranchCompare, QT_TR_NOOP("Сравнить значения с реальными в пределах выделеной ветви"));
   } else {
     return;
   }
@@ -797,11 +801,11 @@ void MainWindow::operation_opened(const QString& title, int total) {
 void MainWindow::operation_progress(int done, int total, int errors) {
   progress_->setRange(0, std::max(total, 1));
   progress_->setValue(std::min(done, std::max(total, 1)));
-  progress_text_->setText(QStringLiteral("%1 %2 из %3, %4 %5")
-                              .arg(qs(kProcessedLabel))
+  progress_text_->setText(tr("%1 %2 из %3, %4 %5")
+                              .arg(translate_message(kProcessedLabel))
                               .arg(done)
                               .arg(total)
-                              .arg(qs(kErrorsLabel))
+                              .arg(translate_message(kErrorsLabel))
                               .arg(errors));
 }
 

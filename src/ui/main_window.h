@@ -63,7 +63,8 @@ inline constexpr int kWriteParameter = 32875;
 inline constexpr int kCompareParameter = 32876;
 }  // namespace command
 
-inline constexpr const char* kUnsavedText = "Сохранить изменения в \"%1\"?";
+inline constexpr const char* kUnsavedText =
+    QT_TRANSLATE_NOOP("kba604::MainWindow", "Сохранить изменения в \"%1\"?");
 inline constexpr const char* kNoMoreProblemsText = "Больше нет параметров с ошибками!";
 inline constexpr const char* kMessageCaption = "Сообщение";
 inline constexpr const char* kProfileRecentSection = "Recent File List";

@@ -13,6 +13,7 @@
 #include "model/value_format.h"
 #include "operations/device.h"
 #include "platform/port_names.h"
+#include "ui/translation.h"
 
 namespace kba604 {
 namespace {
@@ -27,23 +28,23 @@ QString qs(std::string_view s) {
 
 ApplyDialog::ApplyDialog(Dialogs::CApply& apply, QWidget* parent) : QDialog(parent), apply_(apply) {
   setObjectName(QStringLiteral("applyDialog"));
-  setWindowTitle(qs(Dialogs::CApply::kTitle));
-  auto* warning = new QLabel(qs(Dialogs::CApply::kWarning), this);
+  setWindowTitle(translate_message(Dialogs::CApply::kTitle));
+  auto* warning = new QLabel(translate_message(Dialogs::CApply::kWarning), this);
   warning->setWordWrap(true);
-  auto* group = new QGroupBox(qs(Dialogs::CApply::kNewParametersLabel), this);
+  auto* group = new QGroupBox(translate_message(Dialogs::CApply::kNewParametersLabel), this);
   parameters_ = new QLabel(QString::fromStdString(apply.parameters_text()), group);
   parameters_->setObjectName(QStringLiteral("parameters"));
   parameters_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  auto* hint = new QLabel(qs(Dialogs::CApply::kHint), group);
+  auto* hint = new QLabel(translate_message(Dialogs::CApply::kHint), group);
   auto* inner = new QVBoxLayout(group);
   inner->addWidget(parameters_);
   inner->addWidget(hint);
 
-  change_program_ = new QCheckBox(qs(Dialogs::CApply::kChangeProgramOption), this);
+  change_program_ = new QCheckBox(translate_message(Dialogs::CApply::kChangeProgramOption), this);
   change_program_->setChecked(apply.change_program_settings);
-  broadcast_ = new QCheckBox(qs(Dialogs::CApply::kBroadcastOption), this);
+  broadcast_ = new QCheckBox(translate_message(Dialogs::CApply::kBroadcastOption), this);
   broadcast_->setChecked(apply.broadcast);
-  three_times_ = new QCheckBox(qs(Dialogs::CApply::kThreeTimesOption), this);
+  three_times_ = new QCheckBox(translate_message(Dialogs::CApply::kThreeTimesOption), this);
   three_times_->setChecked(apply.three_times);
   three_times_->setEnabled(Dialogs::CApply::three_times_enabled());
 

@@ -21,7 +21,7 @@ QColor colour(Rgb rgb) {
 
 // The header row of the operational branch.
 const char* const kHeaderTexts[ParameterTreeModel::kColumnCount] = {
-    "     Имя параметра", "Период, мс", "Значение", "", "", "Ошибки ввода-вывода"};
+    QT_TRANSLATE_NOOP("kba604::ParameterTreeModel", "     Имя параметра"), QT_TRANSLATE_NOOP("kba604::ParameterTreeModel", "Период, мс"), QT_TRANSLATE_NOOP("kba604::ParameterTreeModel", "Значение"), "", "", QT_TRANSLATE_NOOP("kba604::ParameterTreeModel", "Ошибки ввода-вывода")};
 
 // Every polled parameter of the operational tree, in tree order: the branch's own list first,
 // then its sub-branches.
@@ -372,7 +372,7 @@ QVariant ParameterTreeModel::data(const QModelIndex& index, int role) const {
 
   switch (role) {
     case Qt::DisplayRole:
-      if (n->kind == RowKind::Header) return QString::fromUtf8(kHeaderTexts[column]);
+      if (n->kind == RowKind::Header) return tr(kHeaderTexts[column]);
       if (column == kTitle) return n->text;
       if (column == kValue && n->kind == RowKind::Placeholder) return n->value;
       return {};
@@ -467,13 +467,14 @@ Qt::ItemFlags ParameterTreeModel::flags(const QModelIndex& index) const {
 
 QVariant ParameterTreeModel::headerData(int section, Qt::Orientation orientation, int role) const {
   static const char* const captions[kColumnCount] = {
-      "Описание", "Параметр", "Значение", "Атрибут редактирования", "Владелец",
-      "Ошибки обмена и несоответствия"};
+      QT_TR_NOOP("Описание"),  QT_TR_NOOP("Параметр"),
+      QT_TR_NOOP("Значение"),  QT_TR_NOOP("Атрибут редактирования"),
+      QT_TR_NOOP("Владелец"), QT_TR_NOOP("Ошибки обмена и несоответствия")};
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
       section >= kColumnCount) {
     return {};
   }
-  return QString::fromUtf8(captions[section]);
+  return tr(captions[section]);
 }
 
 }  // namespace kba604

@@ -11,13 +11,10 @@
 #include <QVBoxLayout>
 
 #include "ui/qt_services.h"
+#include "ui/translation.h"
 
 namespace kba604 {
 namespace {
-
-QString qs(std::string_view s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 // The error count's ground: light red once there are errors, the window's own otherwise.
 void show_errors(QLabel& label, int errors) {
@@ -39,7 +36,7 @@ void show_errors(QLabel& label, int errors) {
 
 ProgressWindow::ProgressWindow(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("progressWindow"));
-  setWindowTitle(qs(kOperationWindowTitle));
+  setWindowTitle(translate_message(kOperationWindowTitle));
   setWindowFlags(
       (windowFlags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) &
       ~Qt::WindowContextHelpButtonHint);
@@ -61,18 +58,18 @@ ProgressWindow::ProgressWindow(QWidget* parent) : QDialog(parent) {
   progress_ = new QProgressBar(this);
   progress_->setObjectName(QStringLiteral("progress"));
   progress_->setTextVisible(false);
-  auto_close_ = new QCheckBox(qs(kAutoCloseText), this);
+  auto_close_ = new QCheckBox(translate_message(kAutoCloseText), this);
   auto_close_->setObjectName(QStringLiteral("autoClose"));
-  button_ = new QPushButton(qs(kStopCaption), this);
+  button_ = new QPushButton(translate_message(kStopCaption), this);
   button_->setObjectName(QStringLiteral("button"));
   button_->setDefault(true);
 
   auto* counters = new QGridLayout;
-  counters->addWidget(new QLabel(qs(kElapsedLabel), this), 0, 0);
+  counters->addWidget(new QLabel(translate_message(kElapsedLabel), this), 0, 0);
   counters->addWidget(elapsed_, 0, 1);
-  counters->addWidget(new QLabel(qs(kProcessedLabel), this), 0, 2);
+  counters->addWidget(new QLabel(translate_message(kProcessedLabel), this), 0, 2);
   counters->addWidget(processed_, 0, 3);
-  counters->addWidget(new QLabel(qs(kErrorsLabel), this), 0, 4);
+  counters->addWidget(new QLabel(translate_message(kErrorsLabel), this), 0, 4);
   counters->addWidget(errors_, 0, 5);
   counters->setColumnStretch(6, 1);
 
@@ -92,7 +89,7 @@ ProgressWindow::ProgressWindow(QWidget* parent) : QDialog(parent) {
   connect(auto_close_, &QCheckBox::toggled, this, [this](bool ticked) {
     if (!setting_box_) emit auto_close_toggled(ticked);
   });
-  begin(qs(kOperationWindowTitle), 0);
+  begin(translate_message(kOperationWindowTitle), 0);
 }
 
 void ProgressWindow::begin(const QString& title, int total) {
@@ -113,7 +110,7 @@ void ProgressWindow::set_range(int total) {
 void ProgressWindow::set_counters(int done, int total, int errors) {
   if (progress_->maximum() != std::max(total, 0)) progress_->setRange(0, std::max(total, 0));
   progress_->setValue(std::clamp(done, 0, std::max(total, 0)));
-  processed_->setText(QStringLiteral("%1 из %2").arg(done).arg(total));
+  processed_->setText(tr("%1 из %2").arg(done).arg(total));
   show_errors(*errors_, errors);
 }
 
@@ -140,7 +137,7 @@ void ProgressWindow::append(const std::vector<ProgressLogLine>& lines) {
 
 void ProgressWindow::set_button(OperationButton button) {
   button_state_ = button;
-  button_->setText(qs(button == OperationButton::Stop ? kStopCaption : kCloseCaption));
+  button_->setText(translate_message(button == OperationButton::Stop ? kStopCaption : kCloseCaption));
 }
 
 void ProgressWindow::set_auto_close(bool ticked) {
@@ -212,7 +209,7 @@ void ProgressOperationView::open(int operation_code, int total, OperationControl
     std::lock_guard lock(mutex_);
     state_ = State{};
     state_.begin = true;
-    state_.title = qs(operation_title(operation_code));
+    state_.title = translate_message(operation_title(operation_code));
     state_.total = total;
     state_.control = control;
     state_.start_ms = clock_.now_ms();

@@ -8,6 +8,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "ui/translation.h"
+
 namespace kba604::Dialogs {
 namespace {
 
@@ -20,7 +22,10 @@ struct Column {
   const char* caption;
   int eighths;
 };
-constexpr Column kColumns[] = {{"№ объекта", 1}, {"Описание", 3}, {"Параметр", 2}, {"Значение", 2}};
+constexpr Column kColumns[] = {{QT_TRANSLATE_NOOP("kba604::Dialogs::CRegulDlg", "№ объекта"), 1},
+                               {QT_TRANSLATE_NOOP("kba604::Dialogs::CRegulDlg", "Описание"), 3},
+                               {QT_TRANSLATE_NOOP("kba604::Dialogs::CRegulDlg", "Параметр"), 2},
+                               {QT_TRANSLATE_NOOP("kba604::Dialogs::CRegulDlg", "Значение"), 2}};
 constexpr int kTableWidth = 480;
 
 }  // namespace
@@ -31,12 +36,12 @@ CRegulDlg::CRegulDlg(std::unique_ptr<RegulationControl> control, Prompter& promp
       control_(std::move(control)),
       prompter_(prompter),
       relay_(std::make_shared<ui::TaskRelay>(this)) {
-  setWindowTitle(q(kRegulationCaption));
+  setWindowTitle(translate_message(kRegulationCaption));
   setModal(true);
 
   table_ = new QTableWidget(0, 4, this);
   QStringList captions;
-  for (const Column& c : kColumns) captions << QString::fromUtf8(c.caption);
+  for (const Column& c : kColumns) captions << tr(c.caption);
   table_->setHorizontalHeaderLabels(captions);
   table_->verticalHeader()->hide();
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -58,12 +63,12 @@ CRegulDlg::CRegulDlg(std::unique_ptr<RegulationControl> control, Prompter& promp
   // Enabled once the instrument's value is known.
   network_start_->setEnabled(false);
   auto* permission = new QHBoxLayout;
-  permission->addWidget(new QLabel(QString::fromUtf8("Запуск по сети:"), this));
+  permission->addWidget(new QLabel(tr("Запуск по сети:"), this));
   permission->addWidget(network_start_, 1);
 
-  start_ = new QPushButton(QString::fromUtf8("Запустить"), this);
-  stop_ = new QPushButton(QString::fromUtf8("Остановить"), this);
-  cancel_ = new QPushButton(QString::fromUtf8("Отмена"), this);
+  start_ = new QPushButton(tr("Запустить"), this);
+  stop_ = new QPushButton(tr("Остановить"), this);
+  cancel_ = new QPushButton(tr("Отмена"), this);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(start_);
   buttons->addWidget(stop_);

@@ -14,6 +14,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "ui/translation.h"
+
 namespace kba604::Dialogs {
 namespace {
 
@@ -36,7 +38,7 @@ CSinglePoint::CSinglePoint(std::shared_ptr<DirectExchange> link, ParameterTable&
       find_in_tree_(std::move(find_in_tree)),
       point_(table),
       relay_(std::make_shared<ui::TaskRelay>(this)) {
-  setWindowTitle(q(kSinglePointCaption));
+  setWindowTitle(translate_message(kSinglePointCaption));
   setModal(true);
 
   name_ = new QComboBox(this);
@@ -47,41 +49,41 @@ CSinglePoint::CSinglePoint(std::shared_ptr<DirectExchange> link, ParameterTable&
   name_->setEditText(QString());
   hash_ = new QLineEdit(this);
   hash_->setReadOnly(true);
-  description_ = new QLabel(q(kNoDescriptionText), this);
+  description_ = new QLabel(translate_message(kNoDescriptionText), this);
 
   auto* command = new QGridLayout;
-  command->addWidget(new QLabel(QString::fromUtf8("Определите команду:"), this), 0, 0);
+  command->addWidget(new QLabel(tr("Определите команду:"), this), 0, 0);
   command->addWidget(name_, 0, 1);
-  command->addWidget(new QLabel(QString::fromUtf8("Хеш-код:"), this), 0, 2);
+  command->addWidget(new QLabel(tr("Хеш-код:"), this), 0, 2);
   command->addWidget(hash_, 0, 3);
   command->addWidget(description_, 1, 0, 1, 4);
 
-  with_index_ = new QCheckBox(QString::fromUtf8("Наличие лин-го индекса:"), this);
+  with_index_ = new QCheckBox(tr("Наличие лин-го индекса:"), this);
   from_ = new QLineEdit(QStringLiteral("0"), this);
   to_ = new QLineEdit(QStringLiteral("0"), this);
   for (QLineEdit* e : {from_, to_}) {
     e->setValidator(new QIntValidator(0, kMaxSinglePointIndex, e));
   }
-  from_->setToolTip(QString::fromUtf8(
+  from_->setToolTip(tr(
       "Начальный индекс параметра, а также индекс, используемый при поиске в дереве."));
-  to_->setToolTip(QString::fromUtf8("Конечный индекс параметра."));
-  in_data_ = new QRadioButton(QString::fromUtf8("Индекс в поле данных"), this);
-  in_address_ = new QRadioButton(QString::fromUtf8("Индекс в адресе (3 бит)"), this);
+  to_->setToolTip(tr("Конечный индекс параметра."));
+  in_data_ = new QRadioButton(tr("Индекс в поле данных"), this);
+  in_address_ = new QRadioButton(tr("Индекс в адресе (3 бит)"), this);
   in_data_->setChecked(true);
   auto* index = new QHBoxLayout;
   index->addWidget(with_index_);
-  index->addWidget(new QLabel(QString::fromUtf8("от"), this));
+  index->addWidget(new QLabel(tr("от"), this));
   index->addWidget(from_);
-  index->addWidget(new QLabel(QString::fromUtf8("до"), this));
+  index->addWidget(new QLabel(tr("до"), this));
   index->addWidget(to_);
   auto* index_place = new QVBoxLayout;
   index_place->addWidget(in_data_);
   index_place->addWidget(in_address_);
   index->addLayout(index_place);
 
-  auto* operation = new QGroupBox(QString::fromUtf8("Операция:"), this);
-  read_ = new QRadioButton(QString::fromUtf8("Чтение"), operation);
-  write_ = new QRadioButton(QString::fromUtf8("Запись"), operation);
+  auto* operation = new QGroupBox(tr("Операция:"), this);
+  read_ = new QRadioButton(tr("Чтение"), operation);
+  write_ = new QRadioButton(tr("Запись"), operation);
   read_->setChecked(true);
   auto* operation_layout = new QHBoxLayout(operation);
   operation_layout->addWidget(read_);
@@ -91,15 +93,15 @@ CSinglePoint::CSinglePoint(std::shared_ptr<DirectExchange> link, ParameterTable&
   what_->setInsertPolicy(QComboBox::NoInsert);
   auto* what = new QHBoxLayout;
   what->addWidget(operation);
-  what->addWidget(new QLabel(QString::fromUtf8("Что записать:"), this));
+  what->addWidget(new QLabel(tr("Что записать:"), this));
   what->addWidget(what_, 1);
 
   protocol_ = new QListWidget(this);
   protocol_->setMinimumSize(520, 220);
 
-  execute_ = new QPushButton(QString::fromUtf8("Выполнить!"), this);
-  find_ = new QPushButton(QString::fromUtf8("Найти и показать этот параметр в \"дереве\""), this);
-  exit_ = new QPushButton(QString::fromUtf8("Выход"), this);
+  execute_ = new QPushButton(tr("Выполнить!"), this);
+  find_ = new QPushButton(tr("Найти и показать этот параметр в \"дереве\""), this);
+  exit_ = new QPushButton(tr("Выход"), this);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(execute_);
   buttons->addWidget(find_);
@@ -110,7 +112,7 @@ CSinglePoint::CSinglePoint(std::shared_ptr<DirectExchange> link, ParameterTable&
   layout->addLayout(command);
   layout->addLayout(index);
   layout->addLayout(what);
-  layout->addWidget(new QLabel(QString::fromUtf8("Протокол обмена данными с прибором:"), this));
+  layout->addWidget(new QLabel(tr("Протокол обмена данными с прибором:"), this));
   layout->addWidget(protocol_, 1);
   layout->addLayout(buttons);
 
@@ -129,7 +131,7 @@ CSinglePoint::~CSinglePoint() {
 void CSinglePoint::name_changed(const QString& name) {
   if (name.isEmpty()) {
     hash_->clear();
-    description_->setText(q(kNoDescriptionText));
+    description_->setText(translate_message(kNoDescriptionText));
     what_->clear();
     return;
   }

@@ -31,8 +31,8 @@ namespace {
 constexpr qint64 kKeptMs = 24LL * 3600 * 1000;
 
 QString window_label(int seconds) {
-  if (seconds < 3600) return QString("%1 мин").arg(seconds / 60);
-  return QString("%1 ч").arg(seconds / 3600);
+  if (seconds < 3600) return TrendView::tr("%1 мин").arg(seconds / 60);
+  return TrendView::tr("%1 ч").arg(seconds / 3600);
 }
 
 // The scroll bar of a recorded day counts seconds; a damaged day spanning more than an int's
@@ -75,7 +75,7 @@ TrendView::TrendView(QWidget* parent) : QWidget(parent) {
   chart_->legend()->setAlignment(Qt::AlignBottom);
   time_axis_ = new QDateTimeAxis();
   time_axis_->setFormat("HH:mm:ss");
-  time_axis_->setTitleText("Время");
+  time_axis_->setTitleText(tr("Время"));
   value_axis_ = new QValueAxis();
   chart_->addAxis(time_axis_, Qt::AlignBottom);
   chart_->addAxis(value_axis_, Qt::AlignLeft);
@@ -85,10 +85,10 @@ TrendView::TrendView(QWidget* parent) : QWidget(parent) {
   window_box_ = new QComboBox(this);
   for (int seconds : window_choices()) window_box_->addItem(window_label(seconds), seconds);
   window_box_->setCurrentIndex(1);
-  pause_button_ = new QPushButton("Пауза", this);
+  pause_button_ = new QPushButton(tr("Пауза"), this);
   pause_button_->setCheckable(true);
-  png_button_ = new QPushButton("Сохранить PNG...", this);
-  csv_button_ = new QPushButton("Сохранить CSV...", this);
+  png_button_ = new QPushButton(tr("Сохранить PNG..."), this);
+  csv_button_ = new QPushButton(tr("Сохранить CSV..."), this);
   open_button_ = new QPushButton(tr("Открыть день..."), this);
   open_button_->setToolTip(tr("Показать записанные данные одного из прошлых дней"));
   live_button_ = new QPushButton(tr("Текущие данные"), this);
@@ -101,7 +101,7 @@ TrendView::TrendView(QWidget* parent) : QWidget(parent) {
   day_scroll_->setVisible(false);
 
   auto* bar = new QHBoxLayout();
-  bar->addWidget(new QLabel("Окно:", this));
+  bar->addWidget(new QLabel(tr("Окно:"), this));
   bar->addWidget(window_box_);
   bar->addWidget(pause_button_);
   bar->addWidget(open_button_);
@@ -134,12 +134,12 @@ TrendView::TrendView(QWidget* parent) : QWidget(parent) {
   });
   connect(png_button_, &QPushButton::clicked, this, [this] {
     const QString path =
-        QFileDialog::getSaveFileName(this, "Сохранить график", QString(), "PNG (*.png)");
+        QFileDialog::getSaveFileName(this, tr("Сохранить график"), QString(), "PNG (*.png)");
     if (!path.isEmpty()) export_png(path);
   });
   connect(csv_button_, &QPushButton::clicked, this, [this] {
     const QString path =
-        QFileDialog::getSaveFileName(this, "Сохранить данные графика", QString(), "CSV (*.csv)");
+        QFileDialog::getSaveFileName(this, tr("Сохранить данные графика"), QString(), "CSV (*.csv)");
     if (!path.isEmpty()) export_csv(path);
   });
   // Many polls arrive together (every polled parameter of one period): the value axis is
@@ -416,7 +416,7 @@ void TrendView::set_window_seconds(int seconds) {
 
 void TrendView::set_paused(bool paused) {
   paused_ = paused;
-  pause_button_->setText(paused ? "Продолжить" : "Пауза");
+  pause_button_->setText(paused ? tr("Продолжить") : tr("Пауза"));
   if (pause_button_->isChecked() != paused) pause_button_->setChecked(paused);
   if (!paused) follow_latest();
 }
