@@ -24,17 +24,20 @@ class QRadioButton;
 
 namespace kba604 {
 
-inline constexpr std::string_view kCleanDialogCaption = QT_TRANSLATE_NOOP("Messages", "Очистка данных");
-inline constexpr std::string_view kCleanDialogText =
-    QT_TRANSLATE_NOOP("Messages", "Удалить все сохраненные данные до следующей даты, включительно:");
-inline constexpr const char* kDeletedFilesText = QT_TRANSLATE_NOOP("Messages", "Количество удаленных файлов: %i.");
-inline constexpr std::string_view kExportDialogCaption = QT_TRANSLATE_NOOP("Messages", "Экспорт протокола измерений");
+inline constexpr std::string_view kCleanDialogCaption =
+    QT_TRANSLATE_NOOP("Messages", "Очистка данных");
+inline constexpr std::string_view kCleanDialogText = QT_TRANSLATE_NOOP(
+    "Messages", "Удалить все сохраненные данные до следующей даты, включительно:");
+inline constexpr const char* kDeletedFilesText =
+    QT_TRANSLATE_NOOP("Messages", "Количество удаленных файлов: %i.");
+inline constexpr std::string_view kExportDialogCaption =
+    QT_TRANSLATE_NOOP("Messages", "Экспорт протокола измерений");
 // Our words where the desktop has no application for the workbook (a spreadsheet that could
 // not be started, in the program's older form).
-inline constexpr const char* kNoSpreadsheetText =
-    QT_TRANSLATE_NOOP("Messages", "Не найдено приложение для открытия файлов .xlsx. Отчет сохранен в файле:\n%s");
-inline constexpr const char* kNoBrowserText =
-    QT_TRANSLATE_NOOP("Messages", "Не удалось открыть отчет в броузере. Отчет сохранен в файле:\n%s");
+inline constexpr const char* kNoSpreadsheetText = QT_TRANSLATE_NOOP(
+    "Messages", "Не найдено приложение для открытия файлов .xlsx. Отчет сохранен в файле:\n%s");
+inline constexpr const char* kNoBrowserText = QT_TRANSLATE_NOOP(
+    "Messages", "Не удалось открыть отчет в броузере. Отчет сохранен в файле:\n%s");
 inline constexpr std::string_view kNothingToExportText =
     QT_TRANSLATE_NOOP("Messages", "За выбранный период нет записей протокола измерений.");
 

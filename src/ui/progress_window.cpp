@@ -137,7 +137,8 @@ void ProgressWindow::append(const std::vector<ProgressLogLine>& lines) {
 
 void ProgressWindow::set_button(OperationButton button) {
   button_state_ = button;
-  button_->setText(translate_message(button == OperationButton::Stop ? kStopCaption : kCloseCaption));
+  button_->setText(
+      translate_message(button == OperationButton::Stop ? kStopCaption : kCloseCaption));
 }
 
 void ProgressWindow::set_auto_close(bool ticked) {

@@ -64,8 +64,8 @@ CSinglePoint::CSinglePoint(std::shared_ptr<DirectExchange> link, ParameterTable&
   for (QLineEdit* e : {from_, to_}) {
     e->setValidator(new QIntValidator(0, kMaxSinglePointIndex, e));
   }
-  from_->setToolTip(tr(
-      "Начальный индекс параметра, а также индекс, используемый при поиске в дереве."));
+  from_->setToolTip(
+      tr("Начальный индекс параметра, а также индекс, используемый при поиске в дереве."));
   to_->setToolTip(tr("Конечный индекс параметра."));
   in_data_ = new QRadioButton(tr("Индекс в поле данных"), this);
   in_address_ = new QRadioButton(tr("Индекс в адресе (3 бит)"), this);

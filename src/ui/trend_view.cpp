@@ -138,8 +138,8 @@ TrendView::TrendView(QWidget* parent) : QWidget(parent) {
     if (!path.isEmpty()) export_png(path);
   });
   connect(csv_button_, &QPushButton::clicked, this, [this] {
-    const QString path =
-        QFileDialog::getSaveFileName(this, tr("Сохранить данные графика"), QString(), "CSV (*.csv)");
+    const QString path = QFileDialog::getSaveFileName(this, tr("Сохранить данные графика"),
+                                                      QString(), "CSV (*.csv)");
     if (!path.isEmpty()) export_csv(path);
   });
   // Many polls arrive together (every polled parameter of one period): the value axis is
