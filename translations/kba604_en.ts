@@ -878,6 +878,38 @@ The parameter index may be wrong.</translation>
         <source>За выбранный период нет записей протокола измерений.</source>
         <translation>The measurement protocol has no records for the chosen period.</translation>
     </message>
+    <message>
+        <source>Установка сетевых параметров программы</source>
+        <translation>Setting the program&apos;s network parameters</translation>
+    </message>
+    <message>
+        <source>Параметры порта</source>
+        <translation>Port settings</translation>
+    </message>
+    <message>
+        <source>Значение</source>
+        <translation>Value</translation>
+    </message>
+    <message>
+        <source>Идет сканирование...</source>
+        <translation>Scanning...</translation>
+    </message>
+    <message>
+        <source>Идет сканирование на скорости %s...</source>
+        <translation>Scanning at %s...</translation>
+    </message>
+    <message>
+        <source>Связь установлена!</source>
+        <translation>Connected!</translation>
+    </message>
+    <message>
+        <source>Не удалось установить связь с прибором!</source>
+        <translation>Could not connect to the instrument!</translation>
+    </message>
+    <message>
+        <source>Прерывание операции...</source>
+        <translation>Interrupting the operation...</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>
@@ -1130,6 +1162,121 @@ The parameter index may be wrong.</translation>
     <message>
         <source>Протокол обмена данными с прибором:</source>
         <translation>Log of the data exchange with the instrument:</translation>
+    </message>
+</context>
+<context>
+    <name>kba604::LineScanPanel</name>
+    <message>
+        <source>Поиск приборов на линии</source>
+        <translation>Find Instruments on the Line</translation>
+    </message>
+    <message>
+        <source>Адреса с</source>
+        <translation>Addresses from</translation>
+    </message>
+    <message>
+        <source>по</source>
+        <translation>to</translation>
+    </message>
+    <message>
+        <source>с шагом 8</source>
+        <translation>in steps of 8</translation>
+    </message>
+    <message>
+        <source>Скорости</source>
+        <translation>Speeds</translation>
+    </message>
+    <message>
+        <source>Все скорости</source>
+        <translation>All speeds</translation>
+    </message>
+    <message>
+        <source>Формат символа</source>
+        <translation>Character format</translation>
+    </message>
+    <message>
+        <source>Сканировать</source>
+        <translation>Scan</translation>
+    </message>
+    <message>
+        <source>Остановить</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>Выбрать</source>
+        <translation>Select</translation>
+    </message>
+    <message>
+        <source>%v из %m</source>
+        <translation>%v of %m</translation>
+    </message>
+    <message>
+        <source>Адрес</source>
+        <translation>Address</translation>
+    </message>
+    <message>
+        <source>Скорость</source>
+        <translation>Speed</translation>
+    </message>
+    <message>
+        <source>Формат</source>
+        <translation>Format</translation>
+    </message>
+    <message>
+        <source>Модель</source>
+        <translation>Model</translation>
+    </message>
+    <message>
+        <source>Версия</source>
+        <translation>Version</translation>
+    </message>
+    <message>
+        <source>Не выбрано ни одной скорости.</source>
+        <translation>No speed is selected.</translation>
+    </message>
+    <message>
+        <source>Не выбрано ни одного формата символа.</source>
+        <translation>No character format is selected.</translation>
+    </message>
+    <message>
+        <source>Между адресами %1 и %2 нет адреса, кратного 8.</source>
+        <translation>There is no multiple of 8 between the addresses %1 and %2.</translation>
+    </message>
+    <message>
+        <source>Линия занята: дождитесь конца проверки связи.</source>
+        <translation>The line is busy: wait until the connection check ends.</translation>
+    </message>
+    <message>
+        <source>Прерывание сканирования...</source>
+        <translation>Interrupting the scan...</translation>
+    </message>
+    <message>
+        <source>Скорость %1, %2, адрес %3 (%4 из %5)</source>
+        <translation>Speed %1, %2, address %3 (%4 of %5)</translation>
+    </message>
+    <message>
+        <source> (11 бит)</source>
+        <translation> (11 bits)</translation>
+    </message>
+    <message>
+        <source>Сканирование прервано. Найдено приборов: %1.</source>
+        <translation>Scan interrupted. Instruments found: %1.</translation>
+    </message>
+    <message>
+        <source>Ни один прибор не ответил.</source>
+        <translation>No instrument answered.</translation>
+    </message>
+    <message>
+        <source>Сканирование завершено. Найдено приборов: %1.</source>
+        <translation>Scan finished. Instruments found: %1.</translation>
+    </message>
+    <message>
+        <source> бод</source>
+        <translation> baud</translation>
+    </message>
+    <message>
+        <source>, адрес </source>
+        <translation>, address </translation>
     </message>
 </context>
 <context>

@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/translatable.h"
 #include "link/line_scan.h"
 #include "model/parameter.h"
 #include "operations/device.h"
@@ -33,14 +34,20 @@
 namespace kba604 {
 namespace PreStart {
 
-inline constexpr std::string_view kSetupCarrierTitle = "Установка сетевых параметров программы";
-inline constexpr std::string_view kPortColumn = "Параметры порта";
-inline constexpr std::string_view kValueColumn = "Значение";
-inline constexpr std::string_view kScanningStatus = "Идет сканирование...";
-inline constexpr std::string_view kScanningAtStatus = "Идет сканирование на скорости %s...";
-inline constexpr std::string_view kConnectedStatus = "Связь установлена!";
-inline constexpr std::string_view kNotConnectedStatus = "Не удалось установить связь с прибором!";
-inline constexpr std::string_view kInterruptingStatus = "Прерывание операции...";
+inline constexpr std::string_view kSetupCarrierTitle =
+    KBA604_TR_NOOP("Messages", "Установка сетевых параметров программы");
+inline constexpr std::string_view kPortColumn = KBA604_TR_NOOP("Messages", "Параметры порта");
+inline constexpr std::string_view kValueColumn = KBA604_TR_NOOP("Messages", "Значение");
+inline constexpr std::string_view kScanningStatus =
+    KBA604_TR_NOOP("Messages", "Идет сканирование...");
+inline constexpr std::string_view kScanningAtStatus =
+    KBA604_TR_NOOP("Messages", "Идет сканирование на скорости %s...");
+inline constexpr std::string_view kConnectedStatus =
+    KBA604_TR_NOOP("Messages", "Связь установлена!");
+inline constexpr std::string_view kNotConnectedStatus =
+    KBA604_TR_NOOP("Messages", "Не удалось установить связь с прибором!");
+inline constexpr std::string_view kInterruptingStatus =
+    KBA604_TR_NOOP("Messages", "Прерывание операции...");
 
 // The dialog's results.
 inline constexpr int kResultConnected = 1;  // connected, or offline chosen

@@ -75,13 +75,14 @@ SetupCarrierDialog::SetupCarrierDialog(Device& device, Prompter& prompter,
                                        QWidget* parent)
     : QDialog(parent), device_(device), prompter_(prompter), port_hint_(std::move(port_hint)) {
   setObjectName(QStringLiteral("setupCarrierDialog"));
-  setWindowTitle(qs(PreStart::kSetupCarrierTitle));
+  setWindowTitle(translate_message(PreStart::kSetupCarrierTitle));
   carrier_ = std::make_unique<PreStart::CSetupCarrier>(device, *this);
 
   table_ = new QTableWidget(this);
   table_->setObjectName(QStringLiteral("settingsTable"));
   table_->setColumnCount(2);
-  table_->setHorizontalHeaderLabels({qs(PreStart::kPortColumn), qs(PreStart::kValueColumn)});
+  table_->setHorizontalHeaderLabels(
+      {translate_message(PreStart::kPortColumn), translate_message(PreStart::kValueColumn)});
   table_->verticalHeader()->hide();
   table_->setSelectionMode(QAbstractItemView::NoSelection);
   table_->setMinimumWidth(440);
@@ -215,7 +216,7 @@ void SetupCarrierDialog::reject() {
 }
 
 void SetupCarrierDialog::show_status(std::string_view text, bool error) {
-  const QString t = qs(text);
+  const QString t = translate_message(text);
   QPointer<SetupCarrierDialog> self(this);
   QMetaObject::invokeMethod(
       this,
