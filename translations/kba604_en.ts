@@ -929,6 +929,10 @@ The parameter index may be wrong.</translation>
         <source>&amp;Дерево</source>
         <translation>&amp;Tree</translation>
     </message>
+    <message>
+        <source>Открыть записанный день в графике...</source>
+        <translation>Open a Recorded Day in the Chart...</translation>
+    </message>
 </context>
 <context>
     <name>kba604::CCleanDataDlg</name>
@@ -1014,6 +1018,29 @@ The parameter index may be wrong.</translation>
     <message>
         <source>Очистка архива данных</source>
         <translation>Clear the data archive</translation>
+    </message>
+</context>
+<context>
+    <name>kba604::CTrendDayDlg</name>
+    <message>
+        <source>Открыть записанный день</source>
+        <translation>Open a Recorded Day</translation>
+    </message>
+    <message>
+        <source>(архив %1)</source>
+        <translation>(archive %1)</translation>
+    </message>
+    <message>
+        <source>Отмена</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Записанных дней нет.</source>
+        <translation>There are no recorded days.</translation>
+    </message>
+    <message>
+        <source>Выберите день для показа на графике:</source>
+        <translation>Choose the day to show on the chart:</translation>
     </message>
 </context>
 <context>
@@ -1749,6 +1776,17 @@ Version %1
     </message>
 </context>
 <context>
+    <name>kba604::TrendDays</name>
+    <message>
+        <source>Чтение записанных данных за %1...</source>
+        <translation>Reading the data recorded on %1...</translation>
+    </message>
+    <message>
+        <source>Чтение записанных данных за %1: %2 %</source>
+        <translation>Reading the data recorded on %1: %2 %</translation>
+    </message>
+</context>
+<context>
     <name>kba604::TrendView</name>
     <message>
         <source>%1 мин</source>
@@ -1789,6 +1827,30 @@ Version %1
     <message>
         <source>Продолжить</source>
         <translation>Resume</translation>
+    </message>
+    <message>
+        <source>Открыть день...</source>
+        <translation>Open Day...</translation>
+    </message>
+    <message>
+        <source>Показать записанные данные одного из прошлых дней</source>
+        <translation>Show the data recorded on one of the past days</translation>
+    </message>
+    <message>
+        <source>Текущие данные</source>
+        <translation>Current data</translation>
+    </message>
+    <message>
+        <source>Вернуться к опрашиваемым сейчас параметрам</source>
+        <translation>Back to the parameters polled now</translation>
+    </message>
+    <message>
+        <source>Записанные данные за %1</source>
+        <translation>Data recorded on %1</translation>
+    </message>
+    <message>
+        <source> (из архива)</source>
+        <translation> (from the archive)</translation>
     </message>
 </context>
 </TS>

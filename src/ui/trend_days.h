@@ -32,7 +32,8 @@ namespace ui {
 class TaskRelay;
 }
 
-inline constexpr const char* kTrendDayCommandText = "Открыть записанный день в графике...";
+inline constexpr const char* kTrendDayCommandText =
+    QT_TRANSLATE_NOOP("QObject", "Открыть записанный день в графике...");
 
 // The choice of a recorded day.
 class CTrendDayDlg : public QDialog {
