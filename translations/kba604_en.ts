@@ -910,6 +910,34 @@ The parameter index may be wrong.</translation>
         <source>Прерывание операции...</source>
         <translation>Interrupting the operation...</translation>
     </message>
+    <message>
+        <source>Не удается открыть порт %s. Связь с сетью отсутствует. Проверьте сетевые параметры</source>
+        <translation>Cannot open the port %s. There is no connection to the network. Check the network settings</translation>
+    </message>
+    <message>
+        <source>Параметер &apos;%s&apos; (%s) имеет подозрительный линейный индекс.</source>
+        <translation>The parameter &apos;%s&apos; (%s) has a suspicious linear index.</translation>
+    </message>
+    <message>
+        <source>Параметру присвоено значение %s</source>
+        <translation>The parameter was given the value %s</translation>
+    </message>
+    <message>
+        <source>Прибор: %s</source>
+        <translation>Instrument: %s</translation>
+    </message>
+    <message>
+        <source>Ошибка команды &apos;dev&apos;:</source>
+        <translation>The command &apos;dev&apos; failed:</translation>
+    </message>
+    <message>
+        <source>Версия прошивки: %s</source>
+        <translation>Firmware version: %s</translation>
+    </message>
+    <message>
+        <source>Ошибка команды &apos;ver&apos;:</source>
+        <translation>The command &apos;ver&apos; failed:</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>

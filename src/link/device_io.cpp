@@ -72,8 +72,9 @@ const char* const kAttributeSizeText =
     "Ошибка атрибутов; размер ответа не совпадает с ожидаемым.\n";
 const char* const kPortErrorCaption =
     KBA604_TR_NOOP("Messages", "Ошибка драйвера последовательного порта");
-const char* const kPortErrorText = "Не удается открыть порт ";
-const char* const kPortErrorTail = ". Связь с сетью отсутствует. Проверьте сетевые параметры";
+const char* const kPortErrorText = KBA604_TR_NOOP(
+    "Messages",
+    "Не удается открыть порт %s. Связь с сетью отсутствует. Проверьте сетевые параметры");
 
 // A data byte as the trace lines show it: the character itself (Windows-1251 on the line),
 // or "." for a control code.
@@ -525,7 +526,7 @@ int DeviceIO::reopen_port(bool show_message) {
   // Outside the link lock: the control channel and a person may take their time.
   announce(lines);
   if (result != 0 && !port.empty() && show_message && !app_.options.any_switch()) {
-    app_.prompter().show(kPortErrorText + port + kPortErrorTail, kPortErrorCaption,
+    app_.prompter().show(platform::format(kPortErrorText, port.c_str()), kPortErrorCaption,
                          PromptIcon::None);
   }
   return result;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/translatable.h"
 #include "platform/text.h"
 
 namespace kba604 {
@@ -144,9 +145,12 @@ int ObjectWithParameters::CheckLinearIndex(Prompter* prompter) {
       return linear_index_;
     }
     if (p->linear_index != linear_index_ && prompter != nullptr) {
-      prompter->show("Параметер '" + p->short_name + "' (" + p->shown_title() +
-                         ") имеет подозрительный линейный индекс.",
-                     "Предупреждение", PromptIcon::Warning);
+      prompter->show(
+          platform::format(
+              KBA604_TR_NOOP("Messages",
+                             "Параметер '%s' (%s) имеет подозрительный линейный индекс."),
+              p->short_name.c_str(), p->shown_title().c_str()),
+          "Предупреждение", PromptIcon::Warning);
     }
   }
   return linear_index_;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "app/translatable.h"
 #include "model/parameter.h"
 #include "model/value_numbers.h"
 #include "platform/text.h"
@@ -63,8 +64,10 @@ int Parameter::AssignFromText(std::string_view text, Prompter* prompter) {
       }
       DisplayText shown = apply_display_rule(text);
       if (shown.dropped && decimals <= 0 && prompter != nullptr) {
-        prompter->show("Параметру присвоено значение " + shown.text, "Предупреждение",
-                       PromptIcon::Warning);
+        prompter->show(
+            platform::format(KBA604_TR_NOOP("Messages", "Параметру присвоено значение %s"),
+                             shown.text.c_str()),
+            "Предупреждение", PromptIcon::Warning);
       }
       assigned = shown.text;
       break;

@@ -1,5 +1,6 @@
 #include "operations/connection_check.h"
 
+#include "app/translatable.h"
 #include "model/texts.h"
 #include "platform/text.h"
 
@@ -42,17 +43,22 @@ int check_device(Device& device, std::string* error_text, bool show, const platf
   if (read_probe(device, dev, "dev", stop)) {
     flags |= device_check::kAnswered;
     if (platform::iequals(dev.value, kModelName)) flags |= device_check::kRightModel;
-    information += "Прибор: " + dev.value + "\n";
+    information +=
+        platform::format(KBA604_TR_NOOP("Messages", "Прибор: %s"), dev.value.c_str()) + "\n";
   } else {
-    errors += "Ошибка команды 'dev':\n" + failure_text(dev) + "\n";
+    errors += std::string(KBA604_TR_NOOP("Messages", "Ошибка команды 'dev':")) + "\n" +
+              failure_text(dev) + "\n";
     flags = 0;
   }
 
   Parameter ver;
   if (read_probe(device, ver, "ver", stop)) {
-    information += "Версия прошивки: " + ver.value + "\n";
+    information +=
+        platform::format(KBA604_TR_NOOP("Messages", "Версия прошивки: %s"), ver.value.c_str()) +
+        "\n";
   } else {
-    errors += "Ошибка команды 'ver':\n" + failure_text(ver) + "\n";
+    errors += std::string(KBA604_TR_NOOP("Messages", "Ошибка команды 'ver':")) + "\n" +
+              failure_text(ver) + "\n";
   }
 
   // An answer names the instrument now on the line; a check cut short by the stop says nothing

@@ -47,6 +47,7 @@ struct Template {
 };
 
 QString pattern_of(const QString& source) {
+  const bool multiline = source.contains(QLatin1Char('\n'));
   QString pattern = QStringLiteral("^");
   qsizetype at = 0;
   QRegularExpressionMatchIterator it = conversion().globalMatch(source);
@@ -63,8 +64,12 @@ QString pattern_of(const QString& source) {
       pattern += QStringLiteral("([0-9A-Fa-f]+)");
     } else if (kind == 'c') {
       pattern += QStringLiteral("(.)");
-    } else {
+    } else if (multiline) {
       pattern += QStringLiteral("(.*?)");
+    } else {
+      // A template of one line matches one line: a box of several lines is looked up line by
+      // line (translate_message) rather than swallowed by its first line's template.
+      pattern += QStringLiteral("([^\\n]*?)");
     }
     at = m.capturedEnd();
   }
@@ -159,20 +164,40 @@ bool english_in_use() {
   return english.load();
 }
 
-QString translate_message(std::string_view text) {
-  const QString own = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-  if (!english.load() || text.empty()) return own;
+namespace {
+
+// The translation of one whole text, exact or by its template; null when the catalogue has
+// neither.
+QString translate_whole(const QString& own) {
   {
     std::lock_guard lock(mutex);
-    const std::string t(text);
-    const QString exact = translator->translate(kMessagesContext, t.c_str());
+    const QString exact = translator->translate(kMessagesContext, own.toUtf8().constData());
     if (!exact.isEmpty()) return exact;
   }
   for (const Template& t : templates()) {
     const QRegularExpressionMatch m = t.pattern.match(own);
     if (m.hasMatch()) return fill(t.translation, m);
   }
-  return own;
+  return {};
+}
+
+}  // namespace
+
+QString translate_message(std::string_view text) {
+  const QString own = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  if (!english.load() || text.empty()) return own;
+  const QString whole = translate_whole(own);
+  if (!whole.isNull()) return whole;
+  // A box the core put together line by line ("Прибор: KBA604\nВерсия прошивки: 2.1") gets
+  // each line the catalogue knows in English; the others (a parameter's note) stay as they are.
+  if (!own.contains(QLatin1Char('\n'))) return own;
+  QStringList lines = own.split(QLatin1Char('\n'));
+  for (QString& line : lines) {
+    if (line.isEmpty()) continue;
+    const QString t = translate_whole(line);
+    if (!t.isNull()) line = t;
+  }
+  return lines.join(QLatin1Char('\n'));
 }
 
 }  // namespace kba604

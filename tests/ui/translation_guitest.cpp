@@ -192,6 +192,13 @@ class TranslationTest : public QObject {
     QCOMPARE(translate_message("Таймаут при передаче данных (нет связи)"),
              QStringLiteral("Таймаут при передаче данных (нет связи)"));
     QCOMPARE(translate_message(""), QString());
+    // A box put together line by line: the lines the catalogue knows are English, a parameter's
+    // note among them stays as it is.
+    QCOMPARE(translate_message("Прибор: KBA604\nВерсия прошивки: 2.1\n"),
+             QStringLiteral("Instrument: KBA604\nFirmware version: 2.1\n"));
+    QCOMPARE(
+        translate_message("Ошибка команды 'dev':\nТаймаут при передаче данных (нет связи)\n"),
+        QStringLiteral("The command 'dev' failed:\nТаймаут при передаче данных (нет связи)\n"));
     QVERIFY(use_english(false));
     QCOMPARE(translate_message(missing), QString::fromStdString(missing));
     QCOMPARE(translate_message("Предупреждение"), QStringLiteral("Предупреждение"));
