@@ -41,10 +41,13 @@ class Event {
  private:
   int fd_;
   Reset reset_;
-  // Counts the sets. A waiter that finds the event set reads it, so that what the setting
-  // thread wrote before set() is visible to the waiter in the language's terms, not only
-  // through the kernel's descriptor (which race detectors do not see for a poll).
-  std::atomic<std::uint64_t> sets_{0};
+  // Counts the sets (an event made set counts one). A waiter that finds the event set reads
+  // it, so that what the setting thread wrote before set() is visible to the waiter in the
+  // language's terms, not only through the kernel's descriptor (which race detectors do not
+  // see for a poll); while it is 0 the event was never set and its descriptor is not asked.
+  std::atomic<std::uint64_t> sets_;
+  static_assert(std::atomic<std::uint64_t>::is_always_lock_free,
+                "set() is called from signal handlers");
 };
 
 using EventPtr = std::shared_ptr<Event>;

@@ -150,6 +150,10 @@ class TerminalLine final : public SerialLine {
   int read(std::uint8_t* buffer, std::size_t cap, bool* line_error) override {
     *line_error = false;
     std::size_t out = 0;
+    // A read that did not fill the buffer took all the driver had: the caller waits for more
+    // rather than this asking the driver again at once (a reply comes a few characters at a
+    // time, and every call counts).
+    bool drained = false;
     for (;;) {
       while (raw_pos_ < raw_len_ && out < cap) {
         std::uint8_t byte;
@@ -164,11 +168,12 @@ class TerminalLine final : public SerialLine {
             return static_cast<int>(out);
         }
       }
-      if (out == cap) return static_cast<int>(out);
+      if (out == cap || drained) return static_cast<int>(out);
       ssize_t n = ::read(fd_, raw_, sizeof raw_);
       if (n > 0) {
         raw_pos_ = 0;
         raw_len_ = static_cast<std::size_t>(n);
+        drained = raw_len_ < sizeof raw_;
         // Errors the input does not mark (framing errors without parity, overruns) show in the
         // driver's counters.
         std::uint64_t errors = 0;
