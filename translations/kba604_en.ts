@@ -938,6 +938,30 @@ The parameter index may be wrong.</translation>
         <source>Ошибка команды &apos;ver&apos;:</source>
         <translation>The command &apos;ver&apos; failed:</translation>
     </message>
+    <message>
+        <source>Файл описания прибора &quot;%s&quot; не загружен: %s.</source>
+        <translation>The instrument description file &quot;%s&quot; was not loaded: %s.</translation>
+    </message>
+    <message>
+        <source>В таблице параметров &quot;%s&quot; нет параметра &quot;ver&quot;: версия программы прибора не проверяется.</source>
+        <translation>The parameter table &quot;%s&quot; has no parameter &quot;ver&quot;: the instrument firmware version is not checked.</translation>
+    </message>
+    <message>
+        <source>Программа продолжит работу без него.</source>
+        <translation>The program will go on without it.</translation>
+    </message>
+    <message>
+        <source>Обнаружено %i отличий (показанны только первые 10):</source>
+        <translation>%i differences found (only the first 10 are shown):</translation>
+    </message>
+    <message>
+        <source>Обнаружено %i отличий:</source>
+        <translation>%i differences found:</translation>
+    </message>
+    <message>
+        <source>Отличий не обнаружено</source>
+        <translation>No differences found</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>

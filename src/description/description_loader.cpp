@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "description/description_records.h"
-#include "description/record_files.h"
 #include "description/gzip_file.h"
 #include "description/item_marks.h"
+#include "description/record_files.h"
 #include "model/value_format.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -27,9 +27,11 @@ constexpr std::size_t kMaximumRecords = 100000;
 
 void refuse(Prompter* prompter, const std::string& file, const std::string& fault) {
   if (prompter == nullptr) return;
-  prompter->show("Файл описания прибора \"" + file + "\" не загружен: " + fault + "." +
-                     std::string(kContinuesWithoutText),
-                 "Ошибка", PromptIcon::Error);
+  prompter->show(
+      platform::format(KBA604_TR_NOOP("Messages", "Файл описания прибора \"%s\" не загружен: %s."),
+                       file.c_str(), fault.c_str()) +
+          std::string(kContinuesWithoutText),
+      "Ошибка", PromptIcon::Error);
 }
 
 // The reference value as the parameter keeps it: for an item list an integer picks the item by
@@ -373,8 +375,12 @@ DescriptionLoad load_description(ParameterTable& table, const DescriptionRequest
   }
   table.set_loaded_at_max_access(request.access_level >= 2);
   if (table.find_by_name("ver") == nullptr && prompter != nullptr) {
-    prompter->show("В таблице параметров \"" + folder + description::kParametersFile +
-                       "\" нет параметра \"ver\": версия программы прибора не проверяется.",
+    const std::string path = folder + std::string(description::kParametersFile);
+    prompter->show(platform::format(KBA604_TR_NOOP("Messages",
+                                                   "В таблице параметров \"%s\" нет параметра "
+                                                   "\"ver\": версия программы прибора не "
+                                                   "проверяется."),
+                                    path.c_str()),
                    "Предупреждение", PromptIcon::Warning);
   }
 

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app/prompter.h"
+#include "app/translatable.h"
 #include "description/desc_branch.h"
 #include "description/tooltips.h"
 #include "model/parameter_table.h"
@@ -67,6 +68,9 @@ TableLoadResult load_parameter_table_from_bytes(ParameterTable& table,
 // The tail of the message about a refused description file, for a program that goes on without
 // the file. A caller that ends the program instead says so in its place.
 inline constexpr std::string_view kContinuesWithoutText = "\nПрограмма продолжит работу без него.";
+// The same line as a box shows it on its own (for its translation, see app/translatable.h).
+inline constexpr std::string_view kContinuesWithoutLine =
+    KBA604_TR_NOOP("Messages", "Программа продолжит работу без него.");
 
 struct DescriptionRequest {
   std::filesystem::path data_folder;

@@ -430,11 +430,14 @@ void DeviceOperations::ReportCompare() {
   const int count = difference_count_.load();
   std::string text;
   if (count > 0) {
-    text = platform::format("Обнаружено %i отличий", count);
-    if (count > 10) text += " (показанны только первые 10)";
-    text += ":\n" + difference_text();
+    text = platform::format(
+               count > 10 ? KBA604_TR_NOOP("Messages",
+                                           "Обнаружено %i отличий (показанны только первые 10):")
+                          : KBA604_TR_NOOP("Messages", "Обнаружено %i отличий:"),
+               count) +
+           "\n" + difference_text();
   } else {
-    text = "Отличий не обнаружено";
+    text = KBA604_TR_NOOP("Messages", "Отличий не обнаружено");
   }
   prompter.show(text, "Результат сравнения", PromptIcon::Information);
 }

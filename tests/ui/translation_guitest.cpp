@@ -199,6 +199,12 @@ class TranslationTest : public QObject {
     QCOMPARE(
         translate_message("Ошибка команды 'dev':\nТаймаут при передаче данных (нет связи)\n"),
         QStringLiteral("The command 'dev' failed:\nТаймаут при передаче данных (нет связи)\n"));
+    QCOMPARE(translate_message("Обнаружено 2 отличий:\nr.St: 1 / 2\nSet.P: 5 / 6"),
+             QStringLiteral("2 differences found:\nr.St: 1 / 2\nSet.P: 5 / 6"));
+    QCOMPARE(translate_message("Файл описания прибора \"kba604.tree.zip\" не загружен: обрезан."
+                               "\nПрограмма продолжит работу без него."),
+             QStringLiteral("The instrument description file \"kba604.tree.zip\" was not loaded: "
+                            "обрезан.\nThe program will go on without it."));
     QVERIFY(use_english(false));
     QCOMPARE(translate_message(missing), QString::fromStdString(missing));
     QCOMPARE(translate_message("Предупреждение"), QStringLiteral("Предупреждение"));
