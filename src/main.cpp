@@ -69,7 +69,8 @@ int main(int argc, char** argv) {
       QApplication application(argc, argv);
       QApplication::setApplicationName(QStringLiteral("KBA604"));
       QApplication::setQuitOnLastWindowClosed(false);
-      if (english) use_english(true);
+      // Also when Russian: Qt's own buttons and dialogs then speak Russian too.
+      use_english(english);
       return run_window_program(params);
     }
     if (!display.note.empty()) std::fprintf(stderr, "kba604: %s\n", display.note.c_str());

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QLibraryInfo>
 #include <QRegularExpression>
 #include <QTranslator>
 #include <QXmlStreamReader>
@@ -31,6 +32,34 @@ std::mutex mutex;
 QTranslator* translator = nullptr;  // made once, kept for the life of the process
 std::atomic<bool> english{false};
 bool installed = false;  // on the application of the moment
+// Qt's own Russian texts (the standard buttons "Yes", "No", "Cancel", the file dialogs), from
+// the Qt translations the system has; installed while the program speaks Russian.
+QTranslator* qt_russian = nullptr;
+bool qt_russian_installed = false;
+
+// Follows the language for Qt's own texts; nothing happens when the system has no Russian
+// catalogue of Qt's (the buttons then stay as Qt has them).
+void follow_with_qt_texts(bool in_english) {
+  if (QCoreApplication::instance() == nullptr) {
+    qt_russian_installed = false;
+    return;
+  }
+  if (!in_english && !qt_russian_installed) {
+    if (qt_russian == nullptr) {
+      auto* loaded = new QTranslator;
+      if (!loaded->load(QStringLiteral("qtbase_ru"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete loaded;
+        return;
+      }
+      qt_russian = loaded;
+    }
+    qt_russian_installed = QCoreApplication::installTranslator(qt_russian);
+  } else if (in_english && qt_russian_installed) {
+    QCoreApplication::removeTranslator(qt_russian);
+    qt_russian_installed = false;
+  }
+}
 
 // A printf conversion as the core's formats use them, or "%%".
 const QRegularExpression& conversion() {
@@ -157,6 +186,7 @@ bool use_english(bool want) {
   } else {
     installed = false;
   }
+  follow_with_qt_texts(english.load());
   return english.load() == want;
 }
 

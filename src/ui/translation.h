@@ -14,7 +14,8 @@ namespace kba604 {
 // QApplication exists (the usage text of "--help" is then translated already) and again after
 // it is made, which hands the catalogue to the application for the window's texts. Widgets
 // made before a change keep their texts. Returns false when English was asked for and the
-// catalogue could not be loaded (the program's own texts stay).
+// catalogue could not be loaded (the program's own texts stay). Qt's own texts (standard buttons,
+// file dialogs) follow: Russian from the system's Qt translations unless English is chosen.
 bool use_english(bool english);
 // Whether the English catalogue is in use.
 bool english_in_use();

@@ -145,6 +145,22 @@ class TranslationTest : public QObject {
     QVERIFY(item_texts(*own.window, 0).contains(QStringLiteral("&Открыть...")));
   }
 
+  // Qt's own standard buttons speak the program's language: Russian from the system's Qt
+  // translations (installed by the project's set-up) unless English is chosen.
+  void the_standard_buttons_follow_the_chosen_language() {
+    auto yes_no = [] {
+      QMessageBox box(QMessageBox::Question, QStringLiteral("t"), QStringLiteral("q"),
+                      QMessageBox::Yes | QMessageBox::No);
+      return box.button(QMessageBox::Yes)->text() + "|" + box.button(QMessageBox::No)->text();
+    };
+    QVERIFY(use_english(false));
+    QCOMPARE(yes_no(), QStringLiteral("&Да|&Нет"));
+    QVERIFY(use_english(true));
+    QCOMPARE(yes_no(), QStringLiteral("&Yes|&No"));
+    QVERIFY(use_english(false));
+    QCOMPARE(yes_no(), QStringLiteral("&Да|&Нет"));
+  }
+
   void a_dialog_follows_the_chosen_language() {
     test::TestHome home;
     ParameterTable table;
