@@ -8,64 +8,30 @@
 #include <memory>
 #include <thread>
 
-#include "app/command_line.h"
-#include "app/start_rules.h"
 #include "files/kba604_doc.h"
-#include "platform/ini_settings_store.h"
 #include "runner/document_handler.h"
-#include "support/recording_prompter.h"
-#include "support/test_home.h"
+#include "support/window_rig.h"
 #include "ui/main_window.h"
 #include "ui/message_window.h"
-#include "ui/qt_services.h"
-#include "ui/window_program.h"
 // clang-format on
 
 using namespace kba604;
 
 namespace {
 
-// The program's document without a port, its loading shown in a message window, and the
-// window over it.
-struct FileRig {
-  FileRig() {
-    app.options.clear();
-    CmyCommandLineInfo info(app.options);
-    info.parse({"/silent"});
-    apply_no_port_rule(app.options);
-    apply_start_modes(app.options, app.modes);
-    handler = make_document_handler();
-    auto* h = static_cast<ConfiguratorDocument*>(handler.get());
-    h->set_message_window([this](std::string_view text) { message.show_text(text); });
-    start = handler->construct(context);
-    if (start != DocumentStart::Ready) return;
-    MainWindow::Services s{app, *handler->document(), settings, *profile, h->program_settings(), {},
-                           true};
-    window = std::make_unique<MainWindow>(std::move(s), view, sink);
-  }
-  ~FileRig() {
-    window.reset();
-    if (handler) handler->shutdown();
-  }
-
-  test::TestHome home;
-  test::RecordingPrompter prompter;
-  CKBA604App app{prompter};
-  platform::MemorySettingsStore store, registration;
-  std::unique_ptr<platform::IniSettingsStore> profile = open_window_profile();
-  ProgramSettings settings{store};
-  StatusOperationView view;
-  QtNotificationSink sink;
-  UiQueue ui;
-  platform::Event close_requested{platform::Event::Reset::Manual};
-  platform::Event automation_done{platform::Event::Reset::Manual};
-  RunContext context{app,      settings,        registration,    view, sink, "", "",
-                     "kba604", close_requested, automation_done, ui};
+// The message window and what it showed; made before the document, which reports to it.
+struct MessageParts {
   MessageWindow message{false};
   QSignalSpy texts{&message, &MessageWindow::text_shown};
-  std::unique_ptr<DocumentHandler> handler;
-  DocumentStart start = DocumentStart::Refused;
-  std::unique_ptr<MainWindow> window;
+};
+
+// The program's document without a port, its loading shown in a message window, and the
+// window over it.
+struct FileRig : MessageParts, test::SilentWindowRig {
+  FileRig()
+      : SilentWindowRig([this](ConfiguratorDocument& h) {
+          h.set_message_window([this](std::string_view text) { message.show_text(text); });
+        }) {}
 };
 
 QList<int> percents(const QSignalSpy& spy) {

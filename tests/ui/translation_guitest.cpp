@@ -25,6 +25,7 @@
 #include "runner/tool_modes.h"
 #include "support/recording_prompter.h"
 #include "support/test_home.h"
+#include "support/window_rig.h"
 #include "ui/export_dialogs.h"
 #include "ui/main_window.h"
 #include "ui/qt_services.h"
@@ -37,43 +38,7 @@ using namespace kba604;
 namespace {
 
 // The program's document without a port and the window over it.
-struct WindowRig {
-  WindowRig() {
-    app.options.clear();
-    CmyCommandLineInfo info(app.options);
-    info.parse({"/silent"});
-    apply_no_port_rule(app.options);
-    apply_start_modes(app.options, app.modes);
-    handler = make_document_handler();
-    start = handler->construct(context);
-    if (start != DocumentStart::Ready) return;
-    auto* h = static_cast<ConfiguratorDocument*>(handler.get());
-    MainWindow::Services s{app, *handler->document(), settings, *profile, h->program_settings(), {},
-                           true};
-    window = std::make_unique<MainWindow>(std::move(s), view, sink);
-  }
-  ~WindowRig() {
-    window.reset();
-    if (handler) handler->shutdown();
-  }
-
-  test::TestHome home;
-  test::RecordingPrompter prompter;
-  CKBA604App app{prompter};
-  platform::MemorySettingsStore store, registration;
-  std::unique_ptr<platform::IniSettingsStore> profile = open_window_profile();
-  ProgramSettings settings{store};
-  StatusOperationView view;
-  QtNotificationSink sink;
-  UiQueue ui;
-  platform::Event close_requested{platform::Event::Reset::Manual};
-  platform::Event automation_done{platform::Event::Reset::Manual};
-  RunContext context{app,      settings,        registration,    view, sink, "", "",
-                     "kba604", close_requested, automation_done, ui};
-  std::unique_ptr<DocumentHandler> handler;
-  DocumentStart start = DocumentStart::Refused;
-  std::unique_ptr<MainWindow> window;
-};
+using WindowRig = test::SilentWindowRig;
 
 QStringList menu_titles(MainWindow& window) {
   QStringList titles;
