@@ -27,6 +27,7 @@
 #include "runner/document_handler.h"
 #include "support/recording_prompter.h"
 #include "support/test_home.h"
+#include "support/window_rig.h"
 #include "ui/main_window.h"
 #include "ui/export_dialogs.h"
 #include "ui/parameter_delegate.h"
@@ -44,12 +45,11 @@ constexpr int kLimitMs = 120'000;
 
 // The program as the start-up builds it, with the window over its document. Without a port
 // (switches and no port number) it never touches the instrument.
-struct WindowRig {
-  // own_home: a private home of its own; otherwise the one the test has made (to start the
-  // program again in the same home).
+struct WindowRig : test::ProgramParts {
+  // own_home: as ProgramParts has it.
   explicit WindowRig(const std::vector<std::string>& params = {}, bool with_instrument = true,
                      bool own_home = true)
-      : home(own_home ? std::make_unique<test::TestHome>() : nullptr) {
+      : ProgramParts(own_home) {
     if (with_instrument) {
       sim = std::make_unique<test::VirtualInstrument>(
           std::vector<std::string>{"--baud", "115200"});
@@ -58,11 +58,7 @@ struct WindowRig {
       store.set_uint32("baud_rate", 115200);
       store.set_uint32("RS485type", 1);
     }
-    app.options.clear();
-    CmyCommandLineInfo info(app.options);
-    info.parse(params);
-    apply_no_port_rule(app.options);
-    apply_start_modes(app.options, app.modes);
+    parse_switches(params);
     handler = make_document_handler();
     start = handler->construct(context);
     if (start != DocumentStart::Ready) return;
@@ -90,20 +86,7 @@ struct WindowRig {
   }
   Parameter* param(const char* name, int index = -1) { return model().parameter(row_of(name, index)); }
 
-  std::unique_ptr<test::TestHome> home;
   std::unique_ptr<test::VirtualInstrument> sim;
-  test::RecordingPrompter prompter;
-  CKBA604App app{prompter};
-  platform::MemorySettingsStore store, registration;
-  std::unique_ptr<platform::IniSettingsStore> profile = open_window_profile();
-  ProgramSettings settings{store};
-  StatusOperationView view;
-  QtNotificationSink sink;
-  UiQueue ui;
-  platform::Event close_requested{platform::Event::Reset::Manual};
-  platform::Event automation_done{platform::Event::Reset::Manual};
-  RunContext context{app, settings, registration, view, sink, "", "", "kba604",
-                     close_requested, automation_done, ui};
   std::unique_ptr<DocumentHandler> handler;
   DocumentStart start = DocumentStart::Refused;
   std::unique_ptr<MainWindow> window;

@@ -86,7 +86,7 @@ class MessageWindowTest : public QObject {
     show_file_work(rig.message, *rig.window, *rig.handler->document());
     QVERIFY(!rig.message.visible());
 
-    const QString path = QString::fromStdString((rig.home.root() / "saved.604").string());
+    const QString path = QString::fromStdString((rig.home->root() / "saved.604").string());
     QSignalSpy saving(&rig.message, &MessageWindow::percent_shown);
     QVERIFY(rig.window->save_document_as(path));
     const QList<int> stored = percents(saving);
@@ -97,7 +97,7 @@ class MessageWindowTest : public QObject {
     QVERIFY(!rig.message.visible());
 
     // Another file than the one open (that one would ask "Этот файл уже открыт!").
-    const std::filesystem::path copy = rig.home.root() / "copy.604";
+    const std::filesystem::path copy = rig.home->root() / "copy.604";
     std::filesystem::copy_file(path.toStdString(), copy);
     rig.texts.clear();
     QSignalSpy loading(&rig.message, &MessageWindow::percent_shown);

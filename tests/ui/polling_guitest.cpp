@@ -35,6 +35,7 @@
 #include "runner/document_handler.h"
 #include "support/recording_prompter.h"
 #include "support/test_home.h"
+#include "support/window_rig.h"
 #include "ui/main_window.h"
 #include "ui/polling_binding.h"
 #include "ui/qt_services.h"
@@ -54,18 +55,14 @@ constexpr std::int64_t kTwelvePastNine = 1799993520000;
 // The window over the program's document, with a scanner of the test's own: its clock is a
 // manual one, so a poll falls due as soon as the scanner waits for it, and a wall clock the
 // test sets.
-struct PollingRig {
+struct PollingRig : test::ProgramParts {
   PollingRig() {
     sim = std::make_unique<test::VirtualInstrument>(std::vector<std::string>{"--baud", "115200"});
     store.set_value("Ports/COM9", sim->path());
     store.set_uint32("port_number", 9);
     store.set_uint32("baud_rate", 115200);
     store.set_uint32("RS485type", 1);
-    app.options.clear();
-    CmyCommandLineInfo info(app.options);
-    info.parse({});
-    apply_no_port_rule(app.options);
-    apply_start_modes(app.options, app.modes);
+    parse_switches({});
     handler = make_document_handler();
     start = handler->construct(context);
     if (start != DocumentStart::Ready) return;
@@ -115,20 +112,7 @@ struct PollingRig {
     return false;
   }
 
-  test::TestHome home;
   std::unique_ptr<test::VirtualInstrument> sim;
-  test::RecordingPrompter prompter;
-  CKBA604App app{prompter};
-  platform::MemorySettingsStore store, registration;
-  std::unique_ptr<platform::IniSettingsStore> profile = open_window_profile();
-  ProgramSettings settings{store};
-  StatusOperationView view;
-  QtNotificationSink sink;
-  UiQueue ui;
-  platform::Event close_requested{platform::Event::Reset::Manual};
-  platform::Event automation_done{platform::Event::Reset::Manual};
-  RunContext context{app,      settings,        registration,    view, sink, "", "",
-                     "kba604", close_requested, automation_done, ui};
   std::unique_ptr<DocumentHandler> handler;
   DocumentStart start = DocumentStart::Refused;
   // Owned after the document, gone before it.
@@ -306,7 +290,7 @@ class PollingTest : public QObject {
     QVERIFY(!rig.window->new_document());
     QVERIFY(rig.prompted(std::string(kPollingRunsText)));
     rig.prompter.clear();
-    const std::filesystem::path other = rig.home.root() / "other.604";
+    const std::filesystem::path other = rig.home->root() / "other.604";
     rig.prompter.answer_next(PromptAnswer::No);
     QVERIFY(!rig.window->open_document(QString::fromStdString(other.string())));
     QVERIFY(rig.prompted(std::string(kPollingRunsText)));
