@@ -391,6 +391,27 @@ std::string day_file_name_of(std::int64_t unix_time) {
   return day_file_name(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
 }
 
+ProtocolFiles list_protocol_files(const fs::path& protocol_dir) {
+  ProtocolFiles found;
+  std::vector<fs::path> archives;
+  std::error_code ec;
+  for (fs::directory_iterator it(protocol_dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string ext = it->path().extension().string();
+    if (platform::iequals(ext, ".var")) archives.push_back(it->path());
+    if (platform::iequals(ext, ".log") && it->is_regular_file(ec)) {
+      found.day_files.push_back(it->path());
+    }
+  }
+  std::sort(archives.begin(), archives.end());
+  std::sort(found.day_files.begin(), found.day_files.end());
+  for (const fs::path& file : archives) {
+    ProtocolArchive archive;
+    if (!archive.open(file, false)) continue;
+    found.archives.push_back({file, archive.list()});
+  }
+  return found;
+}
+
 int clean_archives(const fs::path& protocol_dir, int year, int month) {
   int deleted = 0;
   std::vector<fs::path> files;

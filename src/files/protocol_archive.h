@@ -31,6 +31,18 @@ using ArchiveWarning = std::function<void(const std::string&)>;
 std::filesystem::path archive_path_for(const std::filesystem::path& protocol_dir,
                                        std::string_view day_file_name);
 
+// What a protocol folder holds: its "*.var" archives that open, in name order, each with its
+// streams in the archive's order, and its "*.log" day files in name order.
+struct ProtocolFiles {
+  struct Archive {
+    std::filesystem::path file;
+    std::vector<std::string> streams;
+  };
+  std::vector<Archive> archives;
+  std::vector<std::filesystem::path> day_files;
+};
+ProtocolFiles list_protocol_files(const std::filesystem::path& protocol_dir);
+
 // Whether a stream name may become a file in the working folder: not empty, no "/" or "\",
 // not "." or "..", no control character, and short enough for a compound file's directory
 // (31 characters).

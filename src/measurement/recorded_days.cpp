@@ -53,7 +53,6 @@ std::string RecordedDay::date_text() const {
 }
 
 std::vector<RecordedDay> recorded_days(const fs::path& protocol_dir) {
-  std::vector<fs::path> archives;
   std::map<std::string, RecordedDay> days;
   auto entry = [&days](const std::string& name) -> RecordedDay& {
     auto [it, fresh] = days.try_emplace(name);
@@ -63,22 +62,13 @@ std::vector<RecordedDay> recorded_days(const fs::path& protocol_dir) {
     }
     return it->second;
   };
-  std::error_code ec;
-  for (fs::directory_iterator it(protocol_dir, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string ext = it->path().extension().string();
-    if (platform::iequals(ext, ".var")) archives.push_back(it->path());
-    if (platform::iequals(ext, ".log") && it->is_regular_file(ec)) {
-      entry(it->path().filename().string()).on_disk = true;
-    }
-  }
-  std::sort(archives.begin(), archives.end());
-  for (const fs::path& file : archives) {
-    ProtocolArchive archive;
-    if (!archive.open(file, false)) continue;
-    for (const std::string& stream : archive.list()) {
+  const ProtocolFiles found = list_protocol_files(protocol_dir);
+  for (const fs::path& file : found.day_files) entry(file.filename().string()).on_disk = true;
+  for (const ProtocolFiles::Archive& archive : found.archives) {
+    for (const std::string& stream : archive.streams) {
       if (!safe_stream_name(stream)) continue;
       RecordedDay& day = entry(stream);
-      if (day.archive.empty()) day.archive = file;
+      if (day.archive.empty()) day.archive = archive.file;
     }
   }
   std::vector<RecordedDay> list;

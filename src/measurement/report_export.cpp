@@ -402,22 +402,12 @@ bool enough_space_for_export(const fs::path& program_directory, const FreeSpaceQ
 }
 
 std::vector<std::string> report_data_files(const fs::path& protocol_dir) {
-  std::vector<fs::path> archives, days;
-  std::error_code ec;
-  for (fs::directory_iterator it(protocol_dir, ec), end; !ec && it != end; it.increment(ec)) {
-    std::string ext = it->path().extension().string();
-    if (platform::iequals(ext, ".var")) archives.push_back(it->path());
-    if (platform::iequals(ext, ".log")) days.push_back(it->path());
-  }
-  std::sort(archives.begin(), archives.end());
-  std::sort(days.begin(), days.end());
+  ProtocolFiles found = list_protocol_files(protocol_dir);
   std::vector<std::string> names;
-  for (const fs::path& file : archives) {
-    ProtocolArchive archive;
-    if (!archive.open(file, false)) continue;
-    for (std::string& name : archive.list()) names.push_back(std::move(name));
+  for (ProtocolFiles::Archive& archive : found.archives) {
+    for (std::string& name : archive.streams) names.push_back(std::move(name));
   }
-  for (const fs::path& day : days) names.push_back(day.filename().string());
+  for (const fs::path& day : found.day_files) names.push_back(day.filename().string());
   return names;
 }
 
