@@ -418,6 +418,60 @@ void OperationWindowTest::compareReportsAfterItsWindowAndOneParameterCommands() 
   QCOMPARE(w.processed_label().text(), processed(1, 1));
   QCOMPARE(QString::fromStdString(low->value), other);
   QCOMPARE(rig.log_text().count("  Чтение: "), 1);
+
+  // Twelve values differ on the instrument (written as changes, then taken back in the
+  // configuration) and one has no data: the skipped count first, then the count with the
+  // first ten differences.
+  std::vector<std::pair<Parameter*, std::string>> differing;
+  for (int i = 0; i < 12; ++i) {
+    Parameter* p = rig.param(i < 8 ? "in.L" : "in.H", i % 8);
+    QVERIFY(p != nullptr);
+    ValueWriteLock lock(*p);
+    differing.emplace_back(p, p->value);
+    p->value = p->value == "21.5" ? "22.5" : "21.5";
+    p->changed = true;
+  }
+  rig.trigger(command::kWriteChanged);
+  QVERIFY(rig.wait_closed());
+  QCOMPARE(w.processed_label().text(), processed(12, 12));
+  for (auto& [p, kept] : differing) {
+    ValueWriteLock lock(*p);
+    p->value = kept;
+  }
+  Parameter* unknown = rig.param("in.H", 7);
+  {
+    ValueWriteLock lock(*unknown);
+    unknown->value = std::string(kNoData);
+  }
+  rig.prompter.clear();
+  rig.trigger(command::kCompare);
+  QVERIFY(rig.wait_closed());
+  QVERIFY(wait_until([&] { return rig.prompter.count() >= 2; }));
+  const std::vector<test::PromptRecord> boxes = rig.prompter.records();
+  QCOMPARE(boxes[0].caption, std::string("Результат сравнения"));
+  QVERIFY(boxes[0].text.starts_with("Пропущено параметров из-за отсутствия данных: "));
+  QCOMPARE(boxes[1].caption, std::string("Результат сравнения"));
+  const std::string twelve = boxes[1].text;
+  QVERIFY2(twelve.starts_with("Обнаружено 12 отличий (показанны только первые 10):\n"),
+           twelve.c_str());
+  QVERIFY(twelve.find("\n10) Параметер 'in.") != std::string::npos);
+  QVERIFY(twelve.find("\n11) ") == std::string::npos);
+  QVERIFY(differing[11].first->note.starts_with("Знач-е в приборе: '"));
+
+  // A group comparison shows its differences itself, in one box, before its window closes.
+  rig.prompter.clear();
+  {
+    auto held = rig.hold_line();
+    QVERIFY(rig.doc().device().StartGroup(group_kind::kCompare,
+                                          {differing[0].first, differing[1].first, low}));
+    QCoreApplication::processEvents();
+    QCOMPARE(w.windowTitle(), QString("Идет сравнение группы значений параметров"));
+  }
+  QVERIFY(rig.wait_closed());
+  QVERIFY(rig.prompted("Сообщение", "Найдены следующие различия:\n\n"));
+  const std::string group = rig.prompter.records().front().text;
+  QVERIFY(group.find("in.L") != std::string::npos);
+  QCOMPARE(w.processed_label().text(), processed(3, 3));
 }
 
 void OperationWindowTest::initialisationAndTheEepromImage() {
@@ -519,6 +573,13 @@ void OperationWindowTest::immediateWriteHasNoWindowAndTheIndicatorFollowsTheLine
   indicator->refresh();
   QCOMPARE(indicator->state(), DeviceIO::LinkState::Silent);
   QCOMPARE(indicator->colour(), QColor(220, 0, 0));
+  // A failed read is a bold dark red line with the note, and counts as an error.
+  const std::optional<QTextCharFormat> failed = rig.log_format("  Чтение: in.L:0 = ");
+  QVERIFY2(failed.has_value(), qPrintable(rig.log_text()));
+  QVERIFY(rig.log_text().contains("  Чтение: in.L:0 = Таймаут при передаче данных"));
+  QCOMPARE(failed->foreground().color(), QColor(200, 0, 0));
+  QCOMPARE(failed->fontWeight(), int(QFont::Bold));
+  QCOMPARE(rig.progress().errors_label().text(), QString("1"));
 }
 
 void OperationWindowTest::searchAtStartUpFindsTheInstrumentOrEndsTheProgram() {
@@ -701,6 +762,28 @@ void OperationWindowTest::searchDialogRefusesBadSettingsAndTakesTheFactoryOnes()
   QTest::mouseClick(&dialog.exit_button(), Qt::LeftButton);
   QVERIFY(wait_until([&] { return dialog.ended_with() != 0; }));
   QCOMPARE(dialog.ended_with(), PreStart::kResultQuit);
+
+  // While a check runs the table is closed to edits; "Работать offline" interrupts it and,
+  // once it has stopped, leaves the program offline with automatic reading off and no other
+  // mode of the command line.
+  SetupCarrierDialog second(device, rig.prompter);
+  second.show();
+  rig.app.options.mode_flags.store(
+      static_cast<std::uint16_t>(StartOptions::kAutoReadOff | StartOptions::kNewNetParam));
+  {
+    auto held = rig.hold_line();
+    QTest::mouseClick(&second.connect_button(), Qt::LeftButton);
+    QVERIFY(wait_until([&] { return !second.table().isEnabled(); }));
+    QCOMPARE(second.status().text(), QString("Идет сканирование..."));
+    QVERIFY(!second.factory_button().isEnabled());
+    QTest::mouseClick(&second.offline_button(), Qt::LeftButton);
+    QVERIFY(wait_until([&] { return second.status().text() == "Прерывание операции..."; }));
+    QCOMPARE(second.ended_with(), 0);
+  }
+  QVERIFY(wait_until([&] { return second.ended_with() != 0; }));
+  QCOMPARE(second.ended_with(), PreStart::kResultConnected);
+  QVERIFY(!second.status_is_error());
+  QCOMPARE(rig.app.options.mode_flags.load(), StartOptions::kAutoReadOff);
 }
 
 QTEST_MAIN(OperationWindowTest)
