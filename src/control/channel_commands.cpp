@@ -5,6 +5,8 @@
 #include "app/commands.h"
 #include "control/pipe_connection.h"
 #include "operations/edit_end.h"
+#include "operations/operation_hooks.h"
+#include "operations/scanner.h"
 #include "platform/text.h"
 
 namespace kba604 {
@@ -80,6 +82,9 @@ void ChannelCommands::detach() {
   detached_ = true;
   ticker_stop_.set();
   ticker_.join(platform::Thread::kDefaultJoinMs);
+  // An exchange ends with the line's repetitions at most; one that is still stuck keeps the
+  // device (which owns the parameter) and these commands by shared ownership.
+  exchange_.join(platform::Thread::kDefaultJoinMs);
 }
 
 bool ChannelCommands::has_port() const {
@@ -87,7 +92,14 @@ bool ChannelCommands::has_port() const {
 }
 
 bool ChannelCommands::operation_runs() const {
-  return services_.device->busy() || ticking_.load();
+  return services_.device->busy() || ticking_.load() || exchanging_.load();
+}
+
+bool ChannelCommands::polling_on() const {
+  const PollingGuard* guard = services_.document.polling_guard();
+  if (guard != nullptr && guard->AnyPollingOn()) return true;
+  const DescBranch* operational = services_.document.operational_tree();
+  return operational != nullptr && AnyPollingOn(*operational);
 }
 
 void ChannelCommands::run(const ChannelRequest& r) {
@@ -139,12 +151,9 @@ void ChannelCommands::get(const ChannelRequest& r) {
   if (p == nullptr) return error(name, "no such parameter");
   // One exchange with the instrument, as the single-parameter read does it.
   // No count of failures in a row here: that belongs to the walks over the tree.
-  const int result = services_.device->ReadParameter(*p, false);
-  if (result == 0 && !p->outcome.failed()) {
-    answer("!value " + escape_for_line(name) + " " + escape_for_line(p->value));
-  } else {
-    error(name, p->note.empty() ? "read failed" : p->note);
-  }
+  run_exchange(
+      name, *p, [](DeviceOperations& d, Parameter& q) { return d.ReadParameter(q, false); },
+      "read failed");
 }
 
 void ChannelCommands::set(const ChannelRequest& r) {
@@ -174,21 +183,42 @@ void ChannelCommands::set(const ChannelRequest& r) {
   }
   // One exchange, as the single-parameter write does it; a polled value is written as the
   // tree writes it at once.
-  const int result = operational ? services_.device->WriteValue(*p, kWriteAll)
-                                 : services_.device->WriteParameter(*p, kWriteAll);
-  std::string value, note;
-  bool failed = false;
-  {
-    ValueReadLock lock(*p);
-    value = p->value;
-    note = p->note;
-    failed = p->outcome.failed();
-  }
-  if (result == 0 && !failed) {
-    answer("!value " + escape_for_line(name) + " " + escape_for_line(value));
-  } else {
-    error(name, note.empty() ? "write failed" : note);
-  }
+  run_exchange(
+      name, *p,
+      [operational](DeviceOperations& d, Parameter& q) {
+        return operational ? d.WriteValue(q, kWriteAll) : d.WriteParameter(q, kWriteAll);
+      },
+      "write failed");
+}
+
+void ChannelCommands::run_exchange(std::string name, Parameter& parameter,
+                                   std::function<int(DeviceOperations&, Parameter&)> exchange,
+                                   std::string failed_note) {
+  // Busy from here on: the next word gets "!busy" and the window starts nothing until the
+  // answer has been handed over.
+  exchanging_.store(true);
+  services_.device->begin_outside_exchange();
+  exchange_.start([self = shared_from_this(), name = std::move(name), p = &parameter,
+                   exchange = std::move(exchange), failed_note = std::move(failed_note)] {
+    DeviceOperations& d = *self->services_.device;
+    const int result = exchange(d, *p);
+    std::string value, note;
+    bool failed = false;
+    {
+      ValueReadLock lock(*p);
+      value = p->value;
+      note = p->note;
+      failed = p->outcome.failed();
+    }
+    // Idle before the answer goes out: the peer may send its next word as soon as it reads it.
+    d.end_outside_exchange();
+    self->exchanging_.store(false);
+    if (result == 0 && !failed) {
+      self->answer("!value " + escape_for_line(name) + " " + escape_for_line(value));
+    } else {
+      self->error(name, note.empty() ? failed_note : note);
+    }
+  });
 }
 
 void ChannelCommands::operation(const ChannelRequest& r) {
@@ -237,11 +267,15 @@ void ChannelCommands::open(const ChannelRequest& r) {
   if (services_.document.modified() && !r.force) {
     return error(r.word, "the configuration has unsaved changes; \"!open FILE force\" drops them");
   }
+  // Opening replaces the parameters that are being polled: refused as the menu's open is, with
+  // its text, but without a box for nobody to see.
+  if (polling_on()) return error(r.word, kPollingRunsText);
   std::error_code ec;
   if (!std::filesystem::is_regular_file(r.text, ec)) {
     return error(r.word, "no such file: " + file_word(r.text));
   }
-  if (!services_.document.OnOpenDocument(r.text)) {
+  const bool opened = opener_ ? opener_(r.text) : services_.document.OnOpenDocument(r.text);
+  if (!opened) {
     return error(r.word, "not a configuration that could be opened: " + file_word(r.text));
   }
   answer("!ok open " + escape_for_line(file_word(r.text)));

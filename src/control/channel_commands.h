@@ -4,10 +4,12 @@
 //
 // Threads. The channel's reader hands every line over (command()); "!stop" takes effect at
 // once, every other word runs on the program's UI thread, where the document lives, through
-// the post function. A whole-tree operation runs on the device's worker; a ticker thread then
-// sends "!progress" at most ten times a second and "!done" at the end, with post_line, so that
-// nothing waits for a peer that reads slowly. detach() must be called on the UI thread before
-// the document goes: tasks still queued then do nothing.
+// the post function. Nothing waits on the line there: a whole-tree operation runs on the
+// device's worker, and a ticker thread sends "!progress" at most ten times a second and "!done"
+// at the end, with post_line, so that nothing waits for a peer that reads slowly; the one
+// exchange of "!get" and "!set" runs on a thread of its own, which answers when it is over,
+// while the device counts as busy. detach() must be called on the UI thread before the
+// document goes: tasks still queued then do nothing.
 #pragma once
 
 #include <atomic>
@@ -53,8 +55,16 @@ class ChannelCommands final : public NetConfig::CommandHandler,
   bool takes(std::string_view first_word) const override { return is_channel_word(first_word); }
   void command(const std::string& line) override;
 
-  // UI thread: no queued task runs any more, the ticker ends.
+  // UI thread: no queued task runs any more, the ticker and a running exchange end (each
+  // within its limit).
   void detach();
+
+  // How "!open" replaces the configuration once the word's own checks have passed: a front
+  // end with a parameter view lets its rows go before the description is loaded again, and
+  // builds them anew after. Without one the document opens the file itself. UI thread.
+  void set_document_opener(std::function<bool(const std::string& path)> open) {
+    opener_ = std::move(open);
+  }
 
   // The progress ticker's step: "!progress" goes out at most once per step.
   static constexpr int kProgressStepMs = 100;
@@ -70,9 +80,16 @@ class ChannelCommands final : public NetConfig::CommandHandler,
   void open(const ChannelRequest& request);
   void save(const ChannelRequest& request);
   Parameter* find(const ChannelParameterName& name) const;
+  // Hands the one exchange of "!get" or "!set" on parameter to the exchange thread, which
+  // answers "!value" or "!error" (failed_note when the exchange left no note) when it is over.
+  void run_exchange(std::string name, Parameter& parameter,
+                    std::function<int(DeviceOperations&, Parameter&)> exchange,
+                    std::string failed_note);
   // Whether the instrument can be reached at all (not the program without a port).
   bool has_port() const;
   bool operation_runs() const;
+  // Whether operational parameters are polled (a ticked row, or the scanner at work).
+  bool polling_on() const;
   void answer(const std::string& line);
   void error(std::string_view word_or_name, std::string_view note);
   // The ticker: progress, then "!done".
@@ -80,10 +97,14 @@ class ChannelCommands final : public NetConfig::CommandHandler,
 
   NetConfig::CConnection& channel_;
   ChannelCommandServices services_;
-  bool detached_ = false;  // UI thread
+  bool detached_ = false;                           // UI thread
+  std::function<bool(const std::string&)> opener_;  // UI thread
   std::atomic<bool> ticking_{false};
   platform::Event ticker_stop_{platform::Event::Reset::Manual};
   platform::Thread ticker_;
+  // The exchange of "!get" or "!set" runs; its thread.
+  std::atomic<bool> exchanging_{false};
+  platform::Thread exchange_;
 };
 
 // Creates the commands and hands them to the channel: from now on its supervising words are

@@ -95,8 +95,15 @@ class DeviceOperations : public ParameterExchange, public OperationControl {
   // shutdown may still use (the description trees its operation walks). Released on the
   // worker thread as it ends, or with the device.
   void keep_while_worker_runs(std::shared_ptr<void> object);
-  // Whether an operation is being performed or waits for the worker.
-  bool busy() const { return !idle_.is_set(); }
+  // Whether an operation is being performed or waits for the worker, or an exchange outside
+  // the worker runs (see begin_outside_exchange).
+  bool busy() const { return !idle_.is_set() || outside_exchanges_.load() > 0; }
+  // A word of the control channel reads or writes one parameter on a thread of its own, off
+  // the UI thread. While such an exchange runs the device counts as busy: no operation starts,
+  // the window holds its commands back and no description is replaced under the parameter.
+  // begin on the UI thread before the exchange is handed over, end when it is over.
+  void begin_outside_exchange() { outside_exchanges_.fetch_add(1); }
+  void end_outside_exchange() { outside_exchanges_.fetch_sub(1); }
   // What the worker runs once when the next operation started (with the forced re-reads that
   // follow it) has ended, before it becomes idle: the asynchronous commands finish there. Taken
   // by the next start that opens its window; an empty function clears it.
@@ -224,6 +231,7 @@ class DeviceOperations : public ParameterExchange, public OperationControl {
   // the worker's test for pending events.
   platform::Event idle_{platform::Event::Reset::Manual, true};
   std::mutex idle_mutex_;
+  std::atomic<int> outside_exchanges_{0};
   platform::Event window_closed_{platform::Event::Reset::Manual, true};
 
   std::atomic<int> group_kind_{group_kind::kNone};

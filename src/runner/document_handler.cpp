@@ -217,6 +217,7 @@ DocumentStart ConfiguratorDocument::construct(RunContext& context) {
     channel_commands_ = attach_channel_commands(
         *context.channel, {context.app, *document_, bundle_.device, bundle_.io,
                            [&ui](std::function<void()> task) { ui.post(std::move(task)); }});
+    if (channel_opener_) channel_commands_->set_document_opener(channel_opener_);
   }
   return DocumentStart::Ready;
 }

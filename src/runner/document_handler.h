@@ -8,6 +8,7 @@
 #include <string_view>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "control/channel_commands.h"
 #include "files/kba604_doc.h"
@@ -77,6 +78,13 @@ class ConfiguratorDocument final : public DocumentHandler, public OperationListe
     if (bundle_.link) bundle_.link->reopen_port(true);
   }
 
+  // How the control channel's "!open" replaces the configuration in a front end with a
+  // parameter view (see ChannelCommands::set_document_opener); UI thread, at any time.
+  void set_channel_document_opener(std::function<bool(const std::string& path)> open) {
+    channel_opener_ = std::move(open);
+    if (channel_commands_) channel_commands_->set_document_opener(channel_opener_);
+  }
+
   // Hears the losses and reopenings of the port (a front end's connection indicator), from any
   // thread and under the link lock: it must not wait. Set before construct.
   void set_port_listener(Sio::LossListener listener) { port_listener_ = std::move(listener); }
@@ -115,6 +123,7 @@ class ConfiguratorDocument final : public DocumentHandler, public OperationListe
   platform::Thread logger_thread_;
   // The supervising words of the control channel, while a document exists.
   std::shared_ptr<ChannelCommands> channel_commands_;
+  std::function<bool(const std::string&)> channel_opener_;
 };
 
 // The document handler of this build, with its device.

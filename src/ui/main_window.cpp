@@ -927,13 +927,22 @@ bool MainWindow::open_document(const QString& given) {
                         QFileInfo(path).canonicalFilePath() &&
                     QFileInfo::exists(path);
   if (!same && !settle_unsaved_changes()) return false;
+  return load_document(path, [this, &path] { return s_.doc.OpenDocumentFile(str(path)); });
+}
+
+bool MainWindow::replace_document(const QString& given) {
+  const QString path = QFileInfo(given).absoluteFilePath();
+  return load_document(path, [this, &path] { return s_.doc.OnOpenDocument(str(path)); });
+}
+
+bool MainWindow::load_document(const QString& path, const std::function<bool()>& open) {
   if (s_.doc.device().busy()) return false;
   statusBar()->showMessage(tr("Загрузка файла..."));
   QApplication::setOverrideCursor(Qt::WaitCursor);
   // The description is loaded again with the file: no row may point into the old trees.
   model_->clear();
   s_.doc.set_selection(nullptr, nullptr);
-  const bool opened = s_.doc.OpenDocumentFile(str(path));
+  const bool opened = open();
   QApplication::restoreOverrideCursor();
   edit_end_.set_network_elements(s_.program_settings, s_.doc.network_branch());
   rebuild_tree();

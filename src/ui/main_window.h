@@ -123,6 +123,10 @@ class MainWindow final : public QMainWindow {
   // Opens a configuration the way the shell and the recent-file list do: the unsaved-changes
   // question, and "Этот файл уже открыт!" for the file that is open already.
   bool open_document(const QString& path);
+  // Opens the file without asking about unsaved changes (the caller has settled them): the
+  // tree lets its rows go before the description is loaded again and is built anew after.
+  // False while an operation or exchange runs, or when the file was not opened.
+  bool replace_document(const QString& path);
   bool save_document();
   bool save_document_as(const QString& path);
   // The question about unsaved changes: true when the person let the document go (saved it or
@@ -187,6 +191,8 @@ class MainWindow final : public QMainWindow {
   void one_second();
   bool edit_cell(Parameter& parameter, int column, const QString& text, bool operational);
   void run_task(std::function<void()> work, std::function<void()> done);
+  // Opens a file with open(), the tree's rows let go before and built anew after.
+  bool load_document(const QString& path, const std::function<bool()>& open);
   void operation_opened(const QString& title, int total);
   void operation_progress(int done, int total, int errors);
   void operation_closed();

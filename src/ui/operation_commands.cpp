@@ -241,6 +241,12 @@ OperationCommands* wire_window_operations(MainWindow& window, ConfiguratorDocume
   view.set_parent_window(&window);
   view.set_quiet(quiet);
   window.statusBar()->addPermanentWidget(new LinkIndicator(device, app.options.no_port(), &window));
+  // The control channel's "!open" goes through the tree, which lets its rows go before the
+  // description is loaded again; once the window has gone nothing is opened any more.
+  document.set_channel_document_opener(
+      [w = QPointer<MainWindow>(&window)](const std::string& path) {
+        return w != nullptr && w->replace_document(QString::fromStdString(path));
+      });
   return new OperationCommands(
       OperationCommands::Services{app, window, *doc, view, sink, document.scanner(), quiet});
 }

@@ -114,7 +114,8 @@ class OperationCommands final : public QObject {
 };
 
 // Gives the window over the configurator document its progress window (view), its instrument
-// commands and the connection indicator in the status bar; returns the object that carries the
+// commands and the connection indicator in the status bar, and lets the control channel's
+// "!open" go through the window's tree; returns the object that carries the
 // commands (a child of the window), none when the document has no device with a link.
 OperationCommands* wire_window_operations(MainWindow& window, ConfiguratorDocument& document,
                                           ProgressOperationView& view, QtNotificationSink& sink,

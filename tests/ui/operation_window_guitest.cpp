@@ -10,9 +10,14 @@
 // clang-format off
 #include <QComboBox>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QTextBlock>
 #include <QtTest/QtTest>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -22,6 +27,8 @@
 #include "app/command_line.h"
 #include "app/commands.h"
 #include "app/start_rules.h"
+#include "control/channel_words.h"
+#include "control/net_config.h"
 #include "files/kba604_doc.h"
 #include "link/net_rs485.h"
 #include "operations/device.h"
@@ -29,6 +36,7 @@
 #include "operations/scanner.h"
 #include "platform/ini_settings_store.h"
 #include "platform/settings_store.h"
+#include "platform/text.h"
 #include "runner/document_handler.h"
 #include "support/recording_prompter.h"
 #include "support/short_wait_clock.h"
@@ -68,6 +76,8 @@ struct OperationRig {
     std::uint32_t baud = 115200;
     // The connection search of the window; none keeps the headless one.
     std::function<bool(Device&)> search;
+    // A control channel over a pipe pair, the test at its other end (say, answer).
+    bool channel = false;
   };
   OperationRig() : OperationRig(Options{}) {}
   explicit OperationRig(Options o) {
@@ -85,6 +95,7 @@ struct OperationRig {
     apply_start_modes(app.options, app.modes);
     // The worker hands the compare report and the views over to the UI thread's queue.
     connect_queue();
+    if (o.channel) open_channel();
     handler = make_document_handler();
     configurator = static_cast<ConfiguratorDocument*>(handler.get());
     if (o.search) configurator->set_connection_search(o.search);
@@ -106,6 +117,53 @@ struct OperationRig {
   ~OperationRig() {
     window.reset();
     if (handler) handler->shutdown();
+    channel.reset();
+    for (int fd : {to_program[0], to_program[1], from_program[0], from_program[1]}) {
+      if (fd >= 0) ::close(fd);
+    }
+  }
+  void open_channel() {
+    if (::pipe2(to_program, O_CLOEXEC) != 0 || ::pipe2(from_program, O_CLOEXEC) != 0) return;
+    channel = std::make_unique<NetConfig::CStdio>(app.exit_flags, "peer", platform::Clock::real(),
+                                                  to_program[0], from_program[1]);
+    context.channel = channel.get();
+  }
+  // The peer's side of the channel.
+  void say(const std::string& line) {
+    const std::string bytes = platform::to_cp1251(line) + "\n";
+    QCOMPARE(::write(to_program[1], bytes.data(), bytes.size()), ssize_t(bytes.size()));
+  }
+  // The next message (UTF-8), the window's events running meanwhile; empty when none came.
+  std::string answer(int limit_ms = 30'000) {
+    std::string message;
+    wait_until(
+        [&] {
+          for (;;) {
+            const std::size_t end = received.find("\n\n");
+            if (end != std::string::npos) {
+              message = received.substr(0, end);
+              received.erase(0, end + 2);
+              return true;
+            }
+            pollfd p{from_program[0], POLLIN, 0};
+            if (::poll(&p, 1, 0) <= 0) return false;
+            char buffer[1024];
+            const ssize_t n = ::read(from_program[0], buffer, sizeof buffer);
+            if (n <= 0) return false;
+            received.append(buffer, static_cast<std::size_t>(n));
+          }
+        },
+        limit_ms);
+    return platform::from_cp1251(message);
+  }
+  // The answers up to the end of an operation ("!done ..."), which is returned; the progress
+  // lines and the others are kept.
+  std::string until_done(std::vector<std::string>& progress, std::vector<std::string>& others) {
+    for (std::string line = answer(); !line.empty(); line = answer()) {
+      if (line.starts_with("!done ")) return line;
+      (line.starts_with("!progress ") ? progress : others).push_back(line);
+    }
+    return {};
   }
   void connect_queue() {
     tasks = std::make_unique<QSocketNotifier>(ui.ready().fd(), QSocketNotifier::Read);
@@ -197,6 +255,10 @@ struct OperationRig {
   DocumentStart start = DocumentStart::Refused;
   std::unique_ptr<MainWindow> window;
   OperationCommands* commands = nullptr;
+  int to_program[2] = {-1, -1};
+  int from_program[2] = {-1, -1};
+  std::string received;
+  std::unique_ptr<NetConfig::CStdio> channel;
 };
 
 QString processed(int done, int total) {
@@ -220,6 +282,7 @@ class OperationWindowTest : public QObject {
   void withSwitchesNothingWaitsForAPerson();
   void dialogsKeepTheirRulesAndKeys();
   void searchDialogRefusesBadSettingsAndTakesTheFactoryOnes();
+  void channelWordsLeaveTheWindowFreeAndGoThroughItsTree();
 };
 
 void OperationWindowTest::readAllShowsItsWindowAndClosesByItself() {
@@ -784,6 +847,88 @@ void OperationWindowTest::searchDialogRefusesBadSettingsAndTakesTheFactoryOnes()
   QCOMPARE(second.ended_with(), PreStart::kResultConnected);
   QVERIFY(!second.status_is_error());
   QCOMPARE(rig.app.options.mode_flags.load(), StartOptions::kAutoReadOff);
+}
+
+void OperationWindowTest::channelWordsLeaveTheWindowFreeAndGoThroughItsTree() {
+  OperationRig::Options o;
+  o.channel = true;
+  OperationRig rig(o);
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  rig.say("!?");
+  QCOMPARE(rig.answer(), std::string("!! peer"));
+
+  // The exchange of "!get" runs off the UI thread: while the line is held, the window answers
+  // "!status", holds its instrument and file commands back, and the value comes afterwards.
+  {
+    auto held = rig.hold_line();
+    rig.say("!get ver");
+    rig.say("!status");
+    const std::string status = rig.answer();
+    QVERIFY2(status.starts_with("!status port COM9 bps 115200 ") &&
+                 status.ends_with(" operation running"),
+             status.c_str());
+    rig.window->refresh_commands();
+    QVERIFY(!rig.window->command_action(command::kReadAll)->isEnabled());
+    QVERIFY(!rig.window->command_action(command::kFileOpen)->isEnabled());
+    rig.say("!read");
+    QCOMPARE(rig.answer(), std::string("!busy !read"));
+  }
+  const std::string version = rig.answer();
+  QVERIFY2(version == "!value ver " + rig.param("ver")->value, version.c_str());
+  rig.say("!status");
+  QVERIFY(rig.answer().ends_with(" operation idle"));
+
+  // "!open" replaces the parameters the window's tree shows: the tree lets its rows go and is
+  // built again over the new ones.
+  const std::string file = (rig.home->root() / "by channel.604").string();
+  rig.say("!save \"" + file + "\"");
+  QCOMPARE(rig.answer(), "!ok save \"" + file + "\"");
+  QSignalSpy reset(&rig.window->model(), &QAbstractItemModel::modelReset);
+  rig.say("!open \"" + file + "\"");
+  QCOMPARE(rig.answer(), "!ok open \"" + file + "\"");
+  QVERIFY(reset.count() >= 2);
+  QVERIFY(rig.window->model().index_of(rig.param("in.L", 0)).isValid());
+  QCOMPARE(rig.doc().path(), file);
+
+  // Unsaved changes hold "!open" back unless "force" follows; polling holds it back always,
+  // with the text of the menu's refusal and no box.
+  rig.doc().set_modified(true);
+  rig.say("!open \"" + file + "\"");
+  QVERIFY(rig.answer().starts_with("!error !open the configuration has unsaved changes"));
+  std::vector<Parameter*> timed;
+  QVERIFY(CollectPolled(*rig.doc().operational_tree(), timed) > 0);
+  timed.front()->ArmTimer(rig.clock.now_ms());
+  rig.prompter.clear();
+  rig.say("!open \"" + file + "\" force");
+  QCOMPARE(rig.answer(), "!error !open " + escape_for_line(kPollingRunsText));
+  QCOMPARE(rig.prompter.count(), std::size_t(0));
+  timed.front()->DisarmTimer();
+  rig.say("!open \"" + file + "\" force");
+  QCOMPARE(rig.answer(), "!ok open \"" + file + "\"");
+
+  // A whole-tree word shows its progress window like the menu's command; "!stop" ends it
+  // after the parameter in progress with 205.
+  std::vector<std::string> progress, others;
+  rig.say("!compare");
+  QCOMPARE(rig.until_done(progress, others), std::string("!done 0 0"));
+  QVERIFY(!progress.empty());
+  QVERIFY(others.empty());
+  QVERIFY(rig.wait_closed());
+  QCOMPARE(rig.progress().windowTitle(),
+           QString("Идет сравнение параметров в конфигурации и в приборе"));
+  progress.clear();
+  {
+    auto held = rig.hold_line();
+    rig.say("!write");
+    const std::string first = rig.answer();
+    QVERIFY2(first.starts_with("!progress "), first.c_str());
+    rig.say("!stop");
+    QCOMPARE(rig.answer(), std::string("!ok stop"));
+  }
+  const std::string done = rig.until_done(progress, others);
+  QVERIFY2(done.starts_with("!done 205 "), done.c_str());
+  QVERIFY(rig.wait_closed());
+  QVERIFY(rig.doc().device().done() < rig.doc().device().total());
 }
 
 QTEST_MAIN(OperationWindowTest)
