@@ -70,7 +70,12 @@ std::string NetRS485::network_summary() const {
   // The element's own captions: a description may title its parameters otherwise.
   std::string text;
   for (std::size_t i = 0; i < own_.size() && i < parameters_.size(); ++i) {
-    text += own_[i]->title + ": " + parameters_[i]->value + "\n";
+    std::string value;
+    {
+      ValueReadLock lock(*parameters_[i]);
+      value = parameters_[i]->value;
+    }
+    text += own_[i]->title + ": " + value + "\n";
   }
   return text;
 }
@@ -84,6 +89,7 @@ void NetRS485::DeleteParameters() {
 NetRS485prg::NetRS485prg(platform::SettingsStore* store, std::function<std::string()> port_list)
     : NetRS485(kProgramCaption), store_(store), port_list_(std::move(port_list)) {
   add_owned(make_parameter("Port", kPortCaption, "COM1"));
+  for (Parameter* p : parameters_) p->use_value_lock(&value_lock_);
   load();
   refresh_port_list();
   // Never any attributes for the program's settings.
@@ -136,6 +142,8 @@ void NetRS485prg::refresh_port_list() {
   Parameter* port = FindByName("Port");
   if (port == nullptr) return;
   std::string list = port_list_ ? port_list_() : std::string();
+  // The tree may be showing the row while the list changes.
+  ValueWriteLock lock(*port);
   bool listed = false;
   std::string_view rest = list;
   while (!rest.empty() && !listed) {

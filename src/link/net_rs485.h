@@ -3,7 +3,9 @@
 // program's settings (kept in the settings file; the serial port takes its settings from them).
 #pragma once
 
+#include <atomic>
 #include <functional>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,6 +74,8 @@ class NetRS485prg : public NetRS485 {
   static const char* const kInvalidParity;
 
  private:
+  // The value lock of the program's settings (see Parameter::use_value_lock).
+  mutable std::shared_mutex value_lock_;
   platform::SettingsStore* store_;
   std::function<std::string()> port_list_;
   std::atomic<bool> hold_saving_{false};

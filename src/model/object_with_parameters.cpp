@@ -47,7 +47,9 @@ void ObjectWithParameters::DeleteParameters() {
 
 std::string ObjectWithParameters::GetValueByName(std::string_view name) const {
   Parameter* p = FindByName(name);
-  return p != nullptr ? p->value : std::string();
+  if (p == nullptr) return std::string();
+  ValueReadLock lock(*p);
+  return p->value;
 }
 
 Parameter* ObjectWithParameters::FindByName(std::string_view name) const {
@@ -61,6 +63,7 @@ int ObjectWithParameters::SetValueByName(std::string_view name, std::string_view
                                          bool mark_change) {
   Parameter* p = FindByName(name);
   if (p == nullptr) return 0;
+  ValueWriteLock lock(*p);
   if (mark_change && !platform::iequals(p->value, value)) p->changed = true;
   p->value = std::string(value);
   return 1;

@@ -150,6 +150,10 @@ class Parameter : public MyConverter {
   // The value lock of the table the parameter belongs to (none for a parameter of its own, such
   // as a comparison's copy). See ValueWriteLock.
   std::shared_mutex* value_lock() const { return value_lock_; }
+  // Puts a parameter that belongs to no table under a lock of its owner's: the program's own
+  // line settings are edited in the tree, read by the link and the indicator and changed by the
+  // connection search and APLY, each on its own thread.
+  void use_value_lock(std::shared_mutex* lock) { value_lock_ = lock; }
   // The row presentation read under the value lock: what a view or the control channel reads
   // while a worker may be changing the parameter.
   ParameterRow locked_row(bool show_indexes) const;
