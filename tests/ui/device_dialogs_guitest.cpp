@@ -21,6 +21,7 @@
 #include "app/application.h"
 #include "description/description_loader.h"
 #include "link/device_io.h"
+#include "platform/event.h"
 #include "platform/settings_store.h"
 #include "support/description_files.h"
 #include "support/recording_prompter.h"
@@ -48,7 +49,7 @@ class MemoryExchange final : public DirectExchange {
   std::map<std::string, std::string> values;
 };
 
-// The link, telling whether a request is in progress.
+// The link, telling whether a request is in progress and counting the requests by name.
 class AnnouncingExchange final : public DirectExchange {
  public:
   explicit AnnouncingExchange(std::shared_ptr<DirectExchange> link) : link_(std::move(link)) {}
@@ -56,13 +57,64 @@ class AnnouncingExchange final : public DirectExchange {
                bool as_position) override {
     ++inside;
     const int result = link_->transact(trace, p, request_bit, as_position);
+    {
+      std::lock_guard lock(mutex_);
+      ++counts_[(request_bit ? "R " : "W ") + p.short_name];
+    }
     --inside;
     return result;
+  }
+  // Requests done so far: "R r.St", "W r-s", ...
+  int count(const std::string& request) {
+    std::lock_guard lock(mutex_);
+    return counts_[request];
   }
   std::atomic<int> inside{0};
 
  private:
   std::shared_ptr<DirectExchange> link_;
+  std::mutex mutex_;
+  std::map<std::string, int> counts_;
+};
+
+// Holds every request until it is let go, as an instrument that answers late.
+class HeldExchange final : public DirectExchange {
+ public:
+  int transact(std::vector<std::string>* trace, Parameter&, int, bool) override {
+    ++inside;
+    released.wait(-1);
+    if (trace != nullptr) trace->push_back("кадр");
+    --inside;
+    return kRequestOk;
+  }
+  std::atomic<int> inside{0};
+  platform::Event released{platform::Event::Reset::Manual};
+};
+
+// A link to the virtual instrument with the shipped description, for the regulation dialog.
+struct RegulationRig {
+  explicit RegulationRig(Prompter& prompter) : app(prompter) {
+    settings.set_value("Ports/COM1", sim.path());
+    io = std::make_shared<DeviceIO>(app, settings);
+    io->sio().set_converter_automatic(1);
+    DescriptionRequest request;
+    request.data_folder = test::shipped_description_folder().string();
+    request.version_text = "1.10";
+    load = load_description(table, request, &prompter);
+    link = std::make_shared<AnnouncingExchange>(std::make_shared<LinkExchange>(io));
+  }
+  std::unique_ptr<RegulationControl> control() {
+    std::string error;
+    return RegulationControl::create(link, table, &error);
+  }
+
+  test::VirtualInstrument sim;
+  CKBA604App app;
+  platform::MemorySettingsStore settings;
+  std::shared_ptr<DeviceIO> io;
+  ParameterTable table;
+  DescriptionLoad load;
+  std::shared_ptr<AnnouncingExchange> link;
 };
 
 }  // namespace
@@ -73,9 +125,11 @@ class DeviceDialogs : public QObject {
  private slots:
   void regulationShowsStateStartsAndClosesAfterItsWorker();
   void regulationIsRefusedWithoutTheState();
+  void regulationReportsAStartTheInstrumentRefuses();
   void singlePointShowsNameHashAndTooltips();
   void singlePointExecutesOffTheWindowThread();
   void singlePointFindsTheParameterInTheTree();
+  void singlePointExitWaitsForTheExchange();
 
  private:
   test::RecordingPrompter prompter;
@@ -83,22 +137,12 @@ class DeviceDialogs : public QObject {
 
 void DeviceDialogs::regulationShowsStateStartsAndClosesAfterItsWorker() {
   if (!test::shipped_description_exists()) QSKIP("no description in the build tree");
-  test::VirtualInstrument sim;
-  CKBA604App app{prompter};
-  platform::MemorySettingsStore settings;
-  settings.set_value("Ports/COM1", sim.path());
-  auto io = std::make_shared<DeviceIO>(app, settings);
-  io->sio().set_converter_automatic(1);
-  ParameterTable table;
-  DescriptionRequest request;
-  request.data_folder = test::shipped_description_folder().string();
-  request.version_text = "1.10";
-  DescriptionLoad load = load_description(table, request, &prompter);
-  QVERIFY(load.main_tree != nullptr);
-
-  std::string error;
-  auto link = std::make_shared<AnnouncingExchange>(std::make_shared<LinkExchange>(io));
-  auto control = RegulationControl::create(link, table, &error);
+  RegulationRig rig(prompter);
+  QVERIFY(rig.load.main_tree != nullptr);
+  test::VirtualInstrument& sim = rig.sim;
+  std::shared_ptr<DeviceIO> io = rig.io;
+  std::shared_ptr<AnnouncingExchange> link = rig.link;
+  auto control = rig.control();
   QVERIFY(control != nullptr);
   Dialogs::CRegulDlg dialog(std::move(control), prompter);
   dialog.show();
@@ -142,6 +186,42 @@ void DeviceDialogs::regulationIsRefusedWithoutTheState() {
            int(QDialog::Rejected));
   QCOMPARE(prompter.count(), std::size_t{1});
   QCOMPARE(prompter.records()[0].text, std::string("Не найден параметр \"r.st\"!"));
+}
+
+// "Запрещен" chosen in "Запуск по сети:" reaches the instrument, which then ignores "r-s": the
+// click and two repetitions go out, then the start failure is shown once with its exclamation.
+void DeviceDialogs::regulationReportsAStartTheInstrumentRefuses() {
+  if (!test::shipped_description_exists()) QSKIP("no description in the build tree");
+  prompter.clear();
+  RegulationRig rig(prompter);
+  QVERIFY(rig.load.main_tree != nullptr);
+  Dialogs::CRegulDlg dialog(rig.control(), prompter);
+  dialog.show();
+  QComboBox* permission = dialog.network_start();
+  QTRY_VERIFY(permission->isEnabled());
+  QCOMPARE(permission->currentText(), QString::fromUtf8("Разрешен"));
+  permission->setFocus();
+  QTest::keyClick(permission, Qt::Key_Up);
+  QCOMPARE(permission->currentText(), QString::fromUtf8("Запрещен"));
+  QTRY_COMPARE(rig.sim.with([](sim::Instrument& i) { return i.value("net.s"); }),
+               std::optional<sim::Bytes>(sim::Bytes{0}));
+
+  QTest::mouseClick(dialog.start_button(), Qt::LeftButton);
+  QTRY_COMPARE(prompter.count(), std::size_t{1});
+  QCOMPARE(prompter.records()[0].text,
+           std::string("Попытка запуска прибора по сети RS485 неудачна.\n Возможно управление "
+                       "прибором по сети заблокировано параметром NET.S"));
+  QVERIFY(prompter.records()[0].icon == PromptIcon::Warning);
+  QCOMPARE(rig.link->count("W r-s"), 3);
+  // The polls go on and the pending start is over: nothing more is written or shown.
+  const int reads = rig.link->count("R r.St");
+  QTRY_VERIFY(rig.link->count("R r.St") >= reads + 2);
+  QCOMPARE(rig.link->count("W r-s"), 3);
+  QCOMPARE(prompter.count(), std::size_t{1});
+  QCOMPARE(dialog.table()->item(0, 3)->text(), QString::fromUtf8("Режим СТОП"));
+  QVERIFY(!rig.sim.with([](sim::Instrument& i) { return i.regulating(); }));
+  QTest::mouseClick(dialog.cancel_button(), Qt::LeftButton);
+  QTRY_VERIFY(!dialog.isVisible());
 }
 
 void DeviceDialogs::singlePointShowsNameHashAndTooltips() {
@@ -241,6 +321,32 @@ void DeviceDialogs::singlePointFindsTheParameterInTheTree() {
   QCOMPARE(prompter.records()[0].text,
            std::string("Данный параметр не найден!\nВозможно, ошибка в индексе параметра."));
   QCOMPARE(prompter.records()[0].caption, std::string("Сообщение"));
+}
+
+// "Выход" while an exchange runs closes the dialog only once the exchange has ended, and the
+// lines of that exchange are dropped with the dialog.
+void DeviceDialogs::singlePointExitWaitsForTheExchange() {
+  prompter.clear();
+  ParameterTable table(1, "test");
+  table[0].short_name = "r.St";
+  table[0].format = "DEC_dot";
+  auto link = std::make_shared<HeldExchange>();
+  Dialogs::CSinglePoint dialog(link, table, prompter);
+  dialog.show();
+  dialog.name_box()->setEditText(QStringLiteral("r.St"));
+  QTest::mouseClick(dialog.execute_button(), Qt::LeftButton);
+  QTRY_COMPARE(link->inside.load(), 1);
+  QVERIFY(dialog.busy());
+  QVERIFY(!dialog.execute_button()->isEnabled());
+  QTest::mouseClick(dialog.exit_button(), Qt::LeftButton);
+  QCoreApplication::processEvents();
+  QVERIFY(dialog.isVisible());
+  link->released.set();
+  QTRY_VERIFY(!dialog.isVisible());
+  QCOMPARE(dialog.result(), int(QDialog::Rejected));
+  QCOMPARE(dialog.protocol()->count(), 0);
+  QCOMPARE(link->inside.load(), 0);
+  QCOMPARE(prompter.count(), std::size_t{0});
 }
 
 }  // namespace kba604
