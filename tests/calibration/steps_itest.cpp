@@ -4,6 +4,8 @@
 
 #include "calibration/calibration_texts.h"
 #include "calibration_fixture.h"
+#include "link/sio.h"
+#include "link/traffic_tap.h"
 #include "support/test_home.h"
 
 namespace kba604::test {
@@ -402,6 +404,35 @@ TEST_F(CalibrationOnInstrument, CancelStopsEveryWaitAtOnce) {
     EXPECT_EQ(link->names(), expected) << c.stop_at;
     EXPECT_EQ(s->end(), StepsEnd::Cancelled);
   }
+}
+
+// The instrument answers "CLB.P" only once the coefficients are in its EEPROM, later than the
+// usual reply wait allows: the store waits longer for that one reply, in a single transfer, and
+// the usual wait is back for the requests after it.
+TEST_F(CalibrationOnInstrument, TheStoreWaitsLongerForItsOneLateReply) {
+  constexpr int kStoreMs = 250;
+  start({"--time-scale", "1", "--no-pacing", "--cal-time", "0", "--cal-store-ms",
+         std::to_string(kStoreMs)});
+  auto s = steps(type(1));
+  s->press_continue();
+  s->press_continue();
+  ASSERT_EQ(s->step(), 2);
+  ASSERT_EQ(device->sio().open_port(), 0);
+  const std::uint16_t usual = device->sio().reply_wait();
+  ASSERT_LT(usual, kStoreMs);  // an ordinary request would have given up before the answer
+  auto tap = std::make_shared<TrafficTap>();
+  device->sio().add_tap(tap);
+  s->press_continue();
+  device->sio().remove_tap(tap.get());
+  EXPECT_EQ(s->step(), 4);
+  EXPECT_EQ(s->view().status, "Завершение юстировки");
+  EXPECT_EQ(prompter.count(), 0u);
+  EXPECT_EQ(stored().count("type1"), 1u);
+  const std::vector<TrafficRecord> transfers = tap->take();
+  ASSERT_EQ(transfers.size(), 1u);  // no repetition picked up a late answer
+  EXPECT_EQ(transfers[0].result, Sio::kReceived);
+  EXPECT_GE(transfers[0].round_trip_us, std::int64_t{kStoreMs} * 1000);
+  EXPECT_EQ(device->sio().reply_wait(), usual);
 }
 
 TEST_F(CalibrationOnInstrument, StoredCoefficientsSurviveARestartOfTheInstrument) {

@@ -52,10 +52,11 @@ TEST(SimOptions, OptionsBeforeTheFirstAddressApplyToAllAfterItToThatOne) {
 
 TEST(SimOptions, ValuesAreReadAsTheHelpDescribesThem) {
   sim::SimOptions o =
-      parse({"--parity",     "even",  "--data-bits",     "7",    "--stop-bits",    "2",
-             "--addr-len",   "11",    "--address",       "1024", "--input-status", "2:0xF5:3",
-             "--protocol",   "ascii", "--corrupt-every", "3",    "--cal-bad-coef", "2",
-             "--time-scale", "0.01",  "--garbage",       "0.5",  "--seed",         "7"});
+      parse({"--parity",       "even",  "--data-bits",     "7",    "--stop-bits",    "2",
+             "--addr-len",     "11",    "--address",       "1024", "--input-status", "2:0xF5:3",
+             "--protocol",     "ascii", "--corrupt-every", "3",    "--cal-bad-coef", "2",
+             "--time-scale",   "0.01",  "--garbage",       "0.5",  "--seed",         "7",
+             "--cal-store-ms", "250"});
   const sim::InstrumentOptions& i = o.instruments[0];
   EXPECT_EQ(i.line, (sim::LineSettings{9600, 7, sim::Parity::kEven, 2}));
   EXPECT_EQ(i.address_length, 11);
@@ -65,6 +66,7 @@ TEST(SimOptions, ValuesAreReadAsTheHelpDescribesThem) {
   EXPECT_EQ(i.protocol, sim::Protocol::kModbusAscii);
   EXPECT_EQ(i.faults.corrupt_every, 3);
   EXPECT_EQ(i.calibration.bad_coefficient, 2);
+  EXPECT_DOUBLE_EQ(i.calibration.store_ms, 250);
   EXPECT_DOUBLE_EQ(o.line.time_scale, 0.01);
   EXPECT_DOUBLE_EQ(o.line.garbage_rate, 0.5);
   EXPECT_EQ(o.line.seed, 7u);
@@ -87,6 +89,7 @@ TEST(SimOptions, WrongOptionsAreRefusedWithAMessageNamingThem) {
       {"--silent=yes"},
       {"extra"},
       {"--model", "TOO-LONG-NAME"},
+      {"--cal-store-ms", "-5"},
   };
   for (const auto& args : cases) {
     sim::SimOptions o;
@@ -130,6 +133,7 @@ TEST(SimOptions, HelpDocumentsEveryOptionAndEveryDocumentedOptionWorks) {
       {"--cal-never-finish", {}},
       {"--cal-store-fails", {}},
       {"--cal-coef-bytes", {"3"}},
+      {"--cal-store-ms", {"250"}},
       {"--silent", {}},
       {"--drop", {"2"}},
       {"--corrupt-every", {"2"}},

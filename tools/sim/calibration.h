@@ -47,6 +47,8 @@ class Calibration {
   CommandReply coefficient(const Bytes& data, double now);
   CommandReply store(double now);
   CommandReply abort();
+  // How long the instrument takes to answer "CLB.P", in seconds.
+  double store_seconds() const { return options_.store_ms / 1000.0 * time_scale_; }
 
   CalibrationOptions& options() { return options_; }
   void set_time_scale(double scale) { time_scale_ = scale; }

@@ -447,6 +447,7 @@ Instrument::Outcome Instrument::handle_calibration(const Packet& request, double
     r = calibration_.coefficient(request.data, now);
   } else if (h == c.clb_p) {
     r = calibration_.store(now);
+    out.delay = calibration_.store_seconds();
   } else {
     r = calibration_.abort();
   }

@@ -30,6 +30,7 @@ class Instrument {
   struct Outcome {
     std::optional<Packet> reply;    // nothing for broadcasts and "APLY"
     bool settings_changed = false;  // "APLY" took new line settings or a new address into use
+    double delay = 0;               // seconds the instrument is busy before it answers
   };
 
   // True for the frames this instrument takes: its base address and the seven after it, and

@@ -334,10 +334,12 @@ void Line::answer_talv(std::size_t s, const std::string& body, std::size_t posit
   DecodedFrame frame = decode_frame(body, inst.address_length());
   if (!frame.address_known || !inst.hears(frame.packet.address)) return;
   Packet reply;
+  double delay = 0;
   if (frame.status == FrameStatus::kOk) {
     Instrument::Outcome outcome = inst.handle(frame.packet, now);
     if (!outcome.reply) return;
     reply = *outcome.reply;
+    delay = outcome.delay;
   } else if (frame.packet.address != kBroadcastAddress && frame.status != FrameStatus::kTooShort) {
     reply = inst.frame_error(frame.packet.address, frame.status == FrameStatus::kBadCharacter
                                                        ? nerr::kBadCharacter
@@ -347,7 +349,9 @@ void Line::answer_talv(std::size_t s, const std::string& body, std::size_t posit
   }
   std::string bytes = faulty(s, reply, frame.packet);
   if (bytes.empty()) return;
-  out.push_back({position, s, bytes, inst.line_settings(), reply.address});
+  Transmission t{position, s, bytes, inst.line_settings(), reply.address};
+  t.delay = delay;
+  out.push_back(std::move(t));
 }
 
 void Line::answer_modbus(std::size_t s, const Bytes& packet, bool rtu, std::size_t position,
@@ -435,6 +439,7 @@ void Line::transmit(const Transmission& t) {
   double scale = options_.line.time_scale;
   if (options_.line.pacing && !device_ && !pause(t.not_before - now())) return;
   if (!pause(options_.line.turnaround_ms / 1000.0 * scale)) return;
+  if (!pause(t.delay)) return;
   std::string bytes = t.bytes;
   LineSettings peer;
   if (!device_ && read_line_settings(terminal_fd_, peer) && !(peer == t.settings)) {

@@ -62,6 +62,8 @@ class Line {
     // On a real line the request's last character arrives only after its line time: the reply
     // waits for that too.
     double not_before = 0;
+    // The instrument's own work before it answers (writing its EEPROM).
+    double delay = 0;
   };
 
   Line(const SimOptions& options, std::shared_ptr<const Description> description, Reporter report);

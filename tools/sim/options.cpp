@@ -78,6 +78,7 @@ const OptionInfo kOptions[] = {
     {"cal-never-finish", false, true},
     {"cal-store-fails", false, true},
     {"cal-coef-bytes", true, true},
+    {"cal-store-ms", true, true},
 };
 
 const OptionInfo* find_option(const std::string& name) {
@@ -196,6 +197,9 @@ std::string apply_instrument(const Given& g, InstrumentOptions& o) {
   } else if (k == "cal-coef-bytes") {
     if (!number(2, 5) || n == 4) return bad("2, 3 or 5 data bytes");
     o.calibration.coefficient_bytes = static_cast<int>(n);
+  } else if (k == "cal-store-ms") {
+    if (!parse_double(g.value, d) || d < 0 || d > 60000) return bad("milliseconds 0..60000");
+    o.calibration.store_ms = d;
   }
   return {};
 }
@@ -379,6 +383,8 @@ Instruments. Options before the first --address apply to every instrument; optio
   --cal-store-fails     storing calibration coefficients fails (status 15)
   --cal-coef-bytes N    "CLB.G" answers with N data bytes: 5 (a coefficient, the default), 2 (no
                         value: flags and status 32) or 3 (a reply of the wrong size)
+  --cal-store-ms MS     "CLB.P" is answered MS milliseconds late, while the coefficients go into
+                        the EEPROM (default 0)
 
 Faults of an instrument's replies (N counts replies; combine them freely):
   --silent              never answer

@@ -36,6 +36,7 @@ struct CalibrationOptions {
   bool never_finish = false;  // the measurement never sets its finished flag
   bool store_fails = false;   // storing the coefficients fails (status 15)
   int coefficient_bytes = 5;  // data bytes of a "CLB.G" reply: 5, or 2 (no value), 3 (wrong size)
+  double store_ms = 0;        // "CLB.P" is answered this much later (the EEPROM being written)
 };
 
 struct InstrumentOptions {
