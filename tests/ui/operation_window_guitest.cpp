@@ -31,6 +31,7 @@
 #include "control/net_config.h"
 #include "files/kba604_doc.h"
 #include "link/net_rs485.h"
+#include "link/network_rules.h"
 #include "operations/device.h"
 #include "operations/network_commands.h"
 #include "operations/scanner.h"
@@ -45,6 +46,7 @@
 #include "ui/main_window.h"
 #include "ui/network_dialogs.h"
 #include "ui/operation_commands.h"
+#include "ui/polling_binding.h"
 #include "ui/progress_window.h"
 #include "ui/qt_services.h"
 #include "ui/window_program.h"
@@ -771,6 +773,38 @@ void OperationWindowTest::dialogsKeepTheirRulesAndKeys() {
   QVERIFY(dynamic_cast<Elements::NetRS485prg*>(rig.window->model().element(current.parent())) !=
           nullptr);
   QVERIFY(rig.window->tree().isExpanded(current.parent()));
+
+  // There the program's own settings keep the network rules: 7 data bits with 1 stop bit and
+  // no parity is refused with its box and the old value stays.
+  Elements::InvisibleElement* own = rig.configurator->program_settings();
+  auto value_cell = [&](const char* name) {
+    return rig.window->model().index_of(own->FindByName(name)).siblingAtColumn(2);
+  };
+  rig.prompter.clear();
+  rig.window->model().setData(value_cell("LEn"), QString("7"), Qt::EditRole);
+  QCOMPARE(own->GetValueByName("LEn"), std::string("8"));
+  QVERIFY(rig.prompted(QString::fromUtf8(kEditRefusedCaption.data(), kEditRefusedCaption.size()),
+                       QString::fromUtf8(kCharFormatRefusedText.data(),
+                                         kCharFormatRefusedText.size())));
+  // Nothing of them changes while a ticked operational row is polled.
+  bind_polling(*rig.window, *rig.configurator, rig.prompter);
+  std::vector<Parameter*> timed;
+  QVERIFY(CollectPolled(*rig.doc().operational_tree(), timed) > 0);
+  const QModelIndex tick = rig.window->model().index_of(timed.front()).siblingAtColumn(0);
+  QVERIFY(rig.window->model().setData(tick, Qt::Checked, Qt::CheckStateRole));
+  rig.prompter.clear();
+  rig.window->model().setData(value_cell("Addr"), QString("24"), Qt::EditRole);
+  QVERIFY(rig.window->model().setData(tick, Qt::Unchecked, Qt::CheckStateRole));
+  QCOMPARE(own->GetValueByName("Addr"), std::string("16"));
+  QVERIFY(rig.prompted("", QString::fromUtf8(kPollingRunsText.data(), kPollingRunsText.size())));
+  // A change that the rules take reopens the port with it.
+  Sio& port = dynamic_cast<Device&>(rig.doc().device()).sio();
+  QCOMPARE(port.device_address(), 16);
+  QVERIFY(rig.window->model().setData(value_cell("Addr"), QString("24"), Qt::EditRole));
+  QCOMPARE(own->GetValueByName("Addr"), std::string("24"));
+  QCOMPARE(port.device_address(), 24);
+  QVERIFY(rig.window->model().setData(value_cell("Addr"), QString("16"), Qt::EditRole));
+  QCOMPARE(port.device_address(), 16);
 
   // Escape in the progress window is its button: "Остановить" first.
   auto held = rig.hold_line();
