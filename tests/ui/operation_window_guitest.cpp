@@ -11,6 +11,8 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QSignalSpy>
+#include <QToolBar>
+#include <QToolButton>
 #include <QSocketNotifier>
 #include <QTextBlock>
 #include <QtTest/QtTest>
@@ -194,6 +196,37 @@ struct OperationRig {
         10'000);
     action->trigger();
   }
+  // As from the keyboard, once the command is enabled: the key goes to the active window.
+  bool press(int command, const QKeySequence& key) {
+    QAction* action = window->command_action(command);
+    if (action->shortcut() != key) return false;
+    window->activateWindow();
+    if (!QTest::qWaitForWindowActive(window.get())) return false;
+    const bool enabled = wait_until(
+        [&] {
+          window->refresh_commands();
+          return action->isEnabled();
+        },
+        10'000);
+    QTest::keySequence(window.get(), key);
+    return enabled;
+  }
+  // As from the toolbar's button, once the command is enabled.
+  bool click_tool(int command) {
+    QAction* action = window->command_action(command);
+    auto* bar = window->findChild<QToolBar*>(QStringLiteral("standardBar"));
+    auto* button =
+        bar != nullptr ? qobject_cast<QToolButton*>(bar->widgetForAction(action)) : nullptr;
+    if (button == nullptr) return false;
+    const bool enabled = wait_until(
+        [&] {
+          window->refresh_commands();
+          return button->isEnabled();
+        },
+        10'000);
+    QTest::mouseClick(button, Qt::LeftButton);
+    return enabled;
+  }
   // As from the menu while an operation runs: no waiting for the command to be enabled.
   void trigger_now(int command) {
     window->refresh_commands();
@@ -291,7 +324,7 @@ void OperationWindowTest::readAllShowsItsWindowAndClosesByItself() {
   OperationRig rig;
   QCOMPARE(rig.start, DocumentStart::Ready);
   auto held = rig.hold_line();
-  rig.trigger(command::kReadAll);
+  QVERIFY(rig.press(command::kReadAll, QKeySequence(Qt::ALT | Qt::Key_R)));
   QCoreApplication::processEvents();
   ProgressWindow& w = rig.progress();
   QVERIFY(w.isVisible());
@@ -383,7 +416,7 @@ void OperationWindowTest::writesWithAndWithoutErrorsAndTheErroneousOnes() {
   QVERIFY(low != nullptr);
   const QModelIndex cell = rig.window->model().index_of(low).siblingAtColumn(2);
   QVERIFY(rig.window->model().setData(cell, QString("12.5"), Qt::EditRole));
-  rig.trigger(command::kWriteChanged);
+  QVERIFY(rig.click_tool(command::kWriteChanged));
   QCoreApplication::processEvents();
   QCOMPARE(w.windowTitle(), QString("Идет запись измененных значений параметров в прибор"));
   QVERIFY(rig.wait_closed());
@@ -626,8 +659,8 @@ void OperationWindowTest::immediateWriteHasNoWindowAndTheIndicatorFollowsTheLine
   QCOMPARE(rig.progress().windowTitle(), QString("Прибор <==> программа"));
   QVERIFY(rig.progress().log().toPlainText().isEmpty());
 
-  // "Проверка связи" says who answers.
-  rig.trigger(command::kCheckConnection);
+  // "Проверка связи" (F5) says who answers.
+  QVERIFY(rig.press(command::kCheckConnection, QKeySequence(Qt::Key_F5)));
   QVERIFY(wait_until([&] { return rig.prompted("Проверка прибора", "Прибор: "); }));
 
   // A silent instrument turns the dot red at the next request.
@@ -783,9 +816,9 @@ void OperationWindowTest::dialogsKeepTheirRulesAndKeys() {
   rig.prompter.clear();
   rig.window->model().setData(value_cell("LEn"), QString("7"), Qt::EditRole);
   QCOMPARE(own->GetValueByName("LEn"), std::string("8"));
-  QVERIFY(rig.prompted(QString::fromUtf8(kEditRefusedCaption.data(), kEditRefusedCaption.size()),
-                       QString::fromUtf8(kCharFormatRefusedText.data(),
-                                         kCharFormatRefusedText.size())));
+  QVERIFY(rig.prompted(
+      QString::fromUtf8(kEditRefusedCaption.data(), kEditRefusedCaption.size()),
+      QString::fromUtf8(kCharFormatRefusedText.data(), kCharFormatRefusedText.size())));
   // Nothing of them changes while a ticked operational row is polled.
   bind_polling(*rig.window, *rig.configurator, rig.prompter);
   std::vector<Parameter*> timed;
