@@ -92,7 +92,10 @@ bool ChannelCommands::has_port() const {
 }
 
 bool ChannelCommands::operation_runs() const {
-  return services_.device->busy() || ticking_.load() || exchanging_.load();
+  // An operation's window that a person keeps open after its end holds the next operation
+  // back as well: starting one then would wait on the UI thread and start nothing.
+  return services_.device->busy() || services_.device->window_open() || ticking_.load() ||
+         exchanging_.load();
 }
 
 bool ChannelCommands::polling_on() const {

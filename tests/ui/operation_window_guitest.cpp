@@ -996,6 +996,26 @@ void OperationWindowTest::channelWordsLeaveTheWindowFreeAndGoThroughItsTree() {
   QVERIFY2(done.starts_with("!done 205 "), done.c_str());
   QVERIFY(rig.wait_closed());
   QVERIFY(rig.doc().device().done() < rig.doc().device().total());
+
+  // A window that a person keeps open after its operation holds the next word back at once.
+  ProgressWindow& w = rig.progress();
+  {
+    auto held = rig.hold_line();
+    rig.say("!read");
+    const std::string first = rig.answer();
+    QVERIFY2(first.starts_with("!progress "), first.c_str());
+    QVERIFY(wait_until([&] { return w.isVisible(); }));
+    w.auto_close_box().click();
+  }
+  progress.clear();
+  QCOMPARE(rig.until_done(progress, others), std::string("!done 0 0"));
+  QVERIFY(w.isVisible());
+  rig.say("!compare");
+  QCOMPARE(rig.answer(1000), std::string("!busy !compare"));
+  QTest::mouseClick(&w.button(), Qt::LeftButton);
+  QVERIFY(rig.wait_closed());
+  rig.say("!status");
+  QVERIFY(rig.answer().ends_with(" operation idle"));
 }
 
 QTEST_MAIN(OperationWindowTest)
