@@ -367,7 +367,7 @@ CPipe::CPipe(ExitFlags& flags, std::string uni, const std::string& name, platfor
     : CConnection(flags, std::move(uni), clock, Deferred{}) {
   int fd = -1;
   if (name.empty()) {
-    error_ = "no pipe name was given";
+    error_ = "имя канала не задано";
   } else {
     fd = connect_seqpacket((platform::runtime_dir() / name).string(), &error_);
   }

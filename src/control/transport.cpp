@@ -149,7 +149,7 @@ int connect_seqpacket(const std::string& path, std::string* error) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (path.empty() || path.size() >= sizeof address.sun_path) {
-    if (error != nullptr) *error = "the socket name " + path + " is empty or too long";
+    if (error != nullptr) *error = "имя сокета " + path + " пустое или слишком длинное";
     return -1;
   }
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
@@ -163,7 +163,7 @@ int connect_seqpacket(const std::string& path, std::string* error) {
     rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) {
-    if (error != nullptr) *error = "cannot connect to " + path + ": " + std::strerror(errno);
+    if (error != nullptr) *error = "не удалось подключиться к " + path + ": " + std::strerror(errno);
     ::close(fd);
     return -1;
   }

@@ -43,15 +43,15 @@ bool parse_poll_list(std::string_view text, std::vector<PollRequest>& out, std::
     std::string item = trimmed(text.substr(begin, comma - begin));
     begin = comma + 1;
     if (item.empty()) {
-      error = "--poll: an empty item in \"" + std::string(text) + "\"";
+      error = "--poll: пустой элемент в \"" + std::string(text) + "\"";
       return false;
     }
     PollRequest request;
     if (const auto eq = item.find('='); eq != std::string::npos) {
       const std::optional<std::int32_t> period = Scanner::parse_period(item.substr(eq + 1));
       if (!period) {
-        error = "--poll: the period in \"" + item +
-                "\" must be a number of milliseconds, at least 1000";
+        error = "--poll: период в \"" + item +
+                "\" должен быть числом миллисекунд, не меньше 1000";
         return false;
       }
       request.period_ms = period;
@@ -60,7 +60,7 @@ bool parse_poll_list(std::string_view text, std::vector<PollRequest>& out, std::
     if (const auto at = item.find('@'); at != std::string::npos) {
       long long offset = 0;
       if (!whole_number(item.substr(at + 1), offset) || offset > 255) {
-        error = "--poll: the address offset in \"" + item + "\" must be a number from 0 to 255";
+        error = "--poll: смещение адреса в \"" + item + "\" должно быть числом от 0 до 255";
         return false;
       }
       request.offset = static_cast<int>(offset);
@@ -68,7 +68,7 @@ bool parse_poll_list(std::string_view text, std::vector<PollRequest>& out, std::
     }
     request.name = trimmed(item);
     if (request.name.empty()) {
-      error = "--poll: an item without a parameter name";
+      error = "--poll: элемент без имени параметра";
       return false;
     }
     out.push_back(std::move(request));
@@ -129,19 +129,19 @@ bool DataLogger::begin(const DescBranch& operational, const LoggerSettings& sett
       }
     }
     if (!found) {
-      error = "--poll: no operational parameter \"" + r.name + "\"" +
-              (r.offset ? " at address offset " + std::to_string(*r.offset) : std::string());
+      error = "--poll: нет оперативного параметра \"" + r.name + "\"" +
+              (r.offset ? " со смещением адреса " + std::to_string(*r.offset) : std::string());
       return false;
     }
   }
   if (chosen.empty()) {
-    error = "there are no operational parameters to poll";
+    error = "нет оперативных параметров для опроса";
     return false;
   }
   if (!settings.csv_path.empty()) {
     csv_fd_ = ::open(settings.csv_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (csv_fd_ < 0) {
-      error = "cannot create " + settings.csv_path + ": " + std::strerror(errno);
+      error = "не удалось создать " + settings.csv_path + ": " + std::strerror(errno);
       return false;
     }
     write_row("time,name,offset,value,error\r\n");
@@ -239,15 +239,16 @@ void DataLogger::write_row(const std::string& row) {
 
 void DataLogger::print_status(bool final_line) {
   if (status_ == nullptr) return;
-  std::string line = platform::format("kba604: recording %zu parameter(s): %d poll(s), %d failed",
-                                      chosen_.size(), polls_.load(), failures_.load());
+  std::string line =
+      platform::format("kba604: запись параметров: %zu, опросов: %d, неудачных: %d",
+                       chosen_.size(), polls_.load(), failures_.load());
   if (lost_records_.load() + lost_rows_.load() > 0) {
-    line += platform::format(", %d record(s) and %d CSV row(s) not written", lost_records_.load(),
+    line += platform::format(", не записано записей: %d, строк CSV: %d", lost_records_.load(),
                              lost_rows_.load());
   }
   if (!final_line && duration_ms_ > 0) {
     const std::int64_t left = std::max<std::int64_t>(0, start_ms_ + duration_ms_ - clock_.now_ms());
-    line += platform::format(", %lld s left", static_cast<long long>((left + 999) / 1000));
+    line += platform::format(", осталось %lld с", static_cast<long long>((left + 999) / 1000));
   }
   // On a terminal the line is rewritten in place; elsewhere each refresh is a line of its own.
   const bool terminal = ::isatty(::fileno(status_)) == 1;

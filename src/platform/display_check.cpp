@@ -79,13 +79,13 @@ DisplayCheck check_display() {
       check.available = true;
       return check;
     }
-    check.note = reachable == 0 ? "the display " + x + " cannot be reached; running without a window"
-                                : "no X client library (libxcb) for the display " + x +
-                                      "; running without a window";
+    check.note = reachable == 0 ? "дисплей " + x + " недоступен; программа работает без окна"
+                                : "нет клиентской библиотеки X (libxcb) для дисплея " + x +
+                                      "; программа работает без окна";
     return check;
   }
   if (!wayland.empty()) {
-    check.note = "the display " + wayland + " cannot be reached; running without a window";
+    check.note = "дисплей " + wayland + " недоступен; программа работает без окна";
   }
   return check;
 }

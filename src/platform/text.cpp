@@ -172,8 +172,8 @@ std::string text_conversion_error() {
   for (const auto& [to, from] : {std::pair{"CP1251", "UTF-8"}, std::pair{"UTF-8", "CP1251"}}) {
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) {
-      return std::string("the system cannot convert texts from ") + from + " to " + to +
-             " (iconv); the instrument's names and texts cannot be sent or read";
+      return std::string("система не переводит тексты из ") + from + " в " + to +
+             " (iconv): имена и тексты прибора нельзя ни передать, ни прочитать";
     }
     iconv_close(cd);
   }

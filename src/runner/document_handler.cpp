@@ -247,11 +247,11 @@ bool ConfiguratorDocument::start_command(RunContext& context, int command) {
 bool ConfiguratorDocument::start_logger(RunContext& context) {
   DescBranch* operational = document_->operational_tree();
   if (context.app.options.no_port()) {
-    std::fputs("kba604: no serial port is chosen (port 0): nothing can be recorded\n", stderr);
+    std::fputs("kba604: последовательный порт не выбран (порт 0): записывать нечего\n", stderr);
     return false;
   }
   if (!scanner_ || operational == nullptr) {
-    std::fputs("kba604: the description has no operational parameters to record\n", stderr);
+    std::fputs("kba604: в описании прибора нет оперативных параметров для записи\n", stderr);
     return false;
   }
   if (scanner_->StartScanners(operational, &context.app.prompter()) != 0) return false;

@@ -188,8 +188,7 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
     if (std::optional<std::string> d = info.value("duration")) {
       const std::optional<std::int32_t> seconds = platform::scan_int(*d);
       if (!seconds || *seconds < 0) {
-        say("--duration: the time to record must be a whole number of seconds, not \"" + *d +
-            "\"");
+        say("--duration: время записи должно быть целым числом секунд, а не \"" + *d + "\"");
         return exit_code::kUsage;
       }
       logger.duration_s = *seconds;
@@ -205,7 +204,7 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
   std::unique_ptr<NetConfig::CConnection> channel = NetConfig::open_channel(
       o.control_channel(), info.pipe_name(), app.exit_flags, o.uni(), s.clock);
   if (auto* pipe = dynamic_cast<NetConfig::CPipe*>(channel.get()); pipe && !pipe->error().empty()) {
-    say("the control channel is not open: " + pipe->error());
+    say("канал управления не открыт: " + pipe->error());
   }
 
   ProgramSettings settings(s.settings);

@@ -83,7 +83,7 @@ TEST_F(Logger, RecordsForTwoSecondsIntoCsvAndDayFileAndEndsWithZero) {
                       "--csv:Out File.csv", "/close"});
   const test::ChildResult r = child->wait(kProcessLimitMs);
   ASSERT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_NE(r.err.find("recording 3 parameter(s)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("запись параметров: 3"), std::string::npos) << r.err;
 
   const std::string csv = read_file(home.root() / "Out File.csv");
   ASSERT_EQ(csv.rfind("time,name,offset,value,error\r\n", 0), 0u) << csv;
@@ -119,7 +119,7 @@ TEST_F(Logger, WithoutAPortItEndsAtOnceWithAMessage) {
   auto child = start({"/port:0", "--record", "/close"});
   const test::ChildResult r = child->wait(kProcessLimitMs);
   EXPECT_EQ(r.exit_code, 10) << r.err;
-  EXPECT_NE(r.err.find("nothing can be recorded"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("записывать нечего"), std::string::npos) << r.err;
 }
 
 TEST_F(Logger, RunKilledOutrightLeavesEveryCompleteRecordReadable) {
