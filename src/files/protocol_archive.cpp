@@ -2,6 +2,7 @@
 
 #include <gsf/gsf.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <system_error>
 
 #include "platform/atomic_file.h"
+#include "platform/file_read.h"
 #include "platform/text.h"
 
 namespace kba604 {
@@ -44,7 +46,7 @@ struct GErrorText {
   ~GErrorText() {
     if (error) g_error_free(error);
   }
-  std::string text() const { return error ? error->message : "unknown error"; }
+  std::string text() const { return error ? error->message : "причина неизвестна"; }
 };
 
 GsfInfile* as_infile(void* p) { return static_cast<GsfInfile*>(p); }
@@ -76,10 +78,15 @@ bool read_exact(GsfInput* input, std::size_t size, std::uint8_t* out) {
 
 // Writes one day file into an open stream of the new archive, chunk by chunk.
 bool write_day_file(GsfOutput* stream, const fs::path& day_file, std::string& error) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(day_file.c_str(), "rb"),
+  // Only a regular file: a FIFO of a day file's name would hold the packing forever.
+  platform::FileRead refused;
+  const int fd = platform::open_regular_file(day_file, refused);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(fd < 0 ? nullptr : ::fdopen(fd, "rb"),
                                                        &std::fclose);
   if (!in) {
-    error = "cannot read " + day_file.string() + ": " + std::strerror(errno);
+    error = "файл " + day_file.string() + " не читается: " +
+            (fd < 0 ? refused.reason : std::string(std::strerror(errno)));
+    if (fd >= 0) ::close(fd);
     return false;
   }
   std::vector<std::uint8_t> raw(kArchiveChunkSize);
@@ -90,19 +97,19 @@ bool write_day_file(GsfOutput* stream, const fs::path& day_file, std::string& er
     uLongf packed_size = kPackedBufferSize;
     if (compress2(packed.data() + 8, &packed_size, raw.data(), got, Z_DEFAULT_COMPRESSION) !=
         Z_OK) {
-      error = "cannot compress " + day_file.string();
+      error = "не удалось сжать " + day_file.string();
       return false;
     }
     put_le32(packed.data(), static_cast<std::uint32_t>(got));
     put_le32(packed.data() + 4, static_cast<std::uint32_t>(packed_size));
     if (!gsf_output_write(stream, 8 + packed_size, packed.data())) {
-      error = "cannot write the archive";
+      error = "не удалось записать архив";
       return false;
     }
     if (got < raw.size()) break;
   }
   if (std::ferror(in.get())) {
-    error = "cannot read " + day_file.string() + ": " + std::strerror(errno);
+    error = "файл " + day_file.string() + " не читается: " + std::strerror(errno);
     return false;
   }
   return true;
@@ -156,6 +163,12 @@ bool ProtocolArchive::open(const fs::path& file, bool may_create, ArchiveWarning
   error_.clear();
   std::error_code ec;
   bool exists = fs::exists(file, ec);
+  // A folder, a FIFO or a device node of an archive's name is never opened (opening a FIFO
+  // would wait for a writer forever) and never moved aside nor replaced: it is not ours.
+  if (const std::string kind = platform::unwritable_kind(file); exists && !kind.empty()) {
+    error_ = "архив " + file.string() + " не открывается: " + kind;
+    return false;
+  }
   if (exists) {
     GErrorText err;
     // Mapped, a stream's sectors are copied out of memory; through stdio every 512-byte sector
@@ -169,9 +182,9 @@ bool ProtocolArchive::open(const fs::path& file, bool may_create, ArchiveWarning
         storage_ = true;
         return true;
       }
-      error_ = file.string() + " is no compound file: " + err2.text();
+      error_ = file.string() + " не составной файл архива: " + err2.text();
     } else {
-      error_ = "cannot read " + file.string() + ": " + err.text();
+      error_ = "архив " + file.string() + " не читается: " + err.text();
     }
     if (!may_create) return false;
     // Something is there that is not an archive. Its bytes may still be worth something to
@@ -181,14 +194,14 @@ bool ProtocolArchive::open(const fs::path& file, bool may_create, ArchiveWarning
     for (int i = 1; fs::exists(aside, ec) && i < 1000; ++i)
       aside = file.string() + ".damaged." + std::to_string(i);
     if (fs::exists(aside, ec) || (fs::rename(file, aside, ec), ec)) {
-      error_ = "cannot move the damaged archive " + file.string() + " aside";
+      error_ = "испорченный архив " + file.string() + " не удалось переименовать";
       return false;
     }
-    (warn ? warn : default_warning)("the archive " + file.string() +
-                                    " was no compound file; it was kept as " + aside.string() +
-                                    " and a new archive is started");
+    (warn ? warn : default_warning)("архив " + file.string() +
+                                    " не был составным файлом; он сохранен как " +
+                                    aside.string() + ", начат новый архив");
   } else if (!may_create) {
-    error_ = "no archive " + file.string();
+    error_ = "архива " + file.string() + " нет";
     return false;
   }
   storage_ = true;
@@ -233,19 +246,19 @@ std::optional<std::uint64_t> ProtocolArchive::raw_length(std::string_view stream
 
 bool ProtocolArchive::pack(const std::vector<Item>& items) {
   error_.clear();
-  if (!storage_) return fail("no archive open");
+  if (!storage_) return fail("архив не открыт");
   for (const Item& item : items)
-    if (!safe_stream_name(item.stream)) return fail("unsafe stream name \"" + item.stream + "\"");
+    if (!safe_stream_name(item.stream)) return fail("недопустимое имя потока \"" + item.stream + "\"");
 
   platform::AtomicFileWriter writer(file_);
   if (!writer.ok()) return fail(writer.error());
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> sink_file(
       std::fopen(writer.temp_path().c_str(), "wb"), &std::fclose);
-  if (!sink_file) return fail("cannot write " + writer.temp_path().string());
+  if (!sink_file) return fail("не удалось записать " + writer.temp_path().string());
   GPtr<GsfOutput> sink(gsf_output_stdio_new_FILE(writer.temp_path().c_str(), sink_file.get(), TRUE));
-  if (!sink) return fail("cannot write " + writer.temp_path().string());
+  if (!sink) return fail("не удалось записать " + writer.temp_path().string());
   GPtr<GsfOutfile> out(gsf_outfile_msole_new(sink.get()));
-  if (!out) return fail("cannot start the archive " + file_.string());
+  if (!out) return fail("не удалось начать архив " + file_.string());
 
   auto replaced = [&](std::string_view name) {
     return std::any_of(items.begin(), items.end(),
@@ -259,7 +272,7 @@ bool ProtocolArchive::pack(const std::vector<Item>& items) {
     GPtr<GsfInput> from = child_stream(infile_, name);
     GPtr<GsfOutput> to(gsf_outfile_new_child(out.get(), name.c_str(), FALSE));
     ok = from && to && copy_stream(from.get(), to.get()) && gsf_output_close(to.get());
-    if (!ok) error_ = "cannot copy the stream " + name + " of " + file_.string();
+    if (!ok) error_ = "не удалось скопировать поток " + name + " архива " + file_.string();
   }
   // The streams packed now; of two items with one name the later wins.
   std::map<std::string, const Item*> latest;
@@ -269,7 +282,7 @@ bool ProtocolArchive::pack(const std::vector<Item>& items) {
     if (latest[item.stream] != &item) continue;
     GPtr<GsfOutput> to(gsf_outfile_new_child(out.get(), item.stream.c_str(), FALSE));
     ok = to && write_day_file(to.get(), item.day_file, error_) && gsf_output_close(to.get());
-    if (!ok && error_.empty()) error_ = "cannot write the stream " + item.stream;
+    if (!ok && error_.empty()) error_ = "не удалось записать поток " + item.stream;
   }
   ok = gsf_output_close(GSF_OUTPUT(out.get())) && ok;
   out.reset();
@@ -277,20 +290,20 @@ bool ProtocolArchive::pack(const std::vector<Item>& items) {
   ok = std::fflush(sink_file.get()) == 0 && !std::ferror(sink_file.get()) && ok;
   sink_file.reset();
   if (!ok) {
-    if (error_.empty()) error_ = "cannot write the archive " + file_.string();
+    if (error_.empty()) error_ = "не удалось записать архив " + file_.string();
     return false;
   }
   if (!writer.commit()) return fail(writer.error());
   // Go on with the archive just written.
   close();
-  return open(file_, false) || fail("cannot reopen " + file_.string());
+  return open(file_, false) || fail("не удалось снова открыть " + file_.string());
 }
 
 bool ProtocolArchive::unpack(std::string_view stream, const fs::path& output_dir) {
-  if (!storage_) return fail("no archive open");
-  if (!safe_stream_name(stream)) return fail("unsafe stream name \"" + std::string(stream) + "\"");
+  if (!storage_) return fail("архив не открыт");
+  if (!safe_stream_name(stream)) return fail("недопустимое имя потока \"" + std::string(stream) + "\"");
   GPtr<GsfInput> in = child_stream(infile_, stream);
-  if (!in) return fail("no stream " + std::string(stream) + " in " + file_.string());
+  if (!in) return fail("в архиве " + file_.string() + " нет потока " + std::string(stream));
   std::error_code ec;
   if (!output_dir.empty()) fs::create_directories(output_dir, ec);
 
@@ -299,20 +312,20 @@ bool ProtocolArchive::unpack(std::string_view stream, const fs::path& output_dir
   std::vector<std::uint8_t> raw(kArchiveChunkSize);
   std::uint8_t header[8];
   while (gsf_input_remaining(in.get()) > 0) {
-    if (!read_exact(in.get(), 8, header)) return fail("a chunk header is cut off");
+    if (!read_exact(in.get(), 8, header)) return fail("заголовок блока обрезан");
     std::uint32_t raw_size = get_le32(header);
     std::uint32_t packed_size = get_le32(header + 4);
     if (raw_size == 0 || raw_size > kArchiveChunkSize)
-      return fail("a chunk claims " + std::to_string(raw_size) + " bytes");
-    if (packed_size > gsf_input_remaining(in.get())) return fail("a chunk runs past its stream");
+      return fail("блок заявляет " + std::to_string(raw_size) + " байт");
+    if (packed_size > gsf_input_remaining(in.get())) return fail("блок выходит за конец потока");
     // Without a buffer of ours the library hands out its own bytes: from a mapped archive
     // whose chunk lies in consecutive sectors that is the mapping itself, with no copy.
     const guint8* chunk =
         packed_size == 0 ? nullptr : gsf_input_read(in.get(), packed_size, nullptr);
-    if (packed_size != 0 && chunk == nullptr) return fail("cannot read a chunk");
+    if (packed_size != 0 && chunk == nullptr) return fail("блок не читается");
     uLongf got = raw_size;
     if (uncompress(raw.data(), &got, chunk, packed_size) != Z_OK || got != raw_size)
-      return fail("a chunk does not inflate to its length");
+      return fail("блок не распаковывается до своей длины");
     if (!writer.write(raw.data(), got)) return fail(writer.error());
   }
   // The copy in temp/ is read back at once by the report; the archive keeps the data.

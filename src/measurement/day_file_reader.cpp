@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/file_read.h"
 #include "platform/text.h"
 
 namespace kba604 {
@@ -84,10 +85,15 @@ DayFileReader::~DayFileReader() { close(); }
 
 bool DayFileReader::open(const std::filesystem::path& path, std::string* error) {
   close();
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Only a regular file: a FIFO named like a day file would otherwise hold the reader forever.
+  platform::FileRead refused;
+  fd_ = platform::open_regular_file(path, refused);
   struct stat st {};
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (error) *error = "cannot read " + path.string() + ": " + std::strerror(fd_ < 0 ? errno : EISDIR);
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+    if (error) {
+      *error = "файл " + path.string() + " не читается: " +
+               (fd_ < 0 ? refused.reason : std::string(std::strerror(errno)));
+    }
     close();
     return false;
   }

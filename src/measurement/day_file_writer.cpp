@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/file_read.h"
 #include "platform/text.h"
 
 namespace kba604 {
@@ -47,13 +48,21 @@ std::string day_file_name(std::int64_t unix_seconds) {
 
 bool append_record(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes,
                    std::string* error) {
-  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  // Not blocking on open: a FIFO of the day file's name would otherwise wait for a reader, and
+  // the poll that records with it would never end. Only a regular file takes records.
+  const int fd =
+      ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
   if (fd < 0) {
     if (error) *error = file.string() + ": " + std::strerror(errno);
     return false;
   }
   struct stat before {};
   const bool sized = ::fstat(fd, &before) == 0;
+  if (sized && !S_ISREG(before.st_mode)) {
+    ::close(fd);
+    if (error) *error = file.string() + ": " + platform::unwritable_kind(file);
+    return false;
+  }
   ssize_t written;
   do {
     written = ::write(fd, bytes.data(), bytes.size());
@@ -64,7 +73,7 @@ bool append_record(const std::filesystem::path& file, const std::vector<std::uin
     if (error) *error = file.string() + ": " + std::strerror(code);
     // Records follow each other without markers: a torn one would garble every later record.
     if (written > 0 && sized && ::ftruncate(fd, before.st_size) != 0 && error) {
-      *error += "; the torn record could not be taken back";
+      *error += "; оборванную запись не удалось убрать";
     }
   }
   if (::close(fd) != 0 && ok) {

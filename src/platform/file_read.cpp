@@ -105,6 +105,35 @@ FileRead read_regular_file(const std::filesystem::path& path, std::string& bytes
   return {FileReadStatus::Ok, {}};
 }
 
+int open_regular_file(const std::filesystem::path& path, FileRead& result) {
+  std::string unused;
+  constexpr std::uint64_t kAnySize = ~std::uint64_t{0};
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    result = from_errno(errno, unused);
+    return -1;
+  }
+  if (result = of_kind(st, kAnySize, unused); !result.ok()) return -1;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    result = from_errno(errno, unused);
+    return -1;
+  }
+  if (::fstat(fd, &st) != 0) {
+    result = from_errno(errno, unused);
+    ::close(fd);
+    return -1;
+  }
+  if (result = of_kind(st, kAnySize, unused); !result.ok()) {
+    ::close(fd);
+    return -1;
+  }
+  // A regular file reads the same either way; the caller's reads may then simply block.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  result = {FileReadStatus::Ok, {}};
+  return fd;
+}
+
 std::string unwritable_kind(const std::filesystem::path& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return {};

@@ -36,6 +36,12 @@ struct FileRead {
 FileRead read_regular_file(const std::filesystem::path& path, std::string& bytes,
                            std::uint64_t largest = kLargestInputFile);
 
+// Opens a regular file at path for reading front to back, without reading it (a day file, an
+// archive's day file being packed): the same refusals as read_regular_file but no size limit,
+// since the caller reads through a buffer. Returns the descriptor (blocking reads, close-on-exec),
+// or -1 with the status and reason in result.
+int open_regular_file(const std::filesystem::path& path, FileRead& result);
+
 // For tests: called once the file is open and its size known, before the first byte is read
 // (a test cuts the file short there, as another program writing it at that moment would).
 // Process-wide; pass an empty function to remove it.

@@ -1,12 +1,18 @@
 // The day-file reader against records laid out by hand, byte by byte, as the recorder writes
 // them: fields, names that fill their field, error records and a torn last record.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <vector>
 
 #include "measurement/day_file_reader.h"
+#include "measurement/day_file_writer.h"
 #include "support/test_home.h"
 
 namespace kba604 {
@@ -117,6 +123,55 @@ TEST(DayFileReader, RecordsAcrossBufferRefillsAndJunkAfterTheNameEnd) {
   EXPECT_EQ(r.name_text(), "Set.P");
   EXPECT_EQ(r.name_key(), make_day_record(0, "Set.P", 0, false, {}).name_key());
   EXPECT_FALSE(reader.torn());
+}
+
+// Only a regular file is read as a day file or takes records: a FIFO under a day file's name
+// (nobody writes into it) is refused at once with its reason instead of holding the report or
+// the poll that records, and so are a folder and a device node.
+TEST(DayFileReader, WhatIsNoRegularFileIsRefusedWithoutWaiting) {
+  test::TestHome home;
+  const fs::path fifo = home.root() / "01-12-2026.log";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Should an open wait after all, a writer that closes at once lets it return, failed.
+  auto without_waiting = [&fifo](const std::function<void()>& work) {
+    auto done = std::async(std::launch::async, work);
+    if (done.wait_for(std::chrono::seconds(20)) == std::future_status::ready) return true;
+    while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+      for (int flags : {O_WRONLY | O_NONBLOCK, O_RDONLY | O_NONBLOCK}) {
+        const int fd = ::open(fifo.c_str(), flags);
+        if (fd >= 0) ::close(fd);
+      }
+    }
+    return false;
+  };
+  DayFileReader reader;
+  std::string error;
+  EXPECT_TRUE(without_waiting([&] { EXPECT_FALSE(reader.open(fifo, &error)); }));
+  EXPECT_NE(error.find("не обычный файл"), std::string::npos) << error;
+  EXPECT_NE(error.find(fifo.string()), std::string::npos) << error;
+  error.clear();
+  EXPECT_TRUE(without_waiting([&] { EXPECT_FALSE(append_record(fifo, {1, 2, 3}, &error)); }));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(fs::status(fifo).type(), fs::file_type::fifo);
+
+  error.clear();
+  EXPECT_FALSE(reader.open(home.root(), &error));
+  EXPECT_NE(error.find("папка"), std::string::npos) << error;
+  error.clear();
+  EXPECT_FALSE(reader.open("/dev/null", &error));
+  EXPECT_NE(error.find("не обычный файл"), std::string::npos) << error;
+  EXPECT_FALSE(append_record("/dev/null", {1, 2, 3}, &error));
+  EXPECT_NE(error.find("не обычный файл"), std::string::npos) << error;
+
+  // A regular file still takes its records and reads them back.
+  const fs::path day = home.root() / "02-12-2026.log";
+  std::vector<std::uint8_t> bytes;
+  encode_day_record(make_day_record(1'765'000'000, "rEAd", 0, false, {7}), bytes);
+  ASSERT_TRUE(append_record(day, bytes, &error)) << error;
+  ASSERT_TRUE(reader.open(day, &error)) << error;
+  DayRecord record;
+  ASSERT_TRUE(reader.next(record));
+  EXPECT_EQ(record.name_text(), "rEAd");
 }
 
 }  // namespace
