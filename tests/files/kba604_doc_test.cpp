@@ -4,12 +4,15 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <ctime>
 #include <fstream>
 #include <iterator>
 
 #include "app/command_line.h"
+#include "app/commands.h"
 #include "app/start_rules.h"
+#include "model/texts.h"
 #include "operations/scanner.h"
 #include "platform/atomic_file.h"
 #include "support/description_files.h"
@@ -321,6 +324,35 @@ TEST_F(Document, ParametersTheFileLacksStayWithoutData) {
   param("KU").value = "1.000";
   ASSERT_TRUE(doc->OnNewDocument());
   EXPECT_EQ(param("KU").value, "Нет данных");
+}
+
+// The same over a description whose "KU" sits in the main tree and starts with an empty text, as
+// many description files give it: a write of the file sends only what the file holds, skips
+// "KU" with the not-initialised note and counts no failure, so the command ends as a clean one.
+TEST_F(Document, AWriteOfAFileThatLacksParametersSendsOnlyWhatItHolds) {
+  ASSERT_EQ(construct(), DocumentConstruction::Ready);
+  ASSERT_TRUE(doc->OnNewDocument());
+  param("Set.P").value = "12.5";
+  const std::string path = file("a.604").string();
+  ASSERT_TRUE(doc->OnSaveDocument(path));
+
+  std::string parameters(kParameters);
+  parameters.replace(parameters.rfind(']'), 1,
+                     R"(, {"name": "KU", "format": "STORED_DOT", "value": ""}])");
+  std::string main_tree(kMainTree);
+  main_tree.replace(main_tree.find(R"({"ref": "n.Ch"})"), 15, R"({"ref": "n.Ch"}, {"ref": "KU"})");
+  test::build_description(parameters, {main_tree, kOperationalTree, R"({"branch": "Скрытое"})"})
+      .write_to(home.root() / "desc");
+  ASSERT_EQ(construct({"/port:1"}), DocumentConstruction::Ready);
+  ASSERT_TRUE(doc->OnOpenDocument(path));
+  device->clear_transcript();
+  ASSERT_TRUE(doc->OnCommand(command::kWriteAll));
+  ASSERT_TRUE(device->wait_idle(-1));
+  const std::vector<std::string> sent = device->transcript();
+  EXPECT_NE(std::find(sent.begin(), sent.end(), "W Set.P:3=12.5"), sent.end());
+  for (const std::string& request : sent) EXPECT_EQ(request.find("KU"), std::string::npos) << request;
+  EXPECT_EQ(param("KU").note, kNotInitialisedNote);
+  EXPECT_EQ(device->errors(), 0);
 }
 
 TEST_F(Document, AFileThatIsNoConfigurationIsRefusedAndTheDocumentStaysReset) {
