@@ -218,6 +218,7 @@ void ProgressOperationView::open(int operation_code, int total, OperationControl
   auto_close_.store(true);
   open_.store(true);
   if (status_ != nullptr) status_->open(operation_code, total, control);
+  if (echo_ != nullptr) echo_->open(operation_code, total, nullptr);
   schedule();
 }
 
@@ -230,6 +231,7 @@ void ProgressOperationView::set_range(int total) {
     state_.counters_changed = true;
   }
   if (status_ != nullptr) status_->set_range(total);
+  if (echo_ != nullptr) echo_->set_range(total);
   schedule();
 }
 
@@ -242,6 +244,7 @@ void ProgressOperationView::set_counters(int done, int total, int errors) {
     state_.counters_changed = true;
   }
   if (status_ != nullptr) status_->set_counters(done, total, errors);
+  if (echo_ != nullptr) echo_->set_counters(done, total, errors);
   schedule();
 }
 
@@ -251,6 +254,7 @@ void ProgressOperationView::add_log_line(std::string_view text, LogColour colour
     std::lock_guard lock(mutex_);
     state_.lines.push_back({std::string(text), colour, bold, italic});
   }
+  if (echo_ != nullptr) echo_->add_log_line(text, colour, bold, italic);
   schedule();
 }
 
@@ -280,6 +284,7 @@ void ProgressOperationView::close() {
   }
   open_.store(false);
   if (status_ != nullptr) status_->close();
+  if (echo_ != nullptr) echo_->close();
   schedule();
 }
 

@@ -109,6 +109,10 @@ class ProgressOperationView final : public QObject, public OperationView {
   // Started with switches: the window is shown without modality, so that nothing waits for a
   // person, and not at all while the main window is hidden.
   void set_quiet(bool quiet) { quiet_.store(quiet); }
+  // Another view told the same as this one (set before the first operation; may be none): a
+  // program started with switches also writes its operations' log on standard error, as it
+  // does without a window, for the program that started it.
+  void set_echo(OperationView* echo) { echo_ = echo; }
 
   // OperationView (any thread)
   void open(int operation_code, int total, OperationControl* control) override;
@@ -153,6 +157,7 @@ class ProgressOperationView final : public QObject, public OperationView {
 
   platform::Clock& clock_;
   StatusOperationView* status_;
+  OperationView* echo_ = nullptr;
   std::atomic<bool> quiet_{false};
   std::atomic<bool> open_{false};
   std::atomic<bool> auto_close_{true};

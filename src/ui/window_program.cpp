@@ -126,8 +126,11 @@ int run_window_program(const std::vector<std::string>& params) {
   // switches.
   QtPrompter dialog_prompter;
   StatusOperationView status;
+  // Started with switches, the operations' log also goes to standard error, as without a window.
+  StderrOperationView echo;
   // The operations show in the progress window, and in the status bar as well.
   ProgressOperationView view(platform::Clock::real(), &status);
+  if (quiet) view.set_echo(&echo);
   QtNotificationSink sink;
   WindowFrontEnd front_end(status, sink, quiet);
   std::unique_ptr<platform::SettingsStore> settings = platform::open_program_settings();

@@ -15,6 +15,7 @@
 #include "support/recording_prompter.h"
 #include "support/test_home.h"
 #include "platform/display_check.h"
+#include "platform/named_event.h"
 #include "ui/file_hand_over.h"
 // clang-format on
 
@@ -61,6 +62,7 @@ class WindowProgramTest : public QObject {
 
  private slots:
   void switchesRunTheCommandWithoutAModalBox();
+  void commandLineRunsEndAsInTheHeadlessProgram();
   void aSecondStartHandsItsFileToTheRunningWindow();
   void anUnreachableDisplayMeansHeadless();
 };
@@ -86,6 +88,84 @@ void WindowProgramTest::switchesRunTheCommandWithoutAModalBox() {
   argv.insert(argv.end(), {"/write", (home.root() / "missing.604").string(), "/close"});
   test::RunningChild write(argv);
   QCOMPARE(write.wait(kLimitMs).exit_code, 200);
+}
+
+// Every command-line run ends with the window as it ends without one (the switch "headless"):
+// the same exit code, the same reason on standard error, and no box that would wait for a
+// person (a run that waited would be killed at the limit and end with another code).
+void WindowProgramTest::commandLineRunsEndAsInTheHeadlessProgram() {
+  test::TestHome home;
+  test::VirtualInstrument sim({"--baud", "115200"});
+  // The slow one keeps a write going long enough for the exit event to come in the middle.
+  test::VirtualInstrument slow({"--baud", "115200", "--time-scale", "1"});
+  fs::create_directories(home.config_dir() / "TALV");
+  std::ofstream(home.config_dir() / "TALV" / "KBA604.conf")
+      << "[Ports]\nCOM9=" << sim.path() << "\nCOM7=" << slow.path()
+      << "\nCOM8=" << (home.root() / "no-such-terminal").string() << "\n";
+  fs::create_directories(home.root() / "dir.604");
+  std::ofstream(home.root() / "junk.604") << "not a configuration";
+  const std::string line = "/port:9/bps:115200/rs485:off";
+  // A configuration to send, read once beforehand.
+  {
+    test::RunningChild read({test::kba604_program(), "--headless", line, "/read",
+                             (home.root() / "good.604").string(), "/close"},
+                            home.root().string());
+    QCOMPARE(read.wait(kLimitMs).exit_code, 0);
+  }
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    const char* said;
+    const char* exit_event_after = nullptr;  // signal the exit event once stderr holds this
+  };
+  const Case cases[] = {
+      {{"/test"}, 0, ""},
+      // The operation's log and its counters on standard error, for the program that started it.
+      {{line, "/write", "good.604", "/close"}, 0, "с ошибками: 0  Продолжительность"},
+      {{line, "/write", "missing.604", "/close"}, 200, "missing.604\" не существует"},
+      {{line, "/write", "dir.604", "/close"}, 8, "папка"},
+      {{line, "/write", "junk.604", "/close"}, 8, "junk.604"},
+      {{line, "/read", "no-such-folder/r.604", "/close"}, 9, "no-such-folder/r.604"},
+      {{line, "/read", "/close"}, 5, "имя файла"},
+      {{"/port:300", "/read", "x.604", "/close"}, 2, "300"},
+      {{"/port:0", "/read", "none.604", "/close"}, 10, "порт 0"},
+      {{"/port:8/rs485:off", "/read", "x.604", "/close"}, 201, "COM8"},
+      {{"/port:7/bps:115200/rs485:off", "/write", "good.604", "/close"},
+       205,
+       "",
+       "Идет запись"},
+  };
+  for (const Case& c : cases) {
+    int codes[2] = {-1, -1};
+    std::string said[2];
+    for (int window = 0; window < 2; ++window) {
+      std::vector<std::string> argv = {test::kba604_program()};
+      if (window == 0) argv.push_back("--headless");
+      argv.insert(argv.end(), c.args.begin(), c.args.end());
+      std::string event;
+      if (c.exit_event_after != nullptr) {
+        event = home.unique_name("exit");
+        argv.push_back("/exitevent:" + event);
+      }
+      test::RunningChild child(argv, home.root().string());
+      if (c.exit_event_after != nullptr) {
+        QVERIFY2(child.wait_for_err(c.exit_event_after, kLimitMs), child.err().c_str());
+        std::string error;
+        QVERIFY2(platform::NamedEvent::signal(event, &error), error.c_str());
+      }
+      const test::ChildResult r = child.wait(kLimitMs);
+      codes[window] = r.exit_code;
+      said[window] = r.err;
+    }
+    const QString what = QString::fromStdString(c.args.back() + " " + c.args.front());
+    QVERIFY2(codes[0] == c.code, qPrintable(what + ": " + QString::fromStdString(said[0])));
+    QVERIFY2(codes[1] == c.code, qPrintable(what + ": " + QString::fromStdString(said[1])));
+    for (const std::string& err : said) {
+      QVERIFY2(err.find(c.said) != std::string::npos, qPrintable(what + ": " + QString::fromStdString(err)));
+    }
+    // The window run had its window: it never said it went without one.
+    QVERIFY2(said[1].find("без окна") == std::string::npos, said[1].c_str());
+  }
 }
 
 void WindowProgramTest::aSecondStartHandsItsFileToTheRunningWindow() {
