@@ -47,12 +47,13 @@ constexpr int kLimitMs = 120'000;
 // (switches and no port number) it never touches the instrument.
 struct WindowRig : test::ProgramParts {
   // own_home: as ProgramParts has it.
+  // instrument: further options of the virtual instrument.
   explicit WindowRig(const std::vector<std::string>& params = {}, bool with_instrument = true,
-                     bool own_home = true)
+                     bool own_home = true, std::vector<std::string> instrument = {})
       : ProgramParts(own_home) {
     if (with_instrument) {
-      sim = std::make_unique<test::VirtualInstrument>(
-          std::vector<std::string>{"--baud", "115200"});
+      instrument.insert(instrument.begin(), {"--baud", "115200"});
+      sim = std::make_unique<test::VirtualInstrument>(instrument);
       store.set_value("Ports/COM9", sim->path());
       store.set_uint32("port_number", 9);
       store.set_uint32("baud_rate", 115200);
@@ -137,6 +138,8 @@ class MainWindowTest : public QObject {
   void unsavedChangesAreAskedAboutExceptInQuietMode();
   void treeLayoutAndWidths();
   void protocolExportOpensItsDialogOverTheDocument();
+  void rowsComingIntoViewAreReadByThemselves();
+  void closingTheWindowStopsARunningRead();
 };
 
 void MainWindowTest::treeLayoutAndWidths() {
@@ -344,6 +347,18 @@ void MainWindowTest::withoutAPortTheInstrumentCommandsAreGrey() {
                  command::kImmediateWrite, command::kNoAttributes}) {
     QVERIFY2(!rig.window->command_action(id)->isEnabled(), qPrintable(QString::number(id)));
   }
+  // The whole first row of the enabling table, whatever handlers the later features give them.
+  int present = 0;
+  for (int id : {134, 138, 139, 140, 147, 256, 257, 268, 271, 282, 284, 294, 299, 32885, 263, 266,
+                 141, 32800, 281, 285}) {
+    QAction* action = rig.window->command_action(id);
+    if (action == nullptr) continue;
+    ++present;
+    rig.window->set_command_handler(id, [] {});
+    rig.window->refresh_commands();
+    QVERIFY2(!action->isEnabled(), qPrintable(QString::number(id)));
+  }
+  QVERIFY(present >= 14);
   QVERIFY(rig.window->command_action(command::kFileSave)->isEnabled());
   QVERIFY(!rig.app.modes.auto_read.load());
   // The second top-level menu is greyed as a whole.
@@ -471,6 +486,89 @@ void MainWindowTest::unsavedChangesAreAskedAboutExceptInQuietMode() {
   quiet.prompter.clear();
   QVERIFY(quiet.window->new_document());
   QCOMPARE(quiet.prompter.count(), std::size_t(0));
+}
+
+// The automatic-read mode: instrument rows that come into view with "Нет данных" and no note
+// are read off the UI thread; rows out of view and polled rows are not, nor anything while the
+// mode is off.
+void MainWindowTest::rowsComingIntoViewAreReadByThemselves() {
+  WindowRig rig;
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  QVERIFY(rig.app.modes.auto_read.load());
+  const int channels_held =
+      rig.sim->with([](sim::Instrument& i) { return int((*i.value("n.Ch"))[0]); });
+  rig.window->show();
+  QTreeView& tree = rig.window->tree();
+  tree.collapseAll();
+  QVERIFY(rig.window->wait_idle(kLimitMs));
+  const QModelIndex channels = rig.row_of("n.Ch");
+  const QModelIndex low = rig.row_of("in.L", 2);
+  QCOMPARE(cell(channels, 2), QString("Нет данных"));
+
+  // Opening the branches down to the row brings it into view, and it is read.
+  tree.expand(rig.model().index(0, 0));
+  for (QModelIndex p = channels.parent(); p.isValid(); p = p.parent()) tree.expand(p);
+  QTRY_COMPARE_WITH_TIMEOUT(cell(channels, 2), QString::number(channels_held), kLimitMs);
+  QVERIFY(cell(channels, 5).isEmpty());
+  QVERIFY(rig.window->wait_idle(kLimitMs));
+  QCOMPARE(cell(low, 2), QString("Нет данных"));
+
+  // Polled rows are the scanner's, never read by the mode.
+  const QModelIndex root = rig.model().index(0, 0);
+  const QModelIndex polled = rig.model().index(rig.model().rowCount(root) - 1, 0, root);
+  tree.expand(polled);
+  QVERIFY(rig.window->wait_idle(kLimitMs));
+  QCOMPARE(cell(rig.model().index(1, 0, polled), 2), QString("Нет данных"));
+
+  // Switched off, a row that comes into view stays as it was; switched on, it is read.
+  tree.collapseAll();
+  rig.app.modes.auto_read.store(false);
+  for (QModelIndex p = low.parent(); p.isValid(); p = p.parent()) tree.expand(p);
+  tree.scrollTo(low);
+  QVERIFY(rig.window->wait_idle(kLimitMs));
+  QCOMPARE(cell(low, 2), QString("Нет данных"));
+  rig.app.modes.auto_read.store(true);
+  tree.collapse(low.parent());
+  tree.expand(low.parent());
+  tree.scrollTo(low);
+  QTRY_VERIFY_WITH_TIMEOUT(cell(low, 2) != QString("Нет данных"), kLimitMs);
+  QVERIFY(cell(low, 5).isEmpty());
+}
+
+// Closing the window while a read of all parameters runs stops the read first: the worker is
+// idle soon after, long before the read would have ended, and the rest stays unread.
+void MainWindowTest::closingTheWindowStopsARunningRead() {
+  // At the instrument's own pace a whole read takes about half a minute.
+  WindowRig rig({}, true, true, {"--time-scale", "1"});
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  rig.app.modes.auto_read.store(false);
+  rig.window->show();
+  DeviceOperations& device = rig.doc().device();
+  rig.window->command_action(command::kReadAll)->trigger();
+  QTRY_VERIFY_WITH_TIMEOUT(device.busy(), kLimitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(cell(rig.row_of("dev"), 2) != QString("Нет данных"), kLimitMs);
+  rig.window->close_now();
+  QVERIFY(!rig.window->isVisible());
+  QTRY_VERIFY_WITH_TIMEOUT(!device.busy(), 10'000);
+  // The instrument's rows in display order (the polled branch, the last under the root, aside).
+  ParameterTreeModel& m = rig.model();
+  std::vector<Parameter*> rows;
+  std::function<void(const QModelIndex&)> walk = [&](const QModelIndex& parent) {
+    for (int r = 0; r < m.rowCount(parent); ++r) {
+      const QModelIndex i = m.index(r, 0, parent);
+      if (Parameter* p = m.parameter(i)) rows.push_back(p);
+      walk(i);
+    }
+  };
+  const QModelIndex root = m.index(0, 0);
+  for (int r = 0; r + 1 < m.rowCount(root); ++r) walk(m.index(r, 0, root));
+  QVERIFY(rows.size() > 100);
+  const auto unread = std::count_if(rows.begin(), rows.end(), [](Parameter* p) {
+    return p->value == "Нет данных" && p->note.empty();
+  });
+  QVERIFY2(unread > std::ptrdiff_t(rows.size() / 2),
+           qPrintable(QString("%1 of %2 unread").arg(unread).arg(rows.size())));
+  QCOMPARE(QString::fromStdString(rows.back()->value), QString("Нет данных"));
 }
 
 QTEST_MAIN(MainWindowTest)
