@@ -13,7 +13,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QtTest/QtTest>
 #include <filesystem>
 #include <memory>
@@ -140,6 +142,9 @@ class MainWindowTest : public QObject {
   void protocolExportOpensItsDialogOverTheDocument();
   void rowsComingIntoViewAreReadByThemselves();
   void closingTheWindowStopsARunningRead();
+  void modesShowTheirChecksIndicatorsAndEffects();
+  void contextMenusFollowThePointAndAccessMaskRules();
+  void helpAboutAndTheSelectionAcrossARebuild();
 };
 
 void MainWindowTest::treeLayoutAndWidths() {
@@ -569,6 +574,186 @@ void MainWindowTest::closingTheWindowStopsARunningRead() {
   QVERIFY2(unread > std::ptrdiff_t(rows.size() / 2),
            qPrintable(QString("%1 of %2 unread").arg(unread).arg(rows.size())));
   QCOMPARE(QString::fromStdString(rows.back()->value), QString("Нет данных"));
+}
+
+// The menu "Режимы программы" in the window: each mode's check mark and status-bar indicator,
+// and what the mode does to the window: linear indexes in the name column, the explanation of
+// immediate writing only when it goes on, the minimised window hidden in the tray with "hidemin"
+// written at each switch.
+void MainWindowTest::modesShowTheirChecksIndicatorsAndEffects() {
+  WindowRig rig;
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  rig.window->show();
+  QVERIFY(rig.window->wait_idle(kLimitMs));
+  auto indicator = [&](const char* name) {
+    QLabel* label = rig.window->findChild<QLabel*>(QString::fromLatin1(name));
+    return label != nullptr && !label->isHidden();
+  };
+  auto toggle = [&](int id) {
+    rig.window->command_action(id)->trigger();
+    rig.window->refresh_commands();
+    return rig.window->command_action(id)->isChecked();
+  };
+  QVERIFY(rig.window->menuBar()->actions()[1]->menu()->isEnabled());
+
+  const QModelIndex low = rig.row_of("in.L", 2);
+  QCOMPARE(cell(low, 1), QString("in.L"));
+  QVERIFY(!indicator("ShowIndex"));
+  QVERIFY(toggle(command::kShowIndexes));
+  QVERIFY(indicator("ShowIndex"));
+  QCOMPARE(cell(low, 1), QString("in.L:2"));
+  QVERIFY(!toggle(command::kShowIndexes));
+  QCOMPARE(cell(low, 1), QString("in.L"));
+  QVERIFY(!indicator("ShowIndex"));
+
+  // Automatic reading starts on without switches.
+  QVERIFY(indicator("AutoRead"));
+  QVERIFY(!toggle(command::kAutoRead));
+  QVERIFY(!rig.app.modes.auto_read.load());
+  QVERIFY(!indicator("AutoRead"));
+
+  rig.prompter.clear();
+  QVERIFY(toggle(command::kImmediateWrite));
+  QVERIFY(indicator("Instant"));
+  QCOMPARE(rig.prompter.count(), std::size_t(1));
+  QVERIFY(QString::fromStdString(rig.prompter.records()[0].text)
+              .startsWith("В режиме 'Моментальная запись'"));
+  QVERIFY(!toggle(command::kImmediateWrite));
+  QCOMPARE(rig.prompter.count(), std::size_t(1));
+  QVERIFY(!indicator("Instant"));
+  QVERIFY(rig.window->wait_idle(kLimitMs));
+
+  QVERIFY(!indicator("HideMinimize"));
+  QVERIFY(toggle(command::kHideMinimised));
+  QVERIFY(indicator("HideMinimize"));
+  QCOMPARE(rig.store.value("hidemin").value_or(""), std::string("1"));
+  rig.window->showMinimized();
+  QTRY_VERIFY(!rig.window->isVisible());
+  QVERIFY(rig.window->tray() != nullptr && rig.window->tray()->isVisible());
+  rig.window->showNormal();
+  QVERIFY(!toggle(command::kHideMinimised));
+  QCOMPARE(rig.store.value("hidemin").value_or(""), std::string("0"));
+  // The tray's menu has the connection check, the way back to the window and the way out.
+  QStringList entries;
+  for (QAction* a : rig.window->tray()->contextMenu()->actions()) entries << a->text();
+  QVERIFY2(entries.contains("Проверка связи (vEr, dEv)"), qPrintable(entries.join('|')));
+  QVERIFY(entries.contains("Выход"));
+}
+
+// The context menus: an element row offers the four branch commands, without the two writes on
+// an element named "Точка …" (whose writes the main menu greys too); a parameter row offers read,
+// write and compare, without the write when its access mask does not let it through; the polled
+// branch has none.
+void MainWindowTest::contextMenusFollowThePointAndAccessMaskRules() {
+  WindowRig rig;
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  rig.app.modes.auto_read.store(false);
+  rig.window->show();
+  QTreeView& tree = rig.window->tree();
+  ParameterTreeModel& m = rig.model();
+  // The entries of the menu a right click on the row opens; empty when none opens.
+  auto menu_of = [&](const QModelIndex& index) {
+    for (QModelIndex p = index.parent(); p.isValid(); p = p.parent()) tree.expand(p);
+    tree.scrollTo(index);
+    QCoreApplication::processEvents();
+    auto seen = std::make_shared<QStringList>();
+    QTimer::singleShot(0, [seen] {
+      if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+        for (QAction* a : menu->actions()) {
+          if (!a->isSeparator()) *seen << a->text();
+        }
+        menu->close();
+      }
+    });
+    emit tree.customContextMenuRequested(tree.visualRect(index).center());
+    QCoreApplication::processEvents();
+    return *seen;
+  };
+  // Finds the row of the element whose name begins so.
+  std::function<QModelIndex(const QModelIndex&, const QString&)> element_row =
+      [&](const QModelIndex& parent, const QString& name) -> QModelIndex {
+    for (int r = 0; r < m.rowCount(parent); ++r) {
+      const QModelIndex i = m.index(r, 0, parent);
+      if (m.parameter(i) == nullptr && cell(i, 0).startsWith(name)) return i;
+      if (QModelIndex found = element_row(i, name); found.isValid()) return found;
+    }
+    return {};
+  };
+
+  const QStringList branch = {"Прочитать все параметры выделенной ветви",
+                              "Записать все параметры выделенной ветви",
+                              "Записать только измененные параметры выделенной ветви",
+                              "Сравнить значения с реальными в пределах выделеной ветви"};
+  const QModelIndex inputs = rig.row_of("in.L", 2).parent();
+  QCOMPARE(menu_of(inputs), branch);
+  const QModelIndex point = element_row(m.index(0, 0), "Точка 1");
+  QVERIFY(point.isValid());
+  QCOMPARE(menu_of(point), (QStringList{branch[0], branch[3]}));
+  // Selected, the same element greys the main menu's two branch writes, and only those.
+  tree.setCurrentIndex(point);
+  rig.window->refresh_commands();
+  QVERIFY(!rig.window->command_action(command::kBranchWrite)->isEnabled());
+  QVERIFY(!rig.window->command_action(command::kBranchWriteChanged)->isEnabled());
+  QVERIFY(rig.window->command_action(command::kBranchRead)->isEnabled());
+  tree.setCurrentIndex(inputs);
+  rig.window->refresh_commands();
+  QVERIFY(rig.window->command_action(command::kBranchWrite)->isEnabled());
+
+  const QModelIndex channels = rig.row_of("n.Ch");
+  const QStringList parameter = {"Прочитать параметр", "Записать параметр", "Сравнить параметр"};
+  QCOMPARE(menu_of(channels), parameter);
+  Parameter* p = m.parameter(channels);
+  const auto mask = p->access_mask;
+  p->access_mask = 1;
+  QCOMPARE(menu_of(channels), (QStringList{parameter[0], parameter[2]}));
+  p->access_mask = 2;
+  QCOMPARE(menu_of(channels), (QStringList{parameter[0], parameter[2]}));
+  p->access_mask = mask;
+
+  const QModelIndex root = m.index(0, 0);
+  const QModelIndex polled = m.index(m.rowCount(root) - 1, 0, root);
+  QVERIFY(menu_of(polled).isEmpty());
+  QVERIFY(menu_of(m.index(1, 0, polled)).isEmpty());
+}
+
+// Help on a parameter: its tooltip holds its help text and its range; F1 shows the help in a box
+// under the parameter's title; the about box names the product, its version and copyright. The
+// selection survives a rebuild of the tree.
+void MainWindowTest::helpAboutAndTheSelectionAcrossARebuild() {
+  WindowRig rig({"/silent"}, false);
+  QCOMPARE(rig.start, DocumentStart::Ready);
+  rig.window->show();
+  QTreeView& tree = rig.window->tree();
+  const QModelIndex channels = rig.row_of("n.Ch");
+  const QString tip = channels.siblingAtColumn(2).data(Qt::ToolTipRole).toString();
+  QVERIFY2(tip.contains("Прибор меняет количество каналов по одному"), qPrintable(tip));
+  QVERIFY2(tip.contains("от 1 до 8"), qPrintable(tip));
+
+  tree.setCurrentIndex(channels);
+  rig.prompter.clear();
+  rig.window->command_action(command::kParameterHelp)->trigger();
+  QCOMPARE(rig.prompter.count(), std::size_t(1));
+  QCOMPARE(QString::fromStdString(rig.prompter.records()[0].caption),
+           QString("Количество измерительных каналов"));
+  QVERIFY(QString::fromStdString(rig.prompter.records()[0].text).contains("по одному"));
+  QCOMPARE(rig.window->command_action(command::kParameterHelp)->shortcut(),
+           QKeySequence(Qt::Key_F1));
+
+  rig.prompter.clear();
+  rig.window->command_action(command::kAppAbout)->trigger();
+  QCOMPARE(rig.prompter.count(), std::size_t(1));
+  const QString about = QString::fromStdString(rig.prompter.records()[0].text);
+  QVERIFY2(about.contains("KBA604") && about.contains(QRegularExpression("Версия \\d")),
+           qPrintable(about));
+
+  // The selection is found again by its path after the tree is built anew.
+  const QModelIndex low = rig.row_of("in.L", 2);
+  for (QModelIndex p = low.parent(); p.isValid(); p = p.parent()) tree.expand(p);
+  tree.setCurrentIndex(low);
+  Parameter* selected = rig.model().parameter(low);
+  rig.window->rebuild_tree();
+  QCOMPARE(rig.model().parameter(tree.currentIndex()), selected);
+  QVERIFY(tree.currentIndex().isValid());
 }
 
 QTEST_MAIN(MainWindowTest)
