@@ -110,7 +110,7 @@ TEST_F(ChannelProgram, PipeGetsExactlyOneAnnouncementOfAParityChange) {
   auto child = start({"/io:pipe:" + name + "X", "/uni:x", "/test"});
   test::ChildResult missing = child->wait(kProcessLimitMs);
   EXPECT_EQ(missing.exit_code, 208) << missing.err;
-  EXPECT_NE(missing.err.find("control channel"), std::string::npos) << missing.err;
+  EXPECT_NE(missing.err.find("канал управления не открыт"), std::string::npos) << missing.err;
 
   std::string upper = name;
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
