@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -621,6 +622,21 @@ TEST_F(Engine, AnImageIsReadSavedLoadedAndWrittenBack) {
   prompter.clear();
   EXPECT_FALSE(commands().LoadEepromImage((home.root() / "missing.eep").string()));
   EXPECT_EQ(prompter.records().back().caption, "Ошибка открытия");
+  // A folder, a FIFO or a device node chosen by mistake is refused the same way, at once, and
+  // nothing is loaded or written.
+  std::filesystem::create_directories(home.root() / "dir.eep");
+  ASSERT_EQ(::mkfifo((home.root() / "fifo.eep").c_str(), 0600), 0);
+  for (const std::string& wrong : {(home.root() / "dir.eep").string(),
+                                   (home.root() / "fifo.eep").string(), std::string("/dev/null")}) {
+    prompter.clear();
+    device->clear_transcript();
+    EXPECT_FALSE(commands().LoadEepromImage(wrong)) << wrong;
+    ASSERT_FALSE(prompter.records().empty()) << wrong;
+    EXPECT_EQ(prompter.records().back().caption, "Ошибка открытия");
+    EXPECT_NE(prompter.records().back().text.find(wrong), std::string::npos);
+    EXPECT_TRUE(device->transcript().empty());
+    EXPECT_EQ(param(4).value, "11");
+  }
 }
 
 TEST_F(Engine, WritingAnImageBackSendsNoCommand) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <signal.h>
 
@@ -211,6 +212,30 @@ TEST_F(Runner, ErrorLogIsEmptiedAtOnceAndNamedForTheRun) {
   std::ifstream in(log);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(text, "r.St: Таймаут\n");
+}
+
+// An "elog" that is a folder or a FIFO is refused with its reason; the run goes on without a log
+// and never writes into it (a FIFO would hold the program, a folder would lose the lines).
+TEST_F(Runner, ErrorLogOfTheWrongKindIsRefusedAndTheRunGoesOn) {
+  const std::filesystem::path folder = home.root() / "logs";
+  const std::filesystem::path fifo = home.root() / "log.fifo";
+  std::filesystem::create_directories(folder);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::filesystem::path& log : {folder, fifo}) {
+    std::string seen = "<not run>";
+    document.command_body = [&](RunContext& c, int) {
+      seen = c.app.error_log_path();
+      c.app.append_error_log("r.St: Таймаут");
+    };
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run({"/read/close/elog:" + log.string(), "x.604"}), 0) << log;
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find(log.string()), std::string::npos) << said;
+    EXPECT_NE(said.find("журнал не ведется"), std::string::npos) << said;
+    EXPECT_EQ(seen, "") << log;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
+  EXPECT_EQ(std::filesystem::status(fifo).type(), std::filesystem::file_type::fifo);
 }
 
 TEST_F(Runner, ExternalExitEventEndsTheCommandWith205) {

@@ -485,6 +485,17 @@ void MainWindowTest::unsavedChangesAreAskedAboutExceptInQuietMode() {
   rig.prompter.answer_next(PromptAnswer::No);
   QVERIFY(rig.window->new_document());
   QCOMPARE(rig.param("n.Ch")->value, std::string("Нет данных"));
+  // Closing and opening another file ask as well; Cancel keeps the window and the changes.
+  QVERIFY(rig.model().setData(rig.row_of("n.Ch").siblingAtColumn(2), "5", Qt::EditRole));
+  rig.window->show();
+  rig.prompter.clear();
+  rig.prompter.answer_next(PromptAnswer::Cancel);
+  QVERIFY(!rig.window->close());
+  QVERIFY(rig.window->isVisible());
+  rig.prompter.answer_next(PromptAnswer::Cancel);
+  QVERIFY(!rig.window->open_document(QStringLiteral("/nonexistent/other.604")));
+  QCOMPARE(rig.prompter.count(), std::size_t(2));
+  QCOMPARE(rig.param("n.Ch")->value, std::string("5"));
 
   WindowRig quiet({"/silent"}, false);
   QVERIFY(quiet.model().setData(quiet.row_of("n.Ch").siblingAtColumn(2), "4", Qt::EditRole));
