@@ -319,10 +319,10 @@ calibration::FollowUp QtCalibrationDialogs::run_steps(const calibration::StepsSt
 }
 
 bool run_calibration_wizard(Device& device, Prompter& prompter, int access_level, int modification,
-                            QWidget* parent) {
+                            QWidget* parent, platform::Clock& clock) {
   calibration::DeviceCalibrationLink link(device);
   calibration::TaskQueue queue;
-  CalibrationContext context{link, prompter, platform::Clock::real(), queue};
+  CalibrationContext context{link, prompter, clock, queue};
   QtCalibrationDialogs dialogs(context, calibration::program_wrong_code_count(), access_level,
                                modification, parent);
   const bool continued = calibration::run_wizard(dialogs, prompter);

@@ -141,10 +141,10 @@ class QtCalibrationDialogs final : public calibration::WizardDialogs {
 };
 
 // The menu command "Юстировка входов...": the whole wizard over the device, its questions
-// through prompter. Returns after the last "CLB.A" has been sent, keeping the window alive
-// meanwhile. True when a type selection closed with "Продолжить".
+// through prompter, its waits timed by clock. Returns after the last "CLB.A" has been sent,
+// keeping the window alive meanwhile. True when a type selection closed with "Продолжить".
 bool run_calibration_wizard(Device& device, Prompter& prompter, int access_level, int modification,
-                            QWidget* parent);
+                            QWidget* parent, platform::Clock& clock = platform::Clock::real());
 
 }  // namespace Dialogs
 }  // namespace kba604

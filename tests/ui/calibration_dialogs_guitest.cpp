@@ -1,12 +1,15 @@
 // The calibration dialogs driven through their widgets against the virtual instrument: a type-1
 // calibration walked to its end with the keyboard and the buttons, a type-4 calibration cancelled
-// half-way, and a cancel that ends a running wait.
+// half-way, a cancel that ends a running wait, and the whole wizard taking a valve sensor
+// through both positions to the question of another input.
 // Before any Qt header: the virtual instrument has members that Qt's keywords would rename.
 #include "support/virtual_instrument.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QtTest>
 
@@ -75,6 +78,36 @@ class CalibrationDialogsTest : public QObject {
   void typeOneWalksToItsEnd();
   void typeFourCancelledHalfWay();
   void cancelEndsARunningWait();
+  void wizardTakesAValveToItsEndAndOffersAnotherInput();
+};
+
+// Acts on the wizard's modal dialogs as they come up, one act per dialog, in order. A dialog
+// an act leaves open is rejected, and so is any dialog after the last act, so that a failed
+// check never leaves the test waiting in a modal loop.
+class ModalScript {
+ public:
+  using Act = std::function<void(QDialog&)>;
+  explicit ModalScript(std::vector<Act> acts) : acts_(std::move(acts)) {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      // A new dialog may take the place of one that has gone: the guard forgets the old one.
+      if (acting_ || dialog == nullptr || dialog == last_.data()) return;
+      acting_ = true;
+      last_ = dialog;
+      if (next_ < acts_.size()) acts_[next_++](*dialog);
+      if (last_ && last_->isVisible()) last_->reject();
+      acting_ = false;
+    });
+    timer_.start(10);
+  }
+  std::size_t acted() const { return next_; }
+
+ private:
+  std::vector<Act> acts_;
+  std::size_t next_ = 0;
+  bool acting_ = false;
+  QPointer<QDialog> last_;
+  QTimer timer_;
 };
 
 void press_when_ready(Dialogs::CCalibrate2& dialog) {
@@ -183,6 +216,65 @@ void CalibrationDialogsTest::cancelEndsARunningWait() {
   }
   QVERIFY(rig.queue.wait_idle(10000));
   QCOMPARE(rig.link->count("CLB.A"), 2);
+}
+
+// The whole wizard as the menu runs it: a valve sensor on input 3 chosen in "Создание
+// юстировки", both positions measured and stored in "Продолжение юстировки", then "Выйти из
+// юстировки?" answered No, which opens a new type selection for another input.
+void CalibrationDialogsTest::wizardTakesAValveToItsEndAndOffersAnotherInput() {
+  Rig rig;
+  rig.set_sensor(2, 26);  // "до 0,9 кОм" on input 3
+  rig.prompter.answer_next(PromptAnswer::No);
+  auto valve_on_input_three = [](QDialog& dialog) {
+    auto* d = qobject_cast<Dialogs::CCalibrate*>(&dialog);
+    QVERIFY(d != nullptr);
+    d->type_list()->setFocus();
+    QTest::keyClick(d->type_list(), Qt::Key_End);  // the last type: 4
+    QTRY_COMPARE(d->input_list()->count(), 8);
+    QTRY_VERIFY(!d->busy());
+    d->input_list()->setCurrentIndex(2);
+    emit d->input_list()->activated(2);
+    QTRY_VERIFY(!d->busy());
+    QCOMPARE(d->input_list()->currentText(), QString::fromUtf8("Вход №3"));
+    QCOMPARE(d->sensor_list()->currentIndex(), 0);  // what the instrument holds
+    QTest::keyClicks(d->code_field(), "552");
+    QTest::keyClick(d->code_field(), Qt::Key_Return);
+    QTRY_VERIFY(!d->isVisible());
+  };
+  auto both_positions = [](QDialog& dialog) {
+    auto* d = qobject_cast<Dialogs::CCalibrate2*>(&dialog);
+    QVERIFY(d != nullptr);
+    for (int i = 0; i < 3; ++i) press_when_ready(*d);
+    QTRY_COMPARE(d->status_field()->text(),
+                 QString::fromUtf8("Продолжение с другим положении клапана (задвижки)"));
+    for (int i = 0; i < 3; ++i) press_when_ready(*d);
+    QTRY_COMPARE(d->status_field()->text(), QString::fromUtf8("Завершение юстировки"));
+    press_when_ready(*d);
+    QTRY_VERIFY(!d->isVisible());
+    QCOMPARE(d->result(), static_cast<int>(QDialog::Accepted));
+  };
+  bool offered_again = false;
+  auto another_input = [&](QDialog& dialog) {
+    auto* d = qobject_cast<Dialogs::CCalibrate*>(&dialog);
+    QVERIFY(d != nullptr);
+    offered_again = true;
+    QTest::mouseClick(d->cancel_button(), Qt::LeftButton);
+    QTRY_VERIFY(!d->isVisible());
+  };
+  ModalScript script({valve_on_input_three, both_positions, another_input});
+  const bool continued =
+      Dialogs::run_calibration_wizard(*rig.device, rig.prompter, 2, 0, nullptr, rig.manual);
+  QVERIFY(continued);
+  QCOMPARE(script.acted(), std::size_t{3});
+  QVERIFY(offered_again);
+  const std::vector<PromptRecord> asked = rig.prompter.records();
+  QCOMPARE(asked.size(), std::size_t{1});
+  QCOMPARE(asked[0].text, std::string("Выйти из юстировки?\n(нет - повторить с новым каналом)"));
+  QCOMPARE(asked[0].caption, std::string("Сообщение"));
+  const auto stored = rig.stored();
+  QCOMPARE(stored.count("type4.in3.closed"), std::size_t{1});
+  QCOMPARE(stored.count("type4.in3.open"), std::size_t{1});
+  QCOMPARE(rig.sensor(2), 26);
 }
 
 }  // namespace kba604::test
