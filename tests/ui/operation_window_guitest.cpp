@@ -453,6 +453,32 @@ void OperationWindowTest::writesWithAndWithoutErrorsAndTheErroneousOnes() {
   QVERIFY(wait_until([&] { return rig.prompter.count() > 0; }));
   QCOMPARE(rig.prompter.records().back().text, std::string("Ошибочных параметров не обнаружено!"));
   QVERIFY(!rig.view.is_open());
+
+  // A count the instrument changes one step at a time: read first, each step written, then the
+  // parameters it changes read again in the same window; the notices in dark blue italics.
+  Parameter* channels = rig.param("n.Ch");
+  QVERIFY(channels != nullptr);
+  const int now = std::stoi(channels->value);
+  const int wanted = now > 2 ? now - 2 : now + 2;
+  QVERIFY(rig.window->model().setData(rig.window->model().index_of(channels).siblingAtColumn(2),
+                                      QString::number(wanted), Qt::EditRole));
+  rig.trigger(command::kWriteChanged);
+  QVERIFY(rig.wait_closed());
+  const QString log = rig.log_text();
+  QVERIFY2(log.contains("Прочитаем предварительно этот параметр:"), qPrintable(log));
+  QVERIFY(log.contains(QString("  Запись: n.Ch [новое значение] = %1").arg((now + wanted) / 2)));
+  QVERIFY(log.contains(QString("  Запись: n.Ch [новое значение] = %1").arg(wanted)));
+  QVERIFY(log.indexOf("Принудительное перечитывание некоторых параметров:") >
+          log.indexOf(QString("= %1").arg(wanted)));
+  QVERIFY(log.contains("  Чтение: S.idx:"));
+  for (const char* notice :
+       {"Прочитаем предварительно этот параметр:", "Принудительное перечитывание некоторых"}) {
+    const std::optional<QTextCharFormat> f = rig.log_format(notice);
+    QVERIFY(f.has_value());
+    QCOMPARE(f->foreground().color(), QColor(0, 0, 150));
+    QVERIFY(f->fontItalic());
+  }
+  QCOMPARE(channels->value, std::to_string(wanted));
 }
 
 void OperationWindowTest::compareReportsAfterItsWindowAndOneParameterCommands() {
