@@ -74,7 +74,9 @@ class CellEditFilter final : public QObject {
  private:
   void widen() {
     const int wanted = edit_->fontMetrics().horizontalAdvance(edit_->text()) + 5;
-    const int limit = tree_ != nullptr ? tree_->width() : wanted;
+    // The tree's client width: the viewport the edit box lives in, without frame or scroll bar.
+    const QWidget* client = edit_->parentWidget() != nullptr ? edit_->parentWidget() : tree_;
+    const int limit = client != nullptr ? client->width() : wanted;
     if (wanted > edit_->width()) edit_->resize(std::min(wanted, limit), edit_->height());
   }
 

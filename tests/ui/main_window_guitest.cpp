@@ -282,6 +282,19 @@ void MainWindowTest::editsFollowTheRulesOfTheEditsEnd() {
   QCoreApplication::processEvents();
   QCOMPARE(cell(type, 2), QString("ТХК(L)"));
 
+  // The edit box widens with its text by the text's width plus 5 pixels, never beyond the
+  // tree's client width.
+  auto* wide = qobject_cast<QLineEdit*>(begin_edit(tree, channels.siblingAtColumn(2)));
+  QVERIFY(wide != nullptr);
+  const int narrow = wide->width();
+  QTest::keyClicks(wide, QString(40, '1'));
+  QVERIFY(wide->width() > narrow);
+  QCOMPARE(wide->width(), wide->fontMetrics().horizontalAdvance(wide->text()) + 5);
+  QTest::keyClicks(wide, QString(400, '1'));
+  QCOMPARE(wide->width(), tree.viewport()->width());
+  QTest::keyClick(wide, Qt::Key_Escape);
+  QCoreApplication::processEvents();
+
   // Escape leaves the value as it was.
   auto* edit = qobject_cast<QLineEdit*>(begin_edit(tree, channels.siblingAtColumn(2)));
   QVERIFY(edit != nullptr);
