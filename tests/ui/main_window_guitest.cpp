@@ -775,7 +775,20 @@ void MainWindowTest::helpAboutAndTheSelectionAcrossARebuild() {
   for (QModelIndex p = low.parent(); p.isValid(); p = p.parent()) tree.expand(p);
   tree.setCurrentIndex(low);
   Parameter* selected = rig.model().parameter(low);
+  // While the rows are made anew the status bar says so, under the wait cursor.
+  QString said;
+  bool waiting = false;
+  const auto seen = connect(&rig.model(), &QAbstractItemModel::modelReset, [&] {
+    said = rig.window->statusBar()->currentMessage();
+    waiting = QApplication::overrideCursor() != nullptr &&
+              QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+  });
   rig.window->rebuild_tree();
+  disconnect(seen);
+  QCOMPARE(said, QString("Создание дерева..."));
+  QVERIFY(waiting);
+  QVERIFY(rig.window->statusBar()->currentMessage().isEmpty());
+  QCOMPARE(QApplication::overrideCursor(), nullptr);
   QCOMPARE(rig.model().parameter(tree.currentIndex()), selected);
   QVERIFY(tree.currentIndex().isValid());
 }
