@@ -16,6 +16,7 @@
 #include <QRegularExpression>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
+#include <QToolBar>
 #include <QtTest/QtTest>
 #include <filesystem>
 #include <memory>
@@ -432,6 +433,12 @@ void MainWindowTest::placementFromTheSwitchesFreezesTheGeometryUntilTheCommandEn
   w.resize(1000, 700);
   QCOMPARE(w.size(), QSize(1000, 700));
 
+  // A size without a position: maximised, and not frozen.
+  WindowRig sized({"/w:800/h:600"}, false);
+  sized.window->place(window_placement(sized.app.options));
+  QTRY_VERIFY(sized.window->isMaximized());
+  QVERIFY(!sized.window->geometry_frozen());
+
   WindowRig hidden({"/w:0/h:0"}, false);
   hidden.window->place(window_placement(hidden.app.options));
   QVERIFY(!hidden.window->isVisible());
@@ -762,6 +769,23 @@ void MainWindowTest::helpAboutAndTheSelectionAcrossARebuild() {
   QVERIFY(QString::fromStdString(rig.prompter.records()[0].text).contains("по одному"));
   QCOMPARE(rig.window->command_action(command::kParameterHelp)->shortcut(),
            QKeySequence(Qt::Key_F1));
+
+  // The status bar's hint names the selected parameter's help; elsewhere it says how to get it.
+  QLabel* hint = rig.window->findChild<QLabel*>("hint");
+  QVERIFY(hint != nullptr);
+  QVERIFY2(hint->text().startsWith("Прибор меняет количество каналов"), qPrintable(hint->text()));
+  tree.setCurrentIndex(rig.model().index(0, 0));
+  QCOMPARE(hint->text(), QString("Для вывода комментария по параметру выделите его и нажмите F1"));
+
+  // The toolbar holds the commands used most, the menu's own actions.
+  QToolBar* bar = rig.window->findChild<QToolBar*>("standardBar");
+  QVERIFY(bar != nullptr);
+  for (int id : {command::kFileOpen, command::kFileSave, command::kReadAll, command::kWriteAll,
+                 command::kWriteChanged, command::kCompare, command::kCheckConnection}) {
+    QVERIFY2(bar->actions().contains(rig.window->command_action(id)), qPrintable(QString::number(id)));
+  }
+  QCOMPARE(rig.window->command_action(command::kReadAll)->shortcut(),
+           QKeySequence(Qt::ALT | Qt::Key_R));
 
   rig.prompter.clear();
   rig.window->command_action(command::kAppAbout)->trigger();
