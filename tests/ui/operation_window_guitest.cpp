@@ -639,6 +639,20 @@ void OperationWindowTest::initialisationAndTheEepromImage() {
   QCoreApplication::processEvents();
   QCOMPARE(w.windowTitle(), QString("Идет считывание EEPROM из прибора"));
   QVERIFY(rig.wait_closed());
+  // Every parameter of the table that is not polled, but the error counter and the reset.
+  auto image_count = [&](std::initializer_list<const char*> left_out) {
+    int n = 0;
+    for (const Parameter& p : rig.doc().table()) {
+      bool out = p.owns_polling_timer();
+      for (const char* name : left_out) out = out || platform::iequals(p.short_name, name);
+      n += out ? 0 : 1;
+    }
+    return n;
+  };
+  const int read_count = image_count({"n.Err", "r-s"});
+  QVERIFY(read_count > 100);
+  QCOMPARE(w.processed_label().text(), processed(read_count, read_count));
+  QCOMPARE(w.errors_label().text(), QString("0"));
   const std::filesystem::path saved = rig.home->root() / "device.eep";
   QVERIFY(wait_until([&] { return std::filesystem::exists(saved); }));
   QVERIFY(std::filesystem::file_size(saved) > 100);
@@ -662,6 +676,26 @@ void OperationWindowTest::initialisationAndTheEepromImage() {
   QCOMPARE(w.windowTitle(), QString("Идет запись EEPROM в прибор"));
   QVERIFY(rig.wait_closed());
   QVERIFY(rig.log_text().contains("  Запись: "));
+  // Everything but the identity, the error counter and the commands, each once ("n.Ch" is read
+  // and stepped besides, which the total counts too).
+  const int write_total = rig.doc().device().total();
+  QVERIFY(write_total >= image_count({"dev", "ver", "n.Err", "r-s", "r.co"}));
+  QCOMPARE(w.processed_label().text(), processed(write_total, write_total));
+  // The image holds the read-only values too; the instrument refuses only those (and the
+  // program cannot build a write of the "exit" command): every failure is one of them.
+  int refused = 0;
+  for (const QString& line : rig.log_text().split('\n')) {
+    if (!line.startsWith("  Запись: ") || line.contains(" [новое значение]")) continue;
+    const QString name = line.mid(10).section(' ', 0, 0).section(':', 0, 0);
+    const Parameter* p = rig.param(name.toUtf8().constData());
+    QVERIFY2(p != nullptr && (!p->writable() || name == "exit"), qPrintable(line));
+    ++refused;
+  }
+  QCOMPARE(w.errors_label().text(), QString::number(refused));
+  for (const char* never : {"  Запись: dev ", "  Запись: ver ", "  Запись: n.Err ",
+                            "  Запись: r-s ", "  Запись: r.co "}) {
+    QVERIFY2(!rig.log_text().contains(never), never);
+  }
 }
 
 void OperationWindowTest::immediateWriteHasNoWindowAndTheIndicatorFollowsTheLine() {
