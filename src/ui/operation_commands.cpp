@@ -78,6 +78,13 @@ OperationCommands::OperationCommands(Services services)
   w.set_command_handler(command::kSendPrtl, [this] { send_prtl(); });
   w.set_command_handler(command::kSendAply, [this] { send_aply(); });
   w.set_command_handler(command::kProgramNetSettings, [this] { program_network_settings(); });
+  // A run started with switches never waits on a dialog of its own: the commands that begin
+  // with one are greyed for the whole run, rather than doing nothing when chosen.
+  if (s_.quiet) {
+    for (int id : {command::kSaveEepromImage, command::kLoadEepromImage, command::kSendAply}) {
+      w.set_command_enabler(id, [] { return false; });
+    }
+  }
 
   // The offer of "APLY" comes once the operation that wrote the settings has ended and its
   // window has gone; an immediate write has no window, so the flag is looked at regularly.
