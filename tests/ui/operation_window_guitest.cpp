@@ -38,6 +38,7 @@
 #include "operations/network_commands.h"
 #include "operations/scanner.h"
 #include "platform/ini_settings_store.h"
+#include "platform/port_names.h"
 #include "platform/settings_store.h"
 #include "platform/text.h"
 #include "runner/document_handler.h"
@@ -927,8 +928,17 @@ void OperationWindowTest::searchDialogRefusesBadSettingsAndTakesTheFactoryOnes()
   // COM1 of the factory settings leads nowhere in the test's home.
   rig.store.set_value("Ports/COM1", (rig.home->root() / "no-such-port").string());
   Device& device = *dynamic_cast<Device*>(&rig.doc().device());
-  SetupCarrierDialog dialog(device, rig.prompter);
+  // The port row's choices carry the device path behind each name as their hint.
+  auto hint = [&rig](const QString& port) {
+    return QString::fromStdString(platform::port_device(rig.store, port.toStdString()));
+  };
+  SetupCarrierDialog dialog(device, rig.prompter, hint);
   dialog.show();
+  auto* ports = qobject_cast<QComboBox*>(dialog.row_editor(6));
+  QVERIFY(ports != nullptr && ports->findText("COM9") >= 0);
+  QCOMPARE(ports->itemData(ports->findText("COM9"), Qt::ToolTipRole).toString(),
+           QString::fromStdString(rig.sim->path()));
+  QCOMPARE(ports->findText("COM7"), -1);
   QCOMPARE(dialog.table().item(0, 0)->text(), QString("Скорость обмена"));
   // An address that is no multiple of 8 is refused by the address rules with their box; the
   // row keeps the old one.
@@ -963,8 +973,11 @@ void OperationWindowTest::searchDialogRefusesBadSettingsAndTakesTheFactoryOnes()
   // While a check runs the table is closed to edits; "Работать offline" interrupts it and,
   // once it has stopped, leaves the program offline with automatic reading off and no other
   // mode of the command line.
-  SetupCarrierDialog second(device, rig.prompter);
+  // The port list is made anew at each opening: a port mapped meanwhile is offered.
+  rig.store.set_value("Ports/COM7", rig.sim->path());
+  SetupCarrierDialog second(device, rig.prompter, hint);
   second.show();
+  QVERIFY(qobject_cast<QComboBox*>(second.row_editor(6))->findText("COM7") >= 0);
   rig.app.options.mode_flags.store(
       static_cast<std::uint16_t>(StartOptions::kAutoReadOff | StartOptions::kNewNetParam));
   {
