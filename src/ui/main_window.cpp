@@ -8,7 +8,6 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -822,16 +821,11 @@ bool MainWindow::operation_running() const {
 }
 
 bool MainWindow::wait_idle(int timeout_ms) {
-  QElapsedTimer timer;
-  timer.start();
-  while (timer.elapsed() < timeout_ms) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    if (!s_.doc.device().busy() && tasks_running_ == 0 && !view_.is_open()) {
-      QCoreApplication::processEvents();
-      return true;
-    }
-  }
-  return false;
+  const bool idle = run_events_until(
+      [this] { return !s_.doc.device().busy() && tasks_running_ == 0 && !view_.is_open(); },
+      timeout_ms);
+  if (idle) QCoreApplication::processEvents();
+  return idle;
 }
 
 void MainWindow::run_task(std::function<void()> work, std::function<void()> done) {

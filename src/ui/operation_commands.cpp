@@ -1,7 +1,6 @@
 #include "ui/operation_commands.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QModelIndex>
@@ -107,12 +106,7 @@ bool OperationCommands::busy() const {
 }
 
 bool OperationCommands::wait_done(int timeout_ms) {
-  QElapsedTimer timer;
-  timer.start();
-  while (running_ > 0 && timer.elapsed() < timeout_ms) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return running_ == 0;
+  return run_events_until([this] { return running_ == 0; }, timeout_ms);
 }
 
 void OperationCommands::run_off_ui(std::function<void()> work, std::function<void()> done) {

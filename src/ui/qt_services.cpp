@@ -1,8 +1,11 @@
 #include "ui/qt_services.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QMessageBox>
 #include <QThread>
+#include <QTimer>
 
 #include "ui/translation.h"
 
@@ -158,6 +161,22 @@ void QtNotificationSink::command_finished(int command) {
 
 void QtNotificationSink::parameter_changed(std::size_t table_index) {
   emit parameter_changed_at(static_cast<quint64>(table_index));
+}
+
+bool run_events_until(const std::function<bool()>& done, int timeout_ms) {
+  if (done()) return true;
+  QElapsedTimer elapsed;
+  elapsed.start();
+  QEventLoop loop;
+  QTimer check;
+  // Often enough that a test or a benchmark waiting here loses no measurable time.
+  check.setInterval(5);
+  QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+    if (done() || elapsed.elapsed() >= timeout_ms) loop.quit();
+  });
+  check.start();
+  loop.exec();
+  return done();
 }
 
 }  // namespace kba604

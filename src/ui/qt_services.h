@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <atomic>
+#include <functional>
 #include <mutex>
 
 #include "app/notifications.h"
@@ -95,5 +96,11 @@ class QtNotificationSink final : public QObject, public NotificationSink {
   // One parameter of the table changed (its position in the device's table).
   void parameter_changed_at(quint64 table_index);
 };
+
+// Runs the UI thread's events, sleeping between them as the program's own event loop does,
+// until done() holds or timeout_ms has passed; returns done(). For the places that wait for a
+// worker while the window goes on: a loop spinning on processEvents would take one of the
+// cores from the very worker it waits for.
+bool run_events_until(const std::function<bool()>& done, int timeout_ms);
 
 }  // namespace kba604

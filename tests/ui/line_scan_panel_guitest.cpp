@@ -20,18 +20,16 @@
 #include "support/test_home.h"
 #include "ui/line_scan_panel.h"
 #include "ui/network_dialogs.h"
+#include "ui/qt_services.h"
 
 using namespace kba604;
 
 namespace {
 
 bool wait_until(const std::function<bool()>& done, int limit_ms = 60'000) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > limit_ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
+  // Sleeps between events as the program's loop does: a spinning wait would take a core
+  // from the worker and the virtual instrument it waits for.
+  if (!run_events_until(done, limit_ms)) return false;
   QCoreApplication::processEvents();
   return true;
 }

@@ -62,12 +62,9 @@ namespace {
 constexpr int kLimitMs = 120'000;
 
 bool wait_until(const std::function<bool()>& done, int limit_ms = kLimitMs) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > limit_ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
+  // Sleeps between events as the program's loop does: a spinning wait would take a core
+  // from the worker and the virtual instrument it waits for.
+  if (!run_events_until(done, limit_ms)) return false;
   QCoreApplication::processEvents();
   return true;
 }
