@@ -161,23 +161,29 @@ void CCalibrate::reject() {
 void CCalibrate::refresh() {
   const bool is_busy = busy();
   const std::uint64_t revision = session_->logic.revision();
-  if (revision == shown_revision_ && is_busy == busy_shown_) return;
+  const bool revised = revision != shown_revision_;
+  if (!revised && is_busy == busy_shown_) return;
   shown_revision_ = revision;
   busy_shown_ = is_busy;
 
-  const calibration::SelectionView v = session_->logic.view();
-  for (std::size_t i = 0; i < v.types.size(); ++i) {
-    if (v.types[i] == v.type) types_->setCurrentIndex(static_cast<int>(i));
+  // The lists are filled only from a new state of the selection. A choice just made is posted
+  // to the worker; until the worker has taken it the old state would put the lists back where
+  // they were, and the person would see the choice jump away and return.
+  if (revised) {
+    const calibration::SelectionView v = session_->logic.view();
+    for (std::size_t i = 0; i < v.types.size(); ++i) {
+      if (v.types[i] == v.type) types_->setCurrentIndex(static_cast<int>(i));
+    }
+    description_->setText(qt(v.description));
+    sensor_label_->setVisible(v.sensors_shown);
+    sensors_->setVisible(v.sensors_shown);
+    fill(sensors_, v.sensors, v.sensor);
+    input_label_->setVisible(v.inputs_shown);
+    inputs_->setVisible(v.inputs_shown);
+    fill(inputs_, v.inputs, v.input);
+    code_label_->setVisible(v.code_shown);
+    code_->setVisible(v.code_shown);
   }
-  description_->setText(qt(v.description));
-  sensor_label_->setVisible(v.sensors_shown);
-  sensors_->setVisible(v.sensors_shown);
-  fill(sensors_, v.sensors, v.sensor);
-  input_label_->setVisible(v.inputs_shown);
-  inputs_->setVisible(v.inputs_shown);
-  fill(inputs_, v.inputs, v.input);
-  code_label_->setVisible(v.code_shown);
-  code_->setVisible(v.code_shown);
   for (QWidget* w : {static_cast<QWidget*>(types_), static_cast<QWidget*>(sensors_),
                      static_cast<QWidget*>(inputs_), static_cast<QWidget*>(continue_)}) {
     w->setEnabled(!is_busy);
