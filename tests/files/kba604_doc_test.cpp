@@ -112,6 +112,30 @@ struct Document : ::testing::Test {
   }
   Parameter& param(const char* name) { return *device->table().find_by_name(name); }
   std::filesystem::path file(const char* name) { return home.root() / name; }
+  // Saves a configuration with "Set.P" 12.5 and without "KU", then writes a description that
+  // has "KU" with the initial text ku_text, in the main tree or in a hidden branch. Returns the
+  // saved file's path; the next construct() takes the new description.
+  std::string save_then_describe_ku(const char* ku_text, bool in_main_tree) {
+    EXPECT_EQ(construct(), DocumentConstruction::Ready);
+    EXPECT_TRUE(doc->OnNewDocument());
+    param("Set.P").value = "12.5";
+    const std::string path = file("a.604").string();
+    EXPECT_TRUE(doc->OnSaveDocument(path));
+    std::string parameters(kParameters);
+    parameters.replace(parameters.rfind(']'), 1,
+                       std::string(R"(, {"name": "KU", "format": "STORED_DOT", "value": ")") +
+                           ku_text + "\"}]");
+    std::string main_tree(kMainTree);
+    std::string hidden = R"({"branch": "Скрытое", "children": [{"ref": "KU"}]})";
+    if (in_main_tree) {
+      main_tree.replace(main_tree.find(R"({"ref": "n.Ch"})"), 15,
+                        R"({"ref": "n.Ch"}, {"ref": "KU"})");
+      hidden = R"({"branch": "Скрытое"})";
+    }
+    test::build_description(parameters, {main_tree, kOperationalTree, hidden})
+        .write_to(home.root() / "desc");
+    return path;
+  }
 };
 
 TEST_F(Document, ConstructionReadsVerLoadsTheTreesAndMakesItsFolders) {
@@ -302,19 +326,9 @@ TEST_F(Document, AFileThatIsNoRegularFileIsRefusedWithItsReason) {
 // with a text of its own ("1.000"): what the file lacks stays "Нет данных", so a write never
 // sends a value that nobody read.
 TEST_F(Document, ParametersTheFileLacksStayWithoutData) {
-  ASSERT_EQ(construct(), DocumentConstruction::Ready);
-  ASSERT_TRUE(doc->OnNewDocument());
-  param("Set.P").value = "12.5";
-  const std::string path = file("a.604").string();
-  ASSERT_TRUE(doc->OnSaveDocument(path));
-
-  std::string parameters(kParameters);
-  parameters.replace(parameters.rfind(']'), 1,
-                     R"(, {"name": "KU", "format": "STORED_DOT", "value": "1.000"}])");
   // "KU" sits outside the main tree, as the amplification factors of the inputs do.
-  test::build_description(parameters, {kMainTree, kOperationalTree,
-                                       R"({"branch": "Скрытое", "children": [{"ref": "KU"}]})"})
-      .write_to(home.root() / "desc");
+  const std::string path = save_then_describe_ku("1.000", false);
+  ASSERT_FALSE(HasFailure());
   ASSERT_EQ(construct(), DocumentConstruction::Ready);
   ASSERT_NE(device->table().find_by_name("KU"), nullptr);
   ASSERT_TRUE(doc->OnOpenDocument(path));
@@ -330,19 +344,8 @@ TEST_F(Document, ParametersTheFileLacksStayWithoutData) {
 // many description files give it: a write of the file sends only what the file holds, skips
 // "KU" with the not-initialised note and counts no failure, so the command ends as a clean one.
 TEST_F(Document, AWriteOfAFileThatLacksParametersSendsOnlyWhatItHolds) {
-  ASSERT_EQ(construct(), DocumentConstruction::Ready);
-  ASSERT_TRUE(doc->OnNewDocument());
-  param("Set.P").value = "12.5";
-  const std::string path = file("a.604").string();
-  ASSERT_TRUE(doc->OnSaveDocument(path));
-
-  std::string parameters(kParameters);
-  parameters.replace(parameters.rfind(']'), 1,
-                     R"(, {"name": "KU", "format": "STORED_DOT", "value": ""}])");
-  std::string main_tree(kMainTree);
-  main_tree.replace(main_tree.find(R"({"ref": "n.Ch"})"), 15, R"({"ref": "n.Ch"}, {"ref": "KU"})");
-  test::build_description(parameters, {main_tree, kOperationalTree, R"({"branch": "Скрытое"})"})
-      .write_to(home.root() / "desc");
+  const std::string path = save_then_describe_ku("", true);
+  ASSERT_FALSE(HasFailure());
   ASSERT_EQ(construct({"/port:1"}), DocumentConstruction::Ready);
   ASSERT_TRUE(doc->OnOpenDocument(path));
   device->clear_transcript();
