@@ -1,12 +1,7 @@
 // Monthly archives: packing day files and getting them back byte for byte, replacing a stream,
 // damaged archives, the packing run at start and the cleaning by month.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
-#include <functional>
-#include <future>
 
 #include <filesystem>
 #include <fstream>
@@ -15,6 +10,7 @@
 #include <string>
 
 #include "files/protocol_archive.h"
+#include "support/fifo_guard.h"
 #include "support/test_home.h"
 
 namespace kba604 {
@@ -47,20 +43,6 @@ std::string read_file(const fs::path& file) {
 // and archive does not hang on the file system's clock granularity.
 void age(const fs::path& file, int seconds) {
   fs::last_write_time(file, fs::last_write_time(file) - std::chrono::seconds(seconds));
-}
-
-// Runs work and tells whether it came back without waiting for a writer on fifo. If it did wait,
-// the FIFO gets writers that close at once, so that the stuck opens return and the test ends
-// with a failure instead of hanging.
-bool returns_without_waiting(const fs::path& fifo, const std::function<void()>& work) {
-  auto done = std::async(std::launch::async, work);
-  if (done.wait_for(std::chrono::seconds(20)) == std::future_status::ready) return true;
-  // Each open the work makes gets a writer, until the work gives up.
-  while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
-    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-    if (fd >= 0) ::close(fd);
-  }
-  return false;
 }
 
 class ProtocolArchiveTest : public ::testing::Test {
@@ -236,12 +218,6 @@ TEST_F(ProtocolArchiveTest, CleaningDeletesTheArchivesUpToTheChosenMonth) {
   EXPECT_EQ(clean_archives(protocol() / "missing", 2030, 1), 0);
 }
 
-}  // namespace
-}  // namespace kba604
-
-namespace kba604 {
-namespace {
-
 // What lies in the protocol folder under an archive's or a day file's name but is no regular
 // file (a FIFO, a folder) is refused with its reason, never waited on, never moved aside.
 TEST_F(ProtocolArchiveTest, AFifoOrAFolderUnderAnArchivesNameIsRefusedWithoutWaiting) {
@@ -249,16 +225,17 @@ TEST_F(ProtocolArchiveTest, AFifoOrAFolderUnderAnArchivesNameIsRefusedWithoutWai
   ASSERT_EQ(::mkfifo(var.c_str(), 0600), 0);
   write_file(protocol() / "01-12-2026.log", "a day");
   ProtocolArchive archive;
-  EXPECT_TRUE(returns_without_waiting(var, [&] { EXPECT_FALSE(archive.open(var, false)); }));
+  EXPECT_TRUE(test::returns_without_waiting(var, [&] { EXPECT_FALSE(archive.open(var, false)); }));
   EXPECT_NE(archive.error().find("не обычный файл"), std::string::npos) << archive.error();
-  EXPECT_TRUE(returns_without_waiting(var, [&] { EXPECT_FALSE(archive.open(var, true)); }));
+  EXPECT_TRUE(test::returns_without_waiting(var, [&] { EXPECT_FALSE(archive.open(var, true)); }));
   // The packing run at start and the listing of the reports go past it.
   PackRunResult run;
-  EXPECT_TRUE(returns_without_waiting(var, [&] { run = pack_old_day_files(protocol(), ""); }));
+  EXPECT_TRUE(
+      test::returns_without_waiting(var, [&] { run = pack_old_day_files(protocol(), ""); }));
   EXPECT_EQ(run.failed, 1);
   EXPECT_EQ(read_file(protocol() / "01-12-2026.log"), "a day");
   ProtocolFiles files;
-  EXPECT_TRUE(returns_without_waiting(var, [&] { files = list_protocol_files(protocol()); }));
+  EXPECT_TRUE(test::returns_without_waiting(var, [&] { files = list_protocol_files(protocol()); }));
   EXPECT_TRUE(files.archives.empty());
   EXPECT_EQ(fs::status(var).type(), fs::file_type::fifo);
   EXPECT_FALSE(fs::exists(protocol() / "12-2026.var.damaged"));
@@ -273,7 +250,8 @@ TEST_F(ProtocolArchiveTest, AFifoOrAFolderUnderAnArchivesNameIsRefusedWithoutWai
   const fs::path day = protocol() / "02-10-2026.log";
   ASSERT_EQ(::mkfifo(day.c_str(), 0600), 0);
   ASSERT_TRUE(archive.open(protocol() / "10-2026.var", true));
-  EXPECT_TRUE(returns_without_waiting(day, [&] { EXPECT_FALSE(archive.pack("02-10-2026.log", day)); }));
+  EXPECT_TRUE(test::returns_without_waiting(
+      day, [&] { EXPECT_FALSE(archive.pack("02-10-2026.log", day)); }));
   EXPECT_NE(archive.error().find("не обычный файл"), std::string::npos) << archive.error();
 }
 

@@ -1,18 +1,15 @@
 // The day-file reader against records laid out by hand, byte by byte, as the recorder writes
 // them: fields, names that fill their field, error records and a torn last record.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <future>
 #include <vector>
 
 #include "measurement/day_file_reader.h"
 #include "measurement/day_file_writer.h"
+#include "support/fifo_guard.h"
 #include "support/test_home.h"
 
 namespace kba604 {
@@ -132,25 +129,16 @@ TEST(DayFileReader, WhatIsNoRegularFileIsRefusedWithoutWaiting) {
   test::TestHome home;
   const fs::path fifo = home.root() / "01-12-2026.log";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  // Should an open wait after all, a writer that closes at once lets it return, failed.
-  auto without_waiting = [&fifo](const std::function<void()>& work) {
-    auto done = std::async(std::launch::async, work);
-    if (done.wait_for(std::chrono::seconds(20)) == std::future_status::ready) return true;
-    while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
-      for (int flags : {O_WRONLY | O_NONBLOCK, O_RDONLY | O_NONBLOCK}) {
-        const int fd = ::open(fifo.c_str(), flags);
-        if (fd >= 0) ::close(fd);
-      }
-    }
-    return false;
-  };
   DayFileReader reader;
   std::string error;
-  EXPECT_TRUE(without_waiting([&] { EXPECT_FALSE(reader.open(fifo, &error)); }));
+  EXPECT_TRUE(
+      test::returns_without_waiting(fifo, [&] { EXPECT_FALSE(reader.open(fifo, &error)); }));
   EXPECT_NE(error.find("не обычный файл"), std::string::npos) << error;
   EXPECT_NE(error.find(fifo.string()), std::string::npos) << error;
   error.clear();
-  EXPECT_TRUE(without_waiting([&] { EXPECT_FALSE(append_record(fifo, {1, 2, 3}, &error)); }));
+  EXPECT_TRUE(test::returns_without_waiting(fifo, [&] {
+    EXPECT_FALSE(append_record(fifo, {1, 2, 3}, &error));
+  }));
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(fs::status(fifo).type(), fs::file_type::fifo);
 
