@@ -1,4 +1,5 @@
 #include "ui/calibration_dialogs.h"
+#include "ui/translation.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -38,13 +39,9 @@ namespace {
 
 constexpr int kRefreshMs = 15;
 
-QString qt(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 void fill(QComboBox* box, const std::vector<std::string>& items, int current) {
   QStringList wanted;
-  for (const std::string& s : items) wanted << qt(s);
+  for (const std::string& s : items) wanted << utf8_text(s);
   QStringList shown;
   for (int i = 0; i < box->count(); ++i) shown << box->itemText(i);
   if (shown != wanted) {
@@ -68,7 +65,7 @@ CCalibrate::CCalibrate(const CalibrationContext& context, calibration::WrongCode
   setModal(true);
 
   types_ = new QComboBox(this);
-  for (int type : session_->logic.view().types) types_->addItem(qt(calibration::type_entry(type)));
+  for (int type : session_->logic.view().types) types_->addItem(utf8_text(calibration::type_entry(type)));
   description_ = new QLabel(this);
   description_->setWordWrap(true);
   description_->setMinimumWidth(420);
@@ -174,7 +171,7 @@ void CCalibrate::refresh() {
     for (std::size_t i = 0; i < v.types.size(); ++i) {
       if (v.types[i] == v.type) types_->setCurrentIndex(static_cast<int>(i));
     }
-    description_->setText(qt(v.description));
+    description_->setText(utf8_text(v.description));
     sensor_label_->setVisible(v.sensors_shown);
     sensors_->setVisible(v.sensors_shown);
     fill(sensors_, v.sensors, v.sensor);
@@ -281,10 +278,10 @@ void CCalibrate2::refresh() {
   busy_shown_ = is_busy;
 
   const calibration::StepView v = session_->logic.view();
-  setWindowTitle(qt(v.caption));
-  const QString text = qt(v.main_text);
+  setWindowTitle(utf8_text(v.caption));
+  const QString text = utf8_text(v.main_text);
   if (text_->toPlainText() != text) text_->setPlainText(text);
-  status_->setText(qt(v.status));
+  status_->setText(utf8_text(v.status));
   continue_->setVisible(v.continue_visible);
   continue_->setEnabled(v.continue_enabled && !is_busy && !cancelling_);
   if (is_busy) {

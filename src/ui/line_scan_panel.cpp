@@ -1,4 +1,5 @@
 #include "ui/line_scan_panel.h"
+#include "ui/translation.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -14,10 +15,6 @@
 
 namespace kba604 {
 namespace {
-
-QString qs(std::string_view s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
 
 constexpr int kStep = 8;
 
@@ -275,8 +272,8 @@ void LineScanPanel::add_found(const FoundInstrument& f) {
       address,
       QString::number(f.baud_rate),
       QString::fromStdString(character_format(f.data_bits, f.parity_code, f.stop_bits)),
-      qs(f.model),
-      f.version.empty() ? QStringLiteral("?") : qs(f.version),
+      utf8_text(f.model),
+      f.version.empty() ? QStringLiteral("?") : utf8_text(f.version),
   };
   for (int column = 0; column < 5; ++column) {
     found_table_->setItem(row, column, new QTableWidgetItem(cells[column]));
@@ -302,7 +299,7 @@ void LineScanPanel::scan_ended(std::vector<ScanRemark> remarks) {
     const ScanRemark& r = remarks[i];
     text += QStringLiteral("\n") + QString::number(r.baud_rate) + tr(" бод");
     if (r.address >= 0) text += tr(", адрес ") + QString::number(r.address);
-    text += QStringLiteral(": ") + qs(r.text);
+    text += QStringLiteral(": ") + utf8_text(r.text);
   }
   progress_label_->setText(text);
   const int pick = pending_pick_;

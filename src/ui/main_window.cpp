@@ -39,10 +39,6 @@
 namespace kba604 {
 namespace {
 
-QString qs(std::string_view s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
 std::string str(const QString& s) {
   return s.toStdString();
 }
@@ -610,7 +606,7 @@ void MainWindow::selection_changed() {
   s_.doc.set_selection(branch, p);
   if (p != nullptr) {
     const QString help = model_->tooltip(*p);
-    hint_->setText(help.isEmpty() ? qs(p->shown_title()) : help.section('\n', 0, 0));
+    hint_->setText(help.isEmpty() ? utf8_text(p->shown_title()) : help.section('\n', 0, 0));
   } else {
     hint_->setText(tr(kF1Hint));
   }
@@ -781,7 +777,7 @@ void MainWindow::update_column_widths() {
 }
 
 void MainWindow::update_title() {
-  setWindowTitle(qs(s_.doc.title()) + (s_.doc.modified() ? "*" : "") + " - KBA604");
+  setWindowTitle(utf8_text(s_.doc.title()) + (s_.doc.modified() ? "*" : "") + " - KBA604");
   model_->set_title(s_.doc.title());
 }
 
@@ -898,7 +894,7 @@ void MainWindow::auto_read_visible() {
 bool MainWindow::settle_unsaved_changes() {
   if (!s_.doc.modified() || quiet()) return true;
   const PromptAnswer answer = s_.app.prompter().ask(
-      str(tr(kUnsavedText).arg(qs(s_.doc.title()))), "KBA604", PromptIcon::Warning,
+      str(tr(kUnsavedText).arg(utf8_text(s_.doc.title()))), "KBA604", PromptIcon::Warning,
       PromptButtons::YesNoCancel, PromptAnswer::Cancel);
   if (answer == PromptAnswer::Cancel) return false;
   if (answer == PromptAnswer::Yes) return save_document();
@@ -917,7 +913,7 @@ bool MainWindow::open_document(const QString& given) {
   const QString path = QFileInfo(given).absoluteFilePath();
   // The file that is open already asks its own question (and loses the changes on Yes).
   const bool same = !s_.doc.path().empty() &&
-                    QFileInfo(qs(s_.doc.path())).canonicalFilePath() ==
+                    QFileInfo(utf8_text(s_.doc.path())).canonicalFilePath() ==
                         QFileInfo(path).canonicalFilePath() &&
                     QFileInfo::exists(path);
   if (!same && !settle_unsaved_changes()) return false;
@@ -953,7 +949,7 @@ bool MainWindow::save_document() {
     if (path.isEmpty()) return false;
     return save_document_as(path.endsWith(".604") ? path : path + ".604");
   }
-  return save_document_as(qs(s_.doc.path()));
+  return save_document_as(utf8_text(s_.doc.path()));
 }
 
 bool MainWindow::save_document_as(const QString& given) {
@@ -972,7 +968,7 @@ QStringList MainWindow::recent_files() const {
   QStringList files;
   for (int i = 1; i <= kRecentFiles; ++i) {
     const std::string key = std::string(kProfileRecentSection) + "/File" + std::to_string(i);
-    if (std::optional<std::string> v = s_.profile.value(key); v && !v->empty()) files << qs(*v);
+    if (std::optional<std::string> v = s_.profile.value(key); v && !v->empty()) files << utf8_text(*v);
   }
   return files;
 }

@@ -16,14 +16,6 @@
 #include "ui/translation.h"
 
 namespace kba604 {
-namespace {
-
-QString qs(std::string_view s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-}  // namespace
-
 // ---- "APLY" -------------------------------------------------------------------------------------
 
 ApplyDialog::ApplyDialog(Dialogs::CApply& apply, QWidget* parent) : QDialog(parent), apply_(apply) {
@@ -245,7 +237,7 @@ void SetupCarrierDialog::enable_table(bool enabled) {
 }
 
 void SetupCarrierDialog::show_row(std::size_t row, std::string_view value) {
-  const QString v = qs(value);
+  const QString v = utf8_text(value);
   QPointer<SetupCarrierDialog> self(this);
   QMetaObject::invokeMethod(
       this,

@@ -6,14 +6,11 @@
 #include "files/kba604_doc.h"
 #include "measurement/recording.h"
 #include "ui/tree_icons.h"
+#include "ui/translation.h"
 
 namespace kba604 {
 
 namespace {
-
-QString qs(const std::string& s) {
-  return QString::fromStdString(s);
-}
 
 QColor colour(Rgb rgb) {
   return QColor(rgb.red, rgb.green, rgb.blue);
@@ -75,7 +72,7 @@ ViewRow ParameterTreeModel::insert_node(ViewRow parent, const std::string& text,
                                         ObjectWithParameters* element) {
   auto node = std::make_unique<Node>();
   node->kind = element != nullptr ? RowKind::Element : RowKind::Connector;
-  node->text = qs(text);
+  node->text = utf8_text(text);
   node->image = image;
   node->element = element;
   Node* p = parent != 0 ? reinterpret_cast<Node*>(parent) : root_;
@@ -99,7 +96,7 @@ void ParameterTreeModel::rebuild(CKBA604Doc* doc) {
 
   auto root = std::make_unique<Node>();
   root->kind = RowKind::Root;
-  root->text = QString::fromUtf8(kRootPrefix) + (doc ? qs(doc->title()) : QString()) + ")";
+  root->text = QString::fromUtf8(kRootPrefix) + (doc ? utf8_text(doc->title()) : QString()) + ")";
   root_ = add(invisible_root_.get(), std::move(root));
 
   DescBranch* main = doc ? doc->main_tree() : nullptr;
@@ -149,7 +146,7 @@ void ParameterTreeModel::rebuild(CKBA604Doc* doc) {
 
 void ParameterTreeModel::set_title(const std::string& title) {
   if (root_ == nullptr) return;
-  root_->text = QString::fromUtf8(kRootPrefix) + qs(title) + ")";
+  root_->text = QString::fromUtf8(kRootPrefix) + utf8_text(title) + ")";
   emit_row_changed(root_);
 }
 
@@ -247,11 +244,11 @@ QModelIndex ParameterTreeModel::find_path(const QString& path) const {
 }
 
 QString ParameterTreeModel::tooltip(const Parameter& parameter) const {
-  QString text = qs(tooltips_.text_for(parameter));
+  QString text = utf8_text(tooltips_.text_for(parameter));
   const std::string range = parameter.range_description();
   if (!range.empty()) {
     if (!text.isEmpty()) text += "\n";
-    text += qs(range);
+    text += utf8_text(range);
   }
   return text;
 }
@@ -320,13 +317,13 @@ QVariant ParameterTreeModel::data(const QModelIndex& index, int role) const {
         case Qt::EditRole:
           switch (column) {
             case kTitle:
-              return qs(p.shown_title());
+              return utf8_text(p.shown_title());
             case kName:
               return QString::number(p.polling_period());
             case kValue:
-              return qs(row.value);
+              return utf8_text(row.value);
             case kNote:
-              return qs(row.note);
+              return utf8_text(row.note);
             default:
               return {};
           }
@@ -345,17 +342,17 @@ QVariant ParameterTreeModel::data(const QModelIndex& index, int role) const {
       case Qt::EditRole: {
         switch (column) {
           case kTitle:
-            return qs(p.shown_title());
+            return utf8_text(p.shown_title());
           case kName:
-            return qs(row.name);
+            return utf8_text(row.name);
           case kValue:
-            return qs(row.value);
+            return utf8_text(row.value);
           case kAttribute:
-            return qs(row.attribute);
+            return utf8_text(row.attribute);
           case kOwner:
-            return qs(row.owner);
+            return utf8_text(row.owner);
           case kNote:
-            return qs(row.note);
+            return utf8_text(row.note);
         }
         return {};
       }
@@ -395,9 +392,9 @@ QVariant ParameterTreeModel::protocol_file_data(const Parameter& p, int column, 
   switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
-      if (column == kTitle) return qs(p.shown_title());
-      if (column == kName) return qs(p.short_name);
-      if (column == kValue) return qs(p.value);
+      if (column == kTitle) return utf8_text(p.shown_title());
+      if (column == kName) return utf8_text(p.short_name);
+      if (column == kValue) return utf8_text(p.value);
       return {};
     case Qt::CheckStateRole:
       if (column != kTitle) return {};

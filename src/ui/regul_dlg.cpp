@@ -13,10 +13,6 @@
 namespace kba604::Dialogs {
 namespace {
 
-QString q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 // The columns and their shares of the table's width, in eighths.
 struct Column {
   const char* caption;
@@ -52,13 +48,13 @@ CRegulDlg::CRegulDlg(std::unique_ptr<RegulationControl> control, Prompter& promp
     const int r = table_->rowCount();
     table_->insertRow(r);
     const std::string cells[] = {row.object, row.title, row.name, row.value};
-    for (int c = 0; c < 4; ++c) table_->setItem(r, c, new QTableWidgetItem(q(cells[c])));
+    for (int c = 0; c < 4; ++c) table_->setItem(r, c, new QTableWidgetItem(utf8_text(cells[c])));
   }
   if (table_->rowCount() > 0) table_->selectRow(0);
 
   network_start_ = new QComboBox(this);
   for (const std::string& choice : control_->network_start_choices()) {
-    network_start_->addItem(q(choice));
+    network_start_->addItem(utf8_text(choice));
   }
   // Enabled once the instrument's value is known.
   network_start_->setEnabled(false);
@@ -130,7 +126,7 @@ std::vector<int> CRegulDlg::selected_rows() const {
 }
 
 void CRegulDlg::show_poll(const RegulationPoll& poll) {
-  if (QTableWidgetItem* cell = table_->item(poll.row, 3)) cell->setText(q(poll.value));
+  if (QTableWidgetItem* cell = table_->item(poll.row, 3)) cell->setText(utf8_text(poll.value));
   if (!poll.message.empty()) prompter_.show(poll.message, "", PromptIcon::Warning);
   control_->next_poll();
 }

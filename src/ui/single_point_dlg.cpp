@@ -19,10 +19,6 @@
 namespace kba604::Dialogs {
 namespace {
 
-QString q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 std::string s(const QString& text) {
   return text.toStdString();
 }
@@ -44,7 +40,7 @@ CSinglePoint::CSinglePoint(std::shared_ptr<DirectExchange> link, ParameterTable&
   name_ = new QComboBox(this);
   name_->setEditable(true);
   name_->setInsertPolicy(QComboBox::NoInsert);
-  for (const std::string& n : point_.names()) name_->addItem(q(n));
+  for (const std::string& n : point_.names()) name_->addItem(utf8_text(n));
   name_->setCurrentIndex(-1);
   name_->setEditText(QString());
   hash_ = new QLineEdit(this);
@@ -136,10 +132,10 @@ void CSinglePoint::name_changed(const QString& name) {
     return;
   }
   const SinglePointChoice choice = point_.choose(s(name));
-  hash_->setText(q(choice.hash));
-  description_->setText(q(choice.description));
+  hash_->setText(utf8_text(choice.hash));
+  description_->setText(utf8_text(choice.description));
   what_->clear();
-  for (const std::string& item : choice.write_choices) what_->addItem(q(item));
+  for (const std::string& item : choice.write_choices) what_->addItem(utf8_text(item));
 }
 
 void CSinglePoint::execute() {
@@ -179,7 +175,7 @@ void CSinglePoint::finished(const SinglePointOutcome& outcome) {
     emit executed();
     return;
   }
-  for (const std::string& line : outcome.lines) protocol_->addItem(q(line));
+  for (const std::string& line : outcome.lines) protocol_->addItem(utf8_text(line));
   protocol_->scrollToBottom();
   emit executed();
 }

@@ -1,4 +1,5 @@
 #include "ui/traffic_monitor.h"
+#include "ui/translation.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -15,14 +16,6 @@
 #include "platform/atomic_file.h"
 
 namespace kba604 {
-namespace {
-
-QString q(const std::string& s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-}  // namespace
-
 TrafficMonitor::TrafficMonitor(Sio& sio, const ParameterTable& table, Prompter& prompter,
                                QWidget* parent)
     : QDockWidget(tr("Монитор обмена"), parent), sio_(sio), table_(table), prompter_(prompter) {
@@ -129,7 +122,7 @@ void TrafficMonitor::drain() {
     ++transfers_;
     if (entries_.size() > kKeptTransfers) entries_.pop_front();
     if (paused_ || !shown.matches(entries_.back())) continue;
-    for (const std::string& line : traffic_lines(entries_.back())) lines << q(line);
+    for (const std::string& line : traffic_lines(entries_.back())) lines << utf8_text(line);
   }
   if (!lines.isEmpty()) view_->appendPlainText(lines.join('\n'));
   update_counters();
@@ -162,17 +155,17 @@ QString TrafficMonitor::shown_text() const {
   QStringList lines;
   for (const TrafficEntry& e : entries_) {
     if (!shown.matches(e)) continue;
-    for (const std::string& line : traffic_lines(e)) lines << q(line);
+    for (const std::string& line : traffic_lines(e)) lines << utf8_text(line);
   }
   return lines.isEmpty() ? QString() : lines.join('\n') + '\n';
 }
 
 QString TrafficMonitor::shown_csv() const {
   const TrafficFilter shown = filter();
-  QStringList rows{q(traffic_csv_header())};
+  QStringList rows{utf8_text(traffic_csv_header())};
   for (const TrafficEntry& e : entries_) {
     if (!shown.matches(e)) continue;
-    for (const std::string& row : traffic_csv_rows(e)) rows << q(row);
+    for (const std::string& row : traffic_csv_rows(e)) rows << utf8_text(row);
   }
   return rows.join('\n') + '\n';
 }
@@ -192,7 +185,7 @@ bool TrafficMonitor::save(const QString& path, const QString& content) {
                                       std::string_view(bytes.constData(), bytes.size()), &error)) {
     return true;
   }
-  prompter_.show(tr("Не удалось записать файл \"%1\": %2").arg(path, q(error)).toStdString(), "",
+  prompter_.show(tr("Не удалось записать файл \"%1\": %2").arg(path, utf8_text(error)).toStdString(), "",
                  PromptIcon::Error);
   return false;
 }

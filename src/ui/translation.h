@@ -25,4 +25,9 @@ bool english_in_use();
 // with the values carried over in their order; otherwise the text as it is.
 QString translate_message(std::string_view text);
 
+// A text of the program (UTF-8) as it is, not translated: names, values, notes, paths.
+inline QString utf8_text(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
 }  // namespace kba604
