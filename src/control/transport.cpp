@@ -163,7 +163,8 @@ int connect_seqpacket(const std::string& path, std::string* error) {
     rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) {
-    if (error != nullptr) *error = "не удалось подключиться к " + path + ": " + std::strerror(errno);
+    if (error != nullptr)
+      *error = "не удалось подключиться к " + path + ": " + std::strerror(errno);
     ::close(fd);
     return -1;
   }

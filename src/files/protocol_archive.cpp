@@ -82,10 +82,10 @@ bool write_day_file(GsfOutput* stream, const fs::path& day_file, std::string& er
   platform::FileRead refused;
   const int fd = platform::open_regular_file(day_file, refused);
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(fd < 0 ? nullptr : ::fdopen(fd, "rb"),
-                                                       &std::fclose);
+                                                     &std::fclose);
   if (!in) {
-    error = "файл " + day_file.string() + " не читается: " +
-            (fd < 0 ? refused.reason : std::string(std::strerror(errno)));
+    error = "файл " + day_file.string() +
+            " не читается: " + (fd < 0 ? refused.reason : std::string(std::strerror(errno)));
     if (fd >= 0) ::close(fd);
     return false;
   }
@@ -198,8 +198,8 @@ bool ProtocolArchive::open(const fs::path& file, bool may_create, ArchiveWarning
       return false;
     }
     (warn ? warn : default_warning)("архив " + file.string() +
-                                    " не был составным файлом; он сохранен как " +
-                                    aside.string() + ", начат новый архив");
+                                    " не был составным файлом; он сохранен как " + aside.string() +
+                                    ", начат новый архив");
   } else if (!may_create) {
     error_ = "архива " + file.string() + " нет";
     return false;
@@ -248,7 +248,8 @@ bool ProtocolArchive::pack(const std::vector<Item>& items) {
   error_.clear();
   if (!storage_) return fail("архив не открыт");
   for (const Item& item : items)
-    if (!safe_stream_name(item.stream)) return fail("недопустимое имя потока \"" + item.stream + "\"");
+    if (!safe_stream_name(item.stream))
+      return fail("недопустимое имя потока \"" + item.stream + "\"");
 
   platform::AtomicFileWriter writer(file_);
   if (!writer.ok()) return fail(writer.error());
@@ -301,7 +302,8 @@ bool ProtocolArchive::pack(const std::vector<Item>& items) {
 
 bool ProtocolArchive::unpack(std::string_view stream, const fs::path& output_dir) {
   if (!storage_) return fail("архив не открыт");
-  if (!safe_stream_name(stream)) return fail("недопустимое имя потока \"" + std::string(stream) + "\"");
+  if (!safe_stream_name(stream))
+    return fail("недопустимое имя потока \"" + std::string(stream) + "\"");
   GPtr<GsfInput> in = child_stream(infile_, stream);
   if (!in) return fail("в архиве " + file_.string() + " нет потока " + std::string(stream));
   std::error_code ec;

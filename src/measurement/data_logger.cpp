@@ -50,8 +50,7 @@ bool parse_poll_list(std::string_view text, std::vector<PollRequest>& out, std::
     if (const auto eq = item.find('='); eq != std::string::npos) {
       const std::optional<std::int32_t> period = Scanner::parse_period(item.substr(eq + 1));
       if (!period) {
-        error = "--poll: период в \"" + item +
-                "\" должен быть числом миллисекунд, не меньше 1000";
+        error = "--poll: период в \"" + item + "\" должен быть числом миллисекунд, не меньше 1000";
         return false;
       }
       request.period_ms = period;
@@ -239,9 +238,8 @@ void DataLogger::write_row(const std::string& row) {
 
 void DataLogger::print_status(bool final_line) {
   if (status_ == nullptr) return;
-  std::string line =
-      platform::format("kba604: запись параметров: %zu, опросов: %d, неудачных: %d",
-                       chosen_.size(), polls_.load(), failures_.load());
+  std::string line = platform::format("kba604: запись параметров: %zu, опросов: %d, неудачных: %d",
+                                      chosen_.size(), polls_.load(), failures_.load());
   if (lost_records_.load() + lost_rows_.load() > 0) {
     line += platform::format(", не записано записей: %d, строк CSV: %d", lost_records_.load(),
                              lost_rows_.load());

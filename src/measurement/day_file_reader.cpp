@@ -91,8 +91,8 @@ bool DayFileReader::open(const std::filesystem::path& path, std::string* error) 
   struct stat st {};
   if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
     if (error) {
-      *error = "файл " + path.string() + " не читается: " +
-               (fd_ < 0 ? refused.reason : std::string(std::strerror(errno)));
+      *error = "файл " + path.string() +
+               " не читается: " + (fd_ < 0 ? refused.reason : std::string(std::strerror(errno)));
     }
     close();
     return false;

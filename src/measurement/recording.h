@@ -39,10 +39,12 @@ inline constexpr std::string_view kProtocolFileComment =
     "тогда оно будет добавлено автоматически.";
 inline constexpr std::string_view kProtocolFolder = "protocol";
 // Our own words for a file name that would not name a file in the protocol folder.
-inline constexpr std::string_view kProtocolFileRefusedText =
-    KBA604_TR_NOOP("Messages", "Имя файла протокола не может содержать \"/\" и должно указывать на файл в папке "
+inline constexpr std::string_view kProtocolFileRefusedText = KBA604_TR_NOOP(
+    "Messages",
+    "Имя файла протокола не может содержать \"/\" и должно указывать на файл в папке "
     "\"protocol\".");
-inline constexpr std::string_view kProtocolFileRefusedCaption = KBA604_TR_NOOP("Messages", "Неудалось изменить значение");
+inline constexpr std::string_view kProtocolFileRefusedCaption =
+    KBA604_TR_NOOP("Messages", "Неудалось изменить значение");
 
 // Packs every day file "*.log" of protocol_folder other than current_file (compared without
 // regard to case) into its monthly archive. Called by start() and by the daily change, on

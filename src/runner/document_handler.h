@@ -5,10 +5,10 @@
 #pragma once
 
 #include <functional>
-#include <string_view>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "control/channel_commands.h"
 #include "files/kba604_doc.h"

@@ -133,7 +133,8 @@ int run_program(const std::vector<std::string>& params, RunnerServices& s) {
   // Only a lock that another process holds means that the program already runs.
   platform::InstanceLock lock;
   if (lock.already_running()) {
-    s.prompter.show(KBA604_TR_NOOP("Messages", "Программа уже запущена!"), "", PromptIcon::Information);
+    s.prompter.show(KBA604_TR_NOOP("Messages", "Программа уже запущена!"), "",
+                    PromptIcon::Information);
     return exit_code::kAlreadyRunning;
   }
   if (lock.state() == platform::InstanceLock::State::Unavailable) {

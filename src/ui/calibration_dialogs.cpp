@@ -65,7 +65,8 @@ CCalibrate::CCalibrate(const CalibrationContext& context, calibration::WrongCode
   setModal(true);
 
   types_ = new QComboBox(this);
-  for (int type : session_->logic.view().types) types_->addItem(utf8_text(calibration::type_entry(type)));
+  for (int type : session_->logic.view().types)
+    types_->addItem(utf8_text(calibration::type_entry(type)));
   description_ = new QLabel(this);
   description_->setWordWrap(true);
   description_->setMinimumWidth(420);

@@ -98,8 +98,7 @@ CExportOperDlg::CExportOperDlg(const ParameterTable& table,
   by_period_->setChecked(true);
   grid->addWidget(by_period_, 0, 0, 1, 4);
   grid->addWidget(
-      new QLabel(tr("Укажите за какой период времени хотите просмотреть отчет измерений:"),
-                 source),
+      new QLabel(tr("Укажите за какой период времени хотите просмотреть отчет измерений:"), source),
       1, 0, 1, 4);
   from_ = new QDateEdit(QDate::currentDate(), source);
   to_ = new QDateEdit(QDate::currentDate(), source);
@@ -112,8 +111,7 @@ CExportOperDlg::CExportOperDlg(const ParameterTable& table,
   grid->addWidget(new QLabel(tr("До"), source), 2, 2);
   grid->addWidget(to_, 2, 3);
   grid->addWidget(by_file_, 3, 0, 1, 4);
-  grid->addWidget(new QLabel(tr("Выберите файл данных для экспорта:"), source), 4, 0,
-                  1, 4);
+  grid->addWidget(new QLabel(tr("Выберите файл данных для экспорта:"), source), 4, 0, 1, 4);
   files_ = new QComboBox(source);
   grid->addWidget(files_, 5, 0, 1, 4);
   layout->addWidget(source);
@@ -121,8 +119,7 @@ CExportOperDlg::CExportOperDlg(const ParameterTable& table,
   auto* filter_row = new QHBoxLayout;
   filter_row->addWidget(new QLabel(tr("Фильтр:"), this));
   filter_ = new QComboBox(this);
-  filter_->addItems({tr("Все оперативные параметры протокола"),
-                     tr("Только измерители (rEAd)"),
+  filter_->addItems({tr("Все оперативные параметры протокола"), tr("Только измерители (rEAd)"),
                      tr("Только уставки (Set.P)"),
                      tr("Только значение выходного сигнала (r.OUt)")});
   filter_->setCurrentIndex(0);

@@ -43,8 +43,8 @@ std::string str(const QString& s) {
   return s.toStdString();
 }
 
-constexpr const char* kF1Hint =
-    QT_TRANSLATE_NOOP("kba604::MainWindow", "Для вывода комментария по параметру выделите его и нажмите F1");
+constexpr const char* kF1Hint = QT_TRANSLATE_NOOP(
+    "kba604::MainWindow", "Для вывода комментария по параметру выделите его и нажмите F1");
 constexpr const char* kBuildingTree = QT_TRANSLATE_NOOP("kba604::MainWindow", "Создание дерева...");
 constexpr const char* kDocumentFilter =
     QT_TRANSLATE_NOOP("kba604::MainWindow", "Файлы конфигураций (*.604)");
@@ -739,7 +739,8 @@ void MainWindow::show_context_menu(const QPoint& point) {
       add(command::kBranchWriteChanged,
           QT_TR_NOOP("Записать только измененные параметры выделенной ветви"));
     }
-    add(command::kBranchCompare, QT_TR_NOOP("Сравнить значения с реальными в пределах выделеной ветви"));
+    add(command::kBranchCompare,
+        QT_TR_NOOP("Сравнить значения с реальными в пределах выделеной ветви"));
   } else {
     return;
   }
@@ -893,9 +894,9 @@ void MainWindow::auto_read_visible() {
 
 bool MainWindow::settle_unsaved_changes() {
   if (!s_.doc.modified() || quiet()) return true;
-  const PromptAnswer answer = s_.app.prompter().ask(
-      str(tr(kUnsavedText).arg(utf8_text(s_.doc.title()))), "KBA604", PromptIcon::Warning,
-      PromptButtons::YesNoCancel, PromptAnswer::Cancel);
+  const PromptAnswer answer =
+      s_.app.prompter().ask(str(tr(kUnsavedText).arg(utf8_text(s_.doc.title()))), "KBA604",
+                            PromptIcon::Warning, PromptButtons::YesNoCancel, PromptAnswer::Cancel);
   if (answer == PromptAnswer::Cancel) return false;
   if (answer == PromptAnswer::Yes) return save_document();
   return true;
@@ -968,7 +969,8 @@ QStringList MainWindow::recent_files() const {
   QStringList files;
   for (int i = 1; i <= kRecentFiles; ++i) {
     const std::string key = std::string(kProfileRecentSection) + "/File" + std::to_string(i);
-    if (std::optional<std::string> v = s_.profile.value(key); v && !v->empty()) files << utf8_text(*v);
+    if (std::optional<std::string> v = s_.profile.value(key); v && !v->empty())
+      files << utf8_text(*v);
   }
   return files;
 }

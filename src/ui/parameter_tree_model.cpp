@@ -5,8 +5,8 @@
 
 #include "files/kba604_doc.h"
 #include "measurement/recording.h"
-#include "ui/tree_icons.h"
 #include "ui/translation.h"
+#include "ui/tree_icons.h"
 
 namespace kba604 {
 
@@ -18,7 +18,12 @@ QColor colour(Rgb rgb) {
 
 // The header row of the operational branch.
 const char* const kHeaderTexts[ParameterTreeModel::kColumnCount] = {
-    QT_TRANSLATE_NOOP("kba604::ParameterTreeModel", "     Имя параметра"), QT_TRANSLATE_NOOP("kba604::ParameterTreeModel", "Период, мс"), QT_TRANSLATE_NOOP("kba604::ParameterTreeModel", "Значение"), "", "", QT_TRANSLATE_NOOP("kba604::ParameterTreeModel", "Ошибки ввода-вывода")};
+    QT_TRANSLATE_NOOP("kba604::ParameterTreeModel", "     Имя параметра"),
+    QT_TRANSLATE_NOOP("kba604::ParameterTreeModel", "Период, мс"),
+    QT_TRANSLATE_NOOP("kba604::ParameterTreeModel", "Значение"),
+    "",
+    "",
+    QT_TRANSLATE_NOOP("kba604::ParameterTreeModel", "Ошибки ввода-вывода")};
 
 // Every polled parameter of the operational tree, in tree order: the branch's own list first,
 // then its sub-branches.
@@ -464,8 +469,8 @@ Qt::ItemFlags ParameterTreeModel::flags(const QModelIndex& index) const {
 
 QVariant ParameterTreeModel::headerData(int section, Qt::Orientation orientation, int role) const {
   static const char* const captions[kColumnCount] = {
-      QT_TR_NOOP("Описание"),  QT_TR_NOOP("Параметр"),
-      QT_TR_NOOP("Значение"),  QT_TR_NOOP("Атрибут редактирования"),
+      QT_TR_NOOP("Описание"), QT_TR_NOOP("Параметр"),
+      QT_TR_NOOP("Значение"), QT_TR_NOOP("Атрибут редактирования"),
       QT_TR_NOOP("Владелец"), QT_TR_NOOP("Ошибки обмена и несоответствия")};
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
       section >= kColumnCount) {

@@ -185,8 +185,9 @@ bool TrafficMonitor::save(const QString& path, const QString& content) {
                                       std::string_view(bytes.constData(), bytes.size()), &error)) {
     return true;
   }
-  prompter_.show(tr("Не удалось записать файл \"%1\": %2").arg(path, utf8_text(error)).toStdString(), "",
-                 PromptIcon::Error);
+  prompter_.show(
+      tr("Не удалось записать файл \"%1\": %2").arg(path, utf8_text(error)).toStdString(), "",
+      PromptIcon::Error);
   return false;
 }
 

@@ -122,9 +122,9 @@ struct Document : ::testing::Test {
     const std::string path = file("a.604").string();
     EXPECT_TRUE(doc->OnSaveDocument(path));
     std::string parameters(kParameters);
-    parameters.replace(parameters.rfind(']'), 1,
-                       std::string(R"(, {"name": "KU", "format": "STORED_DOT", "value": ")") +
-                           ku_text + "\"}]");
+    parameters.replace(
+        parameters.rfind(']'), 1,
+        std::string(R"(, {"name": "KU", "format": "STORED_DOT", "value": ")") + ku_text + "\"}]");
     std::string main_tree(kMainTree);
     std::string hidden = R"({"branch": "Скрытое", "children": [{"ref": "KU"}]})";
     if (in_main_tree) {
@@ -353,7 +353,8 @@ TEST_F(Document, AWriteOfAFileThatLacksParametersSendsOnlyWhatItHolds) {
   ASSERT_TRUE(device->wait_idle(-1));
   const std::vector<std::string> sent = device->transcript();
   EXPECT_NE(std::find(sent.begin(), sent.end(), "W Set.P:3=12.5"), sent.end());
-  for (const std::string& request : sent) EXPECT_EQ(request.find("KU"), std::string::npos) << request;
+  for (const std::string& request : sent)
+    EXPECT_EQ(request.find("KU"), std::string::npos) << request;
   EXPECT_EQ(param("KU").note, kNotInitialisedNote);
   EXPECT_EQ(device->errors(), 0);
 }

@@ -368,8 +368,8 @@ void MainWindowTest::withoutAPortTheInstrumentCommandsAreGrey() {
   }
   // The whole first row of the enabling table, whatever handlers the later features give them.
   int present = 0;
-  for (int id : {134, 138, 139, 140, 147, 256, 257, 268, 271, 282, 284, 294, 299, 32885, 263, 266,
-                 141, 32800, 281, 285}) {
+  for (int id : {134, 138, 139, 140,   147, 256, 257, 268,   271, 282,
+                 284, 294, 299, 32885, 263, 266, 141, 32800, 281, 285}) {
     QAction* action = rig.window->command_action(id);
     if (action == nullptr) continue;
     ++present;
@@ -782,7 +782,8 @@ void MainWindowTest::helpAboutAndTheSelectionAcrossARebuild() {
   QVERIFY(bar != nullptr);
   for (int id : {command::kFileOpen, command::kFileSave, command::kReadAll, command::kWriteAll,
                  command::kWriteChanged, command::kCompare, command::kCheckConnection}) {
-    QVERIFY2(bar->actions().contains(rig.window->command_action(id)), qPrintable(QString::number(id)));
+    QVERIFY2(bar->actions().contains(rig.window->command_action(id)),
+             qPrintable(QString::number(id)));
   }
   QCOMPARE(rig.window->command_action(command::kReadAll)->shortcut(),
            QKeySequence(Qt::ALT | Qt::Key_R));

@@ -130,10 +130,7 @@ void WindowProgramTest::commandLineRunsEndAsInTheHeadlessProgram() {
       {{"/port:300", "/read", "x.604", "/close"}, 2, "300"},
       {{"/port:0", "/read", "none.604", "/close"}, 10, "порт 0"},
       {{"/port:8/rs485:off", "/read", "x.604", "/close"}, 201, "COM8"},
-      {{"/port:7/bps:115200/rs485:off", "/write", "good.604", "/close"},
-       205,
-       "",
-       "Идет запись"},
+      {{"/port:7/bps:115200/rs485:off", "/write", "good.604", "/close"}, 205, "", "Идет запись"},
   };
   for (const Case& c : cases) {
     int codes[2] = {-1, -1};
@@ -161,7 +158,8 @@ void WindowProgramTest::commandLineRunsEndAsInTheHeadlessProgram() {
     QVERIFY2(codes[0] == c.code, qPrintable(what + ": " + QString::fromStdString(said[0])));
     QVERIFY2(codes[1] == c.code, qPrintable(what + ": " + QString::fromStdString(said[1])));
     for (const std::string& err : said) {
-      QVERIFY2(err.find(c.said) != std::string::npos, qPrintable(what + ": " + QString::fromStdString(err)));
+      QVERIFY2(err.find(c.said) != std::string::npos,
+               qPrintable(what + ": " + QString::fromStdString(err)));
     }
     // The window run had its window: it never said it went without one.
     QVERIFY2(said[1].find("без окна") == std::string::npos, said[1].c_str());
